@@ -1,0 +1,39 @@
+# Thin wrapper over CMake and CTest. `make run` builds and starts the program; `make test` builds
+# and runs every test headless. Both install the Debian packages the build needs first.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+PACKAGES = build-essential cmake pkg-config qt6-base-dev qt6-charts-dev libgl-dev \
+           libhidapi-dev libudev-dev libsqlite3-dev sqlite3 libgtest-dev \
+           fonts-dejavu-core fonts-liberation2
+SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: deps configure build run test tsan bench clean
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:" $$missing; \
+	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/quorvantis
+
+test: build
+	QT_QPA_PLATFORM=offscreen ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The whole suite under ThreadSanitizer, in its own build folder.
+tsan:
+	$(MAKE) test BUILD=build-tsan CMAKE_ARGS="-DQUORVANTIS_TSAN=ON -DQUORVANTIS_BUILD_BENCH=OFF"
+
+bench: build
+	@for b in $(BUILD)/bench_*; do echo "== $$b"; $$b || exit 1; done
+
+clean:
+	rm -rf build build-tsan

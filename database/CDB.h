@@ -1,0 +1,101 @@
+#pragma once
+// One connection to the record database and the statements the program issues on it.
+// Results follow the program's database convention: 0 or 1 for success, -1 for failure.
+// Values are bound as statement parameters, never pasted into the SQL text.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// A forward-only cursor over the rows of one query.
+class CRecordset {
+public:
+    CRecordset() = default;
+    ~CRecordset();
+    CRecordset(const CRecordset&) = delete;
+    CRecordset& operator=(const CRecordset&) = delete;
+
+    bool IsOpen() const { return m_stmt != nullptr; }
+    bool IsBOF() const { return m_bof; }
+    bool IsEOF() const { return m_eof; }
+    // Steps to the next row; -1 on a database error (the cursor is then at EOF).
+    int MoveNext();
+    int Close();
+
+    // Column value of the current row by name (case-insensitive); nullopt at EOF, for an unknown
+    // column or a NULL value.
+    std::optional<std::string> GetString(const std::string& column) const;
+    std::optional<std::int64_t> GetInt(const std::string& column) const;
+    std::optional<double> GetDouble(const std::string& column) const;
+
+private:
+    friend class CDB;
+    int ColumnIndex(const std::string& column) const;
+    sqlite3_stmt* m_stmt = nullptr;
+    bool m_bof = true;
+    bool m_eof = true;
+};
+
+class CDB {
+public:
+    CDB();
+    virtual ~CDB();
+    CDB(const CDB&) = delete;
+    CDB& operator=(const CDB&) = delete;
+
+    // Closes, then opens the file (never creating it) and checks that it is a database.
+    // 0 = open; -1 = failed, after one message box with the database's error text.
+    int Open(const std::string& path);
+    int Close();  // always 0
+    bool IsOpen() const { return m_pConnection != nullptr; }
+
+    // Runs a statement, discarding rows. 1 = done, -1 = failed.
+    int Execute(const std::string& sql);
+
+    // Deletes the Device row of an ID. 0 = done, -1 = failed (also for an ID that is not eight
+    // hexadecimal digits).
+    int DeleteDevice(const std::string& deviceId);
+    // Deletes the Records rows of an ID. 1 = done, -1 = failed (also for a malformed ID).
+    int DeleteRecords(const std::string& deviceId);
+
+    // Inserts or updates the Device row of an ID (DevTitle always ''):
+    // 1 = written, 0 = the lookup failed and nothing was written, -1 = the write failed.
+    int SaveDevice(const std::string& deviceId, const std::string& lastTime, int recordNo, int page,
+                   int mode);
+
+    // Inserts one Records row. Temperature and humidity are given as their text forms
+    // (" 23.5", "65535", "45"). 1 = done, -1 = failed.
+    int InsertRecord(const std::string& deviceId, const std::string& page, const std::string& time,
+                     const std::string& temp, const std::string& humi);
+
+    // Transactions: BEGIN IMMEDIATE / COMMIT / ROLLBACK. 1 = done, -1 = failed.
+    int BeginTransaction();
+    int Commit();
+    int Rollback();
+
+    // Queries: 0 = the cursor is open (on the first row, or at BOF and EOF); -1 = failed, also when
+    // the cursor is still open from an earlier query.
+    int OpenDevice(const std::string& deviceId);              // m_pDevice: SELECT * FROM Device
+    int CountDevice(const std::string& deviceId);             // m_pDevice: column Count
+    int ListDevices();                                        // m_pDevice: column DevID
+    int CountRecords(const std::string& whereClause);         // m_pRecord: column Count
+    int SelectRecords(const std::string& whereClause);        // m_pRecord: Time, Temp, Humi ordered by Time
+
+    sqlite3* m_pConnection = nullptr;
+    CRecordset m_pDevice;
+    CRecordset m_pMaxMin;  // kept for the layout's sake; no query uses it
+    CRecordset m_pRecord;
+
+private:
+    int OpenCursor(CRecordset& cursor, const std::string& sql, const std::string* param);
+};
+
+// Where clauses. Device IDs must be eight hexadecimal digits (or the empty text, which matches no
+// row); anything else gives "" so that the caller can refuse it.
+bool IsDeviceIdText(const std::string& text);
+std::string WhereDevice(const std::string& deviceId);  // "id='%s'"
+std::string WhereDeviceRange(const std::string& fromTime, const std::string& toTime,
+                             const std::string& deviceId);  // "Time>'%s' and Time<='%s' and id='%s'"

@@ -1,0 +1,74 @@
+#pragma once
+// The program's only path to the recorder: discovery, the open device, and framed exchanges
+// (one output report answered by one input report, checksum, fixed retry rule).
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "device/DeviceProtocol.h"
+#include "platform/HidTransport.h"
+
+struct OleDateTimeFields;
+
+class CHidLink {
+public:
+    CHidLink();
+    ~CHidLink();
+    CHidLink(const CHidLink&) = delete;
+    CHidLink& operator=(const CHidLink&) = delete;
+
+    // The transport used by FindDevice; not owned. By default a process-wide hidapi transport.
+    void SetTransport(HidTransport* transport);
+    HidTransport* Transport() const;
+
+    // First matching interface in enumeration order, opened; nullptr when none could be opened.
+    // Sets m_strDevicePath to the last interface tried.
+    std::shared_ptr<HidHandle> FindDevice();
+    // Closes any open handles, finds the device and accepts it when its model code is 583.
+    // Always 1; success shows as IsDeviceOpen().
+    int Open();
+    // Closes every handle and forgets the device path.
+    void Close();
+    // The removal path: closes the handles, keeps the device path. Serialised with exchanges.
+    void CloseHandles();
+    // The program-wide test for a connected device (m_hDevice set).
+    bool IsDeviceOpen() const { return m_bDeviceOpen.load(); }
+
+    int WriteReport(const std::uint8_t* request, int length);  // 1 written, 0 failed
+    int ReadReport(std::uint8_t* reply);                       // 64-byte buffer; 1 valid length byte
+    static std::uint8_t Checksum(const std::uint8_t* frame, int n);  // sum of bytes 2 .. n-1
+
+    // Acknowledged commands: 1 = acknowledged (0xAA), 0 = failed after the retries.
+    int SetClock();                                    // the local time now
+    int SetClock(const OleDateTimeFields& localTime);  // a given time (tests)
+    static void BuildClockRequest(const OleDateTimeFields& localTime, std::uint8_t request[11]);
+    int SendSetParams(const std::uint8_t request[11]);
+    int SendSetPeriods(const std::uint8_t request[45]);
+    int SendShortCommand(const std::uint8_t request[5]);
+
+    // Reads: 1 = read, 0 = failed after the retries.
+    int ReadLive(int& humidity, int& temperature);
+    // Reads count (<= 59) bytes of device memory at address into out (at least 59 bytes long).
+    int ReadMemory(std::uint16_t address, std::uint8_t* out, int count);
+
+    std::string m_strDevicePath;  // path of the interface found last (UI thread)
+    // The open device. One hidraw handle serves reads and writes; all three name it while open.
+    // Changed only under m_csIo.
+    std::shared_ptr<HidHandle> m_hDevice, m_hWrite, m_hRead;
+    std::atomic<int> m_bLiveBusy{0};
+    std::atomic<int> m_bCmdBusy{0};
+    std::uint8_t m_OutBuf[64] = {};
+    std::uint8_t m_InBuf[64] = {};
+    std::mutex m_csIo;  // held for each exchange attempt, and for handle changes
+    int m_nTimeoutMs = LINK_TIMEOUT_MS;
+
+private:
+    enum class BusyRule { Command, Live, Memory };
+    // The exchange loop shared by all six operations; reply receives the 61 bytes kept.
+    int Exchange(const std::uint8_t* request, int length, BusyRule rule, bool acknowledged,
+                 std::uint8_t* reply);
+    std::atomic<bool> m_bDeviceOpen{false};
+    HidTransport* m_pTransport = nullptr;
+};

@@ -1,0 +1,62 @@
+#pragma once
+// The one message-box service. The program installs its Qt implementation at start-up (boxes from
+// worker threads are handed to the UI thread and wait for the answer); tests install a recorder.
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+enum class MsgButtons { Ok, OkCancel, YesNo };
+enum class MsgIcon { None, Stop, Question, Warning, Information };
+enum class MsgAnswer { Ok, Cancel, Yes, No };
+
+class IMessageBoxService {
+public:
+    virtual ~IMessageBoxService() = default;
+    virtual MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons,
+                           MsgIcon icon) = 0;
+};
+
+// Installs the service used by AfxMessageBox; nullptr restores the default (prints to stderr,
+// answers Ok, or No for a Yes/No question). Returns the previous one.
+IMessageBoxService* SetMessageBoxService(IMessageBoxService* service);
+
+// The caption of every box: the base name of the running executable.
+std::string AppDisplayName();
+
+MsgAnswer AfxMessageBox(const std::string& text, MsgButtons buttons = MsgButtons::Ok,
+                        MsgIcon icon = MsgIcon::None);
+
+// Test service: logs every box and returns scripted answers (then the default answer).
+class RecordingMessageBoxService : public IMessageBoxService {
+public:
+    struct Entry {
+        std::string text, caption;
+        MsgButtons buttons;
+        MsgIcon icon;
+    };
+    MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons,
+                   MsgIcon icon) override;
+    void PushAnswer(MsgAnswer answer);
+    std::vector<Entry> Entries() const;
+    std::size_t Count() const;
+    void Clear();
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<Entry> m_entries;
+    std::deque<MsgAnswer> m_answers;
+};
+
+// Installs a recorder for the lifetime of a scope.
+class ScopedMessageBoxRecorder {
+public:
+    ScopedMessageBoxRecorder() : m_previous(SetMessageBoxService(&m_recorder)) {}
+    ~ScopedMessageBoxRecorder() { SetMessageBoxService(m_previous); }
+    RecordingMessageBoxService& operator*() { return m_recorder; }
+    RecordingMessageBoxService* operator->() { return &m_recorder; }
+
+private:
+    RecordingMessageBoxService m_recorder;
+    IMessageBoxService* m_previous;
+};

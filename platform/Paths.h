@@ -1,0 +1,16 @@
+#pragma once
+// Where the program finds its files.
+#include <string>
+
+// Folder of the running executable (from /proc/self/exe), without a trailing slash; "" if unknown.
+std::string ExecutableDir();
+// Full path of the running executable; "" if unknown.
+std::string ExecutablePath();
+// The data folder: $QUORVANTIS_DATA_DIR when set, else $XDG_DATA_HOME/Quorvantis3.2,
+// else ~/.local/share/Quorvantis3.2. Not created here.
+std::string DataFolder();
+// Creates a folder and its parents; true when it exists afterwards.
+bool MakeSureDirectoryPathExists(const std::string& path);
+// Copies a file only when the target does not exist yet (never overwrites); true when copied.
+bool CopyFileIfMissing(const std::string& source, const std::string& target);
+bool FileExists(const std::string& path);

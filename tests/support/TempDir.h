@@ -1,0 +1,21 @@
+#pragma once
+// A fresh temporary folder for one test, removed with everything in it at the end.
+#include <string>
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Copies the shipped empty database (made by the build) to path; true on success.
+bool CopyShippedDatabase(const std::string& path);
+// Path of the build folder, where the program and its shipped files lie.
+std::string BuildDir();
