@@ -1,13 +1,58 @@
 #pragma once
 // The live panel: one painted surface over a 700 x 500 background, and the owner of the device
 // worker threads (monitor, record writer, and the one-shot history and live readers).
+#include <QColor>
+#include <QImage>
+#include <QRect>
+#include <QString>
 #include <QWidget>
 
+#include <array>
 #include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct ConfigSnapshot;
+class QPainter;
+
+// Device-change events as the watcher delivers them (the values of the Windows notification).
+constexpr int DBT_DEVICEARRIVAL = 0x8000;
+constexpr int DBT_DEVICEREMOVECOMPLETE = 0x8004;
+
+// Placeholders of the display.
+inline const QString kNoValue = QStringLiteral(" -- ");
+inline const QString kNoPeriod = QStringLiteral(" ----/--/--  --:-- ");
+inline const QString kNoPeriodShown = QStringLiteral("----/--/--  --:--");
+inline const QString kBlankStatus = QStringLiteral(" ");
+
+// Everything the worker threads write for the panel; copied as a whole under the view's lock.
+struct DisplayStrings {
+    QString maxTemp, minTemp, maxHumi, minHumi;
+    std::array<QString, 8> periodTime;
+    QString temp, humi;
+    std::array<QString, 7> info;  // 0 ID, 1 unit, 2 stored records, 3 interval, 4 mode digit
+    std::array<QString, 4> status;
+};
+
+// One text of the panel as it is drawn.
+struct PanelText {
+    QRect rect;  // left, top, width, height (the right and bottom edges are exclusive)
+    QColor color;
+    bool title = false;      // title font instead of the body font
+    bool wordBreak = false;  // wrap at word boundaries inside the rectangle
+    QString text;
+};
 
 class CQuorvantisView : public QWidget {
     Q_OBJECT
 public:
+    static constexpr int kResCount = 45;
+    static constexpr int kPanelWidth = 700;
+    static constexpr int kPanelHeight = 500;
+
     explicit CQuorvantisView(QWidget* parent = nullptr);
     ~CQuorvantisView() override;
 
@@ -19,5 +64,77 @@ public:
     // worker thread (one-shot ones included) has ended. Safe to call more than once.
     void StopWorkerThreads();
 
+    // Handlers of the monitor's two hand-overs (UI thread).
+    int OnDeviceConnect();
+    int OnDeviceUnconnect();
+    // Arrival or removal of a HID interface (UI thread). Always true.
+    bool OnDeviceChange(int event, const std::string& path);
+    int IsOpenDevicePath(const std::string& path) const;
+
+    // Info entries 0, 1, 3 and 4 from the configuration theDeviceState holds (ID, unit, interval,
+    // mode digit). Used by the monitor after a configuration read and by the settings dialog.
+    void ShowDeviceInfo();
+
+    // A consistent copy of the display strings.
+    DisplayStrings GetDisplayStrings() const;
+
+    // Value texts of the panel.
+    static QString TempText(int value, int unit);
+    static QString HumiText(int value);
+    QString IntervalText(int seconds) const;
+    // Where the device block's values begin, by language index.
+    static int ValueColumnX(int language);
+    // The eight period texts a paint shows; false (and all dashes) when the mode is not segmented.
+    static bool PeriodTexts(const ConfigSnapshot& config, std::array<QString, 8>& texts);
+    // The texts of one paint in drawing order, for the given strings, language and configuration.
+    std::vector<PanelText> LayoutPanel(const DisplayStrings& strings, int language,
+                                       const ConfigSnapshot& config) const;
+    // Renders the panel as a paint would (also used for the paint itself).
+    QImage RenderPanel();
+
     std::atomic<int> m_bThreadExited{0};
+    // Pause before re-opening a device whose interface arrives again while it is open (ms).
+    int m_nReopenDelayMs = 1500;
+
+    QString m_strRes[kResCount];
+
+    // Thread procedures; each takes the view and returns 0.
+    static int DeviceMonitorThreadProc(CQuorvantisView* view);
+    static int HistoryReadThreadProc(CQuorvantisView* view);
+    static int LiveReadThreadProc(CQuorvantisView* view);
+    static int RecordWriterThreadProc(CQuorvantisView* view);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void OnDraw(QPainter& painter);
+    // Marks the whole view for repaint; callable from any thread.
+    void Invalidate();
+    // Runs fn on the UI thread and waits for it (the monitor's SendMessage).
+    void SendToView(int (CQuorvantisView::*handler)());
+    void SetPlaceholders(bool withStatus);
+    void SetPlaceholdersLocked(bool withStatus);  // the caller holds m_csDisplay
+    // The udev watcher feeding OnDeviceChange.
+    void StartDeviceWatcher();
+    void StopDeviceWatcher();
+    void SetStatus(int line, const QString& text);
+    // The monitor's two one-shot starts.
+    void StartHistoryThread();
+    void StartLiveThread();
+
+    mutable std::mutex m_csDisplay;  // guards every display string below
+    QString m_strMaxTemp, m_strMinTemp, m_strMaxHumi, m_strMinHumi;
+    QString m_strPeriodTime[8];
+    QString m_strTemp, m_strHumi;
+    QString m_strInfo[7];
+    QString m_strStatus[4];
+
+    std::unique_ptr<std::thread> m_pMonitorThread, m_pLiveThread, m_pHistoryThread, m_pWriterThread;
+    std::atomic<int> m_bMonitorRunning{0}, m_bWriterRunning{0};
+    std::atomic<int> m_bHistoryRunning{0}, m_bLiveRunning{0};
+    bool m_bInitialized = false;
+    bool m_bStopped = false;
+    QImage m_background;
+    class QDeviceWatcher* m_pWatcher = nullptr;
 };
