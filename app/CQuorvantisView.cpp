@@ -112,9 +112,7 @@ void CQuorvantisView::OnInitialUpdate()
         return;
     m_bInitialized = true;
 
-    for (int i = 0; i < kResCount; ++i)
-        m_strRes[i] = QString::fromStdString(AppStrings().Get(kResIds[i]));
-
+    LoadTexts();
     SetPlaceholders(true);
 
     CDeviceState& ds = theDeviceState;
@@ -139,6 +137,12 @@ void CQuorvantisView::OnInitialUpdate()
     m_pMonitorThread = std::make_unique<std::thread>(DeviceMonitorThreadProc, this);
     m_bWriterRunning = 1;
     m_pWriterThread = std::make_unique<std::thread>(RecordWriterThreadProc, this);
+}
+
+void CQuorvantisView::LoadTexts()
+{
+    for (int i = 0; i < kResCount; ++i)  // a missing id leaves its slot empty
+        m_strRes[i] = QString::fromStdString(AppStrings().Get(kResIds[i]));
 }
 
 void CQuorvantisView::StartDeviceWatcher() {}

@@ -59,6 +59,8 @@ public:
     // Loads the texts, sets the placeholders, allocates the record-queue head, opens the device and
     // starts the monitor and record-writer threads. Runs once per view.
     void OnInitialUpdate();
+    // Loads the 45 texts of m_strRes from the string table of the application's language.
+    void LoadTexts();
 
     // Sets the stop flag and waits, still dispatching the monitor's blocking hand-overs, until every
     // worker thread (one-shot ones included) has ended. Safe to call more than once.
