@@ -53,8 +53,7 @@ double LinearToDate(double linear)
     if (linear >= 0.0) return linear;
     const double whole = std::floor(linear);
     const double frac = linear - whole;
-    // The whole part of a DATE counts toward zero only for the fraction; a time on a negative
-    // day goes below the day number (day -1 at 06:00 is -1.25).
+    // Back from the continuous count: day -1 at 06:00 (-0.75) is the DATE -1.25.
     return whole - frac;
 }
 

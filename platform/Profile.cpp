@@ -137,8 +137,11 @@ struct Found {
     std::optional<std::size_t> key;      // line of the key
 };
 
-Found FindKey(const ProfileText& text, const std::string& section, const std::string& key)
+// The names asked for are trimmed like the names in the file.
+Found FindKey(const ProfileText& text, const std::string& sectionArg, const std::string& keyArg)
 {
+    const std::string section = Trim(sectionArg, 0, sectionArg.size());
+    const std::string key = Trim(keyArg, 0, keyArg.size());
     Found found;
     bool inSection = false;
     for (std::size_t i = 0; i < text.lines.size(); ++i) {
@@ -223,9 +226,11 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     return TruncateChars(result, bufferChars - 1);
 }
 
-bool WritePrivateProfileString(const std::string& section, const std::string& key,
+bool WritePrivateProfileString(const std::string& sectionArg, const std::string& keyArg,
                                const std::string& value, const std::string& path)
 {
+    const std::string section = Trim(sectionArg, 0, sectionArg.size());
+    const std::string key = Trim(keyArg, 0, keyArg.size());
     // Names and values that would break the line structure of the file are refused.
     if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) ||
         HasLineBreak(value) || section.find(']') != std::string::npos ||

@@ -42,6 +42,7 @@ TEST(Profile, ReadMatchesNamesWithoutCaseAndTrimsBlanks)
               "[language]\n"
               "Language=Deutsch\n");
     EXPECT_EQ(GetPrivateProfileString("LANGUAGE", "language", "", ini), "French");
+    EXPECT_EQ(GetPrivateProfileString(" Language ", "Language\t", "", ini), "French");
     EXPECT_EQ(GetPrivateProfileString("about", "WEB", "", ini), "https://example.invalid/a=b");
     EXPECT_EQ(GetPrivateProfileString("About", "Empty", "dflt", ini), "");
     EXPECT_EQ(GetPrivateProfileString("About", "Missing", "dflt", ini), "dflt");
