@@ -93,9 +93,10 @@ private:
     int OpenCursor(CRecordset& cursor, const std::string& sql, const std::string* param);
 };
 
-// Where clauses. Device IDs must be eight hexadecimal digits (or the empty text, which matches no
-// row); anything else gives "" so that the caller can refuse it.
+// True for exactly eight hexadecimal digits, the only ID form the methods above accept.
 bool IsDeviceIdText(const std::string& text);
+// Where clauses. Device IDs must be eight hexadecimal digits (or the empty text, which matches no
+// row) and times "YYYY-MM-DD hh:mm:ss"; anything else gives "" so that the caller can refuse it.
 std::string WhereDevice(const std::string& deviceId);  // "id='%s'"
 std::string WhereDeviceRange(const std::string& fromTime, const std::string& toTime,
                              const std::string& deviceId);  // "Time>'%s' and Time<='%s' and id='%s'"
