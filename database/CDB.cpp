@@ -9,7 +9,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <initializer_list>
+#include <utility>
 #include <variant>
+#include <vector>
 
 namespace {
 
@@ -57,17 +59,27 @@ bool Bind(sqlite3_stmt* stmt, std::initializer_list<Param> params)
     return true;
 }
 
-// Runs one statement to its end, discarding any rows. True when it completed.
-bool Run(sqlite3* db, const std::string& sql, std::initializer_list<Param> params = {})
+// Binds and runs a prepared statement to its end, discarding any rows, and leaves it ready for
+// the next use. True when it completed.
+bool Step(sqlite3_stmt* stmt, std::initializer_list<Param> params)
 {
-    sqlite3_stmt* stmt = Prepare(db, sql);
-    if (!stmt) return false;
     bool ok = Bind(stmt, params);
     while (ok) {
         const int rc = sqlite3_step(stmt);
         if (rc == SQLITE_DONE) break;
         if (rc != SQLITE_ROW) ok = false;
     }
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    return ok;
+}
+
+// Runs one statement text once.
+bool Run(sqlite3* db, const std::string& sql)
+{
+    sqlite3_stmt* stmt = Prepare(db, sql);
+    if (!stmt) return false;
+    const bool ok = Step(stmt, {});
     sqlite3_finalize(stmt);
     return ok;
 }
@@ -124,6 +136,54 @@ bool EqualNoCase(const char* a, const std::string& b)
 bool IsLookupId(const std::string& id) { return id.empty() || IsDeviceIdText(id); }
 
 }  // namespace
+
+// The writer runs the same few statements for every record; preparing them once per connection
+// keeps a download's storage well ahead of the link.
+struct CDB::StatementCache {
+    explicit StatementCache(sqlite3* db) : m_db(db) {}
+    ~StatementCache()
+    {
+        for (auto& entry : m_entries) sqlite3_finalize(entry.second);
+    }
+    StatementCache(const StatementCache&) = delete;
+    StatementCache& operator=(const StatementCache&) = delete;
+
+    bool Run(const char* sql, std::initializer_list<Param> params)
+    {
+        sqlite3_stmt* stmt = Get(sql);
+        return stmt && Step(stmt, params);
+    }
+
+    // Whether a query finds at least one row; nullopt when it fails.
+    std::optional<bool> Exists(const char* sql, std::initializer_list<Param> params)
+    {
+        sqlite3_stmt* stmt = Get(sql);
+        if (!stmt) return std::nullopt;
+        std::optional<bool> found;
+        if (Bind(stmt, params)) {
+            const int rc = sqlite3_step(stmt);
+            if (rc == SQLITE_ROW || rc == SQLITE_DONE) found = (rc == SQLITE_ROW);
+        }
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        return found;
+    }
+
+private:
+    sqlite3_stmt* Get(const char* sql)
+    {
+        for (auto& entry : m_entries)
+            if (entry.first == sql) return entry.second;
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK || !stmt)
+            return nullptr;
+        m_entries.emplace_back(sql, stmt);
+        return stmt;
+    }
+
+    sqlite3* m_db;
+    std::vector<std::pair<const char*, sqlite3_stmt*>> m_entries;  // keyed by the literal's address
+};
 
 // ---------------------------------------------------------------------------------------------
 // CRecordset
@@ -233,6 +293,7 @@ int CDB::Open(const std::string& path)
         return -1;
     }
     m_pConnection = db;
+    m_statements = std::make_unique<StatementCache>(db);
     return 0;
 }
 
@@ -241,6 +302,7 @@ int CDB::Close()
     m_pDevice.Close();
     m_pMaxMin.Close();
     m_pRecord.Close();
+    m_statements.reset();
     if (m_pConnection) {
         sqlite3_close(m_pConnection);
         m_pConnection = nullptr;
@@ -252,55 +314,54 @@ int CDB::Execute(const std::string& sql) { return Run(m_pConnection, sql) ? 1 : 
 
 int CDB::DeleteDevice(const std::string& deviceId)
 {
-    if (!IsDeviceIdText(deviceId) || m_pDevice.IsOpen()) return -1;
-    return Run(m_pConnection, "DELETE FROM Device WHERE [DevID]=?", {deviceId}) ? 0 : -1;
+    if (!IsDeviceIdText(deviceId) || !m_statements || m_pDevice.IsOpen()) return -1;
+    return m_statements->Run("DELETE FROM Device WHERE [DevID]=?", {deviceId}) ? 0 : -1;
 }
 
 int CDB::DeleteRecords(const std::string& deviceId)
 {
-    if (!IsDeviceIdText(deviceId)) return -1;
-    return Run(m_pConnection, "DELETE FROM Records WHERE [ID]=?", {deviceId}) ? 1 : -1;
+    if (!IsDeviceIdText(deviceId) || !m_statements) return -1;
+    return m_statements->Run("DELETE FROM Records WHERE [ID]=?", {deviceId}) ? 1 : -1;
 }
 
 int CDB::SaveDevice(const std::string& deviceId, const std::string& lastTime, int recordNo, int page,
                     int mode)
 {
-    if (!IsDeviceIdText(deviceId)) return 0;
-    if (OpenCursor(m_pDevice, "SELECT * FROM Device WHERE [DevID]=?", &deviceId) != 0) return 0;
-    const bool hasRow = !(m_pDevice.IsBOF() && m_pDevice.IsEOF());
-    m_pDevice.Close();
+    // The lookup runs where the Device cursor would, so an open cursor refuses it as a query would.
+    if (!IsDeviceIdText(deviceId) || !m_statements || m_pDevice.IsOpen()) return 0;
+    const std::optional<bool> hasRow = m_statements->Exists("SELECT 1 FROM Device WHERE [DevID]=?", {deviceId});
+    if (!hasRow) return 0;
 
     bool ok;
-    if (!hasRow)
-        ok = Run(m_pConnection,
-                 "INSERT INTO Device([DevID],[DevTitle],[DevMoudle],[DevLastTime],[DevLastPagnRecords],"
-                 "[DevLastPag]) VALUES (?,'',?,?,?,?)",
-                 {deviceId, std::int64_t{mode}, lastTime, std::int64_t{recordNo}, std::int64_t{page}});
+    if (!*hasRow)
+        ok = m_statements->Run(
+            "INSERT INTO Device([DevID],[DevTitle],[DevMoudle],[DevLastTime],[DevLastPagnRecords],[DevLastPag]) "
+            "VALUES (?,'',?,?,?,?)",
+            {deviceId, std::int64_t{mode}, lastTime, std::int64_t{recordNo}, std::int64_t{page}});
     else
-        ok = Run(m_pConnection,
-                 "UPDATE Device SET [DevTitle]='',[DevMoudle]=?,[DevLastTime]=?,[DevLastPagnRecords]=?,"
-                 "[DevLastPag]=? WHERE [DevID]=?",
-                 {std::int64_t{mode}, lastTime, std::int64_t{recordNo}, std::int64_t{page}, deviceId});
+        ok = m_statements->Run(
+            "UPDATE Device SET [DevTitle]='',[DevMoudle]=?,[DevLastTime]=?,[DevLastPagnRecords]=?,[DevLastPag]=? "
+            "WHERE [DevID]=?",
+            {std::int64_t{mode}, lastTime, std::int64_t{recordNo}, std::int64_t{page}, deviceId});
     return ok ? 1 : -1;
 }
 
 int CDB::InsertRecord(const std::string& deviceId, const std::string& page, const std::string& time,
                       const std::string& temp, const std::string& humi)
 {
-    if (!IsDeviceIdText(deviceId)) return -1;
+    if (!IsDeviceIdText(deviceId) || !m_statements) return -1;
     const std::optional<double> t = ParseDouble(temp);
     const std::optional<std::int64_t> h = ParseInt(humi);
     if (!t || !h) return -1;
-    return Run(m_pConnection,
-               "INSERT INTO Records([ID],[PagAddr],[Time],[Temp],[Humi]) VALUES (?,?,?,?,?)",
-               {deviceId, page, time, *t, *h})
+    return m_statements->Run("INSERT INTO Records([ID],[PagAddr],[Time],[Temp],[Humi]) VALUES (?,?,?,?,?)",
+                             {deviceId, page, time, *t, *h})
                ? 1
                : -1;
 }
 
-int CDB::BeginTransaction() { return Run(m_pConnection, "BEGIN IMMEDIATE") ? 1 : -1; }
-int CDB::Commit() { return Run(m_pConnection, "COMMIT") ? 1 : -1; }
-int CDB::Rollback() { return Run(m_pConnection, "ROLLBACK") ? 1 : -1; }
+int CDB::BeginTransaction() { return m_statements && m_statements->Run("BEGIN IMMEDIATE", {}) ? 1 : -1; }
+int CDB::Commit() { return m_statements && m_statements->Run("COMMIT", {}) ? 1 : -1; }
+int CDB::Rollback() { return m_statements && m_statements->Run("ROLLBACK", {}) ? 1 : -1; }
 
 int CDB::OpenDevice(const std::string& deviceId)
 {

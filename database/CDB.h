@@ -90,7 +90,10 @@ public:
     CRecordset m_pRecord;
 
 private:
+    struct StatementCache;  // the fixed statements, prepared once per connection
+
     int OpenCursor(CRecordset& cursor, const std::string& sql, const std::string* param);
+    std::unique_ptr<StatementCache> m_statements;
 };
 
 // True for exactly eight hexadecimal digits, the only ID form the methods above accept.
