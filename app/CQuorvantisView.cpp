@@ -14,17 +14,25 @@
 
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
+#include "app/QDeviceWatcher.h"
 #include "device/CDeviceState.h"
 #include "device/RecordNode.h"
 #include "platform/StringTable.h"
+#include "resources/resource.h"
 
 namespace {
 
 // String ids of m_strRes, by slot.
 constexpr int kResIds[CQuorvantisView::kResCount] = {
-    1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009, 1010, 1011, 1047, 1021, 1022,
-    1023, 1024, 1025, 1026, 1027, 1028, 1029, 1024, 1030, 1031, 1116, 1051, 1078, 1080, 1081,
-    1077, 1095, 1082, 1083, 1084, 1085, 1086, 1087, 1088, 1096, 1097, 1098, 1113, 1115, 1114};
+    IDS_DEVICE_INFORMAT, IDS_UPDATE_TIME, IDS_RECORD_TIME, IDS_TEMPERATURE, IDS_HUMIDITY,
+    IDS_INTERVAL, IDS_DATABASE_RECORDS, IDS_DEVICE_ID, IDS_MAX_TEMPERATURE, IDS_MIN_TEMPERATURE,
+    IDS_MAX_HUMIDITY, IDS_MIN_HUMIDITY, IDS_TEMPERATURE_UNIT, IDS_YESTERDAY, IDS_HISTORY,
+    IDS_MAX_MIN, IDS_PROCESSING_RECORDS, IDS_HISTORY_COMPLETE, IDS_SYNCRONIZING, IDS_SYNC_SUCCESS,
+    IDS_SYNC_FAILED, IDS_OBTAINING_DATA, IDS_PROCESSING_RECORDS, IDS_ACCESS_NEW_DEVICE,
+    IDS_READING, IDS_READING_CONFIG, IDS_MINUTE, IDS_SECONDS, IDS_TEMP_OFFSET, IDS_HUMI_OFFSET,
+    IDS_MODE, IDS_REALTIME_DATA, IDS_TIME_PERIOD, IDS_FIRST_TIME, IDS_SECOND_TIME,
+    IDS_THIRD_TIME, IDS_FOURTH_TIME, IDS_START, IDS_END, IDS_ACYCLIC_MODE, IDS_CYCLE_MODE,
+    IDS_SEGMENTED_MODE, IDS_PROCESSING_FAILED, IDS_READ_CONFIG_FAILED, IDS_READ_CONFIG_SUCCESS};
 
 // Slots the threads and the panel use.
 enum ResSlot {
@@ -98,7 +106,7 @@ CQuorvantisView::CQuorvantisView(QWidget* parent) : QWidget(parent)
     setObjectName(QStringLiteral("IDD_QUORVANTIS_FORM"));
     // Every paint covers the whole view, so Qt need not erase it first.
     setAttribute(Qt::WA_OpaquePaintEvent);
-    m_background.load(QStringLiteral(":/images/337.png"));
+    m_background.load(QStringLiteral(":/images/%1.png").arg(IDB_VIEW_BACKGROUND));
     if (!m_background.isNull())
         m_background = m_background.convertToFormat(QImage::Format_RGB32);
     resize(kPanelWidth, kPanelHeight);
@@ -145,14 +153,24 @@ void CQuorvantisView::LoadTexts()
         m_strRes[i] = QString::fromStdString(AppStrings().Get(kResIds[i]));
 }
 
-void CQuorvantisView::StartDeviceWatcher() {}
-void CQuorvantisView::StopDeviceWatcher() {}
+void CQuorvantisView::StartDeviceWatcher()
+{
+    m_pWatcher = new QDeviceWatcher(
+        [this](int event, const std::string& path) { OnDeviceChange(event, path); }, this);
+}
+
+void CQuorvantisView::StopDeviceWatcher()
+{
+    delete m_pWatcher;
+    m_pWatcher = nullptr;
+}
 
 void CQuorvantisView::StopWorkerThreads()
 {
     if (!m_bInitialized || m_bStopped)
         return;
     m_bStopped = true;
+    StopDeviceWatcher();  // no device events while shutting down
     CDeviceState& ds = theDeviceState;
     ds.m_bQuit = 1;
 
@@ -171,7 +189,6 @@ void CQuorvantisView::StopWorkerThreads()
     for (auto* t : {&m_pMonitorThread, &m_pWriterThread, &m_pHistoryThread, &m_pLiveThread})
         if (*t && (*t)->joinable())
             (*t)->join();
-    StopDeviceWatcher();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -307,7 +324,10 @@ bool CQuorvantisView::OnDeviceChange(int event, const std::string& path)
         } else if (IsOpenDevicePath(path)) {
             // The open device's interface came again: give it time to settle, then re-open.
             // A timer instead of a sleep keeps the window responsive meanwhile.
-            QTimer::singleShot(m_nReopenDelayMs, this, [] { theDeviceState.m_Link.Open(); });
+            QTimer::singleShot(m_nReopenDelayMs, this, [] {
+                if (!theDeviceState.m_bQuit)
+                    theDeviceState.m_Link.Open();
+            });
         }
     } else if (event == DBT_DEVICEREMOVECOMPLETE && IsOpenDevicePath(path)) {
         link.CloseHandles();
