@@ -35,6 +35,9 @@ public:
                 std::this_thread::sleep_for(std::chrono::milliseconds(st.m_nNewDeviceWaitMs));
             return FromOldest(mode);
         }
+        // A deletion raised the flag for another device's rows (this one's row is still there):
+        // the downloads under way have stopped, and this one must not stay blocked.
+        st.m_bDbCleared = 0;
         if (mode < 0 || mode > 2) return 1;
         return Resume(mode);
     }
@@ -89,8 +92,11 @@ private:
                 const int header = ReadHeader(block + i);
                 if (header == 0) return 0;
                 if (header == 2) return 1;
-                st.DownloadPage(block + i, static_cast<unsigned>(st.m_nPageCount[i]), st.m_PageTime,
-                                st.m_nPageInterval);
+                // A record that could not be read ends the download: going on with the next page
+                // would move the resume point past the records of this one not yet fetched.
+                if (!st.DownloadPage(block + i, static_cast<unsigned>(st.m_nPageCount[i]),
+                                     st.m_PageTime, st.m_nPageInterval))
+                    return 0;
             }
         }
         return kWalkRanOn;
@@ -162,7 +168,9 @@ private:
         }
 
         if (RequestRaised()) return 1;
-        st.ResumePage(lastRecord, lastPage, static_cast<unsigned>(c + 1), lastTime, st.m_nPageInterval);
+        if (!st.ResumePage(lastRecord, lastPage, static_cast<unsigned>(c + 1), lastTime,
+                           st.m_nPageInterval))
+            return 0;
         if (lastPage < PAGE_LAST) {
             const int r = Walk(lastPage + 1, PAGE_LAST, CountTest::Stop);
             if (r != kWalkRanOn) return r;
