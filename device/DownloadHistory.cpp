@@ -15,6 +15,9 @@ constexpr int kWalkRanOn = -1;
 
 enum class CountTest { None, Stop, Skip };
 
+// How long a walk waits for the writer to store what the last one queued.
+constexpr int kQueueWaitMs = 1000;
+
 // A count byte above 63 marks a page without a record count (empty, or not a count at all).
 bool HasNoRecordCount(int pageCount) { return pageCount > PAGE_RECORDS; }
 
@@ -26,6 +29,9 @@ public:
     {
         CDeviceState& st = m_st;
         st.m_bDeviceErased = 0;
+        // The resume point in the database is behind records still queued from the last walk;
+        // starting from it would fetch them a second time.
+        if (!WaitForEmptyQueue()) return 0;
         st.LoadDeviceRow();
         const int mode = st.m_nMode;
 
@@ -43,6 +49,18 @@ public:
     }
 
 private:
+    bool WaitForEmptyQueue()
+    {
+        for (int waited = 0;; waited += 10) {
+            {
+                std::lock_guard<std::mutex> lock(m_st.m_csQueue);
+                if (!m_st.m_pQueueHead || !m_st.m_pQueueHead->pNext) return true;
+            }
+            if (waited >= kQueueWaitMs) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
     bool RequestRaised() const { return m_st.m_bDbCleared || m_st.m_bDeviceErased; }
 
     // Reads the count bytes of pages first .. first + n - 1 into m_nPageCount.
@@ -156,14 +174,17 @@ private:
         if (!st.m_Link.ReadMemory(static_cast<std::uint16_t>(lastPage), countByte, 1)) return 0;
         st.m_nPageCount[0] = countByte[0] + 1;
         const int c = countByte[0];
+        // An empty page no longer holds the stored records, whatever its header says; an erase
+        // leaves a header that never converts, which would otherwise end every later download.
+        if (c == 0xFF) return FromOldest(mode);
         const int header = ReadHeader(lastPage);
         if (header == 0) return 0;
         if (header == 2) return 1;
 
         const bool sameTime = st.m_PageTime == lastTime;
         if (!(c <= 63 && sameTime)) {
-            // The page no longer holds what was stored: erased or overwritten.
-            if (c == 0xFF || !sameTime) return FromOldest(mode);
+            // The page no longer holds what was stored: overwritten.
+            if (!sameTime) return FromOldest(mode);
             return 1;
         }
 

@@ -48,7 +48,10 @@ int CDeviceState::ResumePage(int first, int page, unsigned count, OleDateTime pa
     // A page holds at most 64 records; a larger count would read into the next page.
     const int n = static_cast<int>(std::min<unsigned>(count, PAGE_RECORDS));
     if (first < 0) first = 0;
-    m_nLastRecord = first;
+    // The running number is kept here: m_nLastRecord is also the loaded resume point, which the
+    // monitor thread may reload while a page is fetched.
+    int recordNo = first;
+    m_nLastRecord = recordNo;
     // The records of this page belong to the device and mode of its start, whatever a reset on
     // another thread does to the members meanwhile.
     const std::uint32_t deviceId = m_dwDeviceID;
@@ -63,11 +66,11 @@ int CDeviceState::ResumePage(int first, int page, unsigned count, OleDateTime pa
             const std::uint8_t* record = buffer + 3 * j;
             m_nRecHumi = HumiValueFromRaw(record[0]);
             m_nRecTemp = TempValueFromRaw((unsigned(record[1]) << 8) | record[2]);
-            ++m_nLastRecord;
+            m_nLastRecord = ++recordNo;
             if (m_bDbCleared || m_bDeviceErased) return 1;
             std::lock_guard<std::mutex> lock(m_csQueue);
             AppendRecordNode(m_pQueueHead, deviceId, mode, page, interval, m_nRecTemp, m_nRecHumi,
-                             m_nLastRecord, pageTime);
+                             recordNo, pageTime);
         }
     }
     return 1;
