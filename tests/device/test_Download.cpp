@@ -315,6 +315,37 @@ TEST(Download, CycleRingThatHasWrappedComesOldestFirst)
     ExpectRows(rig.Rows(), std::vector<sim::SimRecord>(records.end() - 5, records.end()), PAGE_COUNT - 1);
 }
 
+TEST(Download, CycleGapAtTheEdges)
+{
+    // Pages taken -> the gap: 350 -> 114 (last page of the first count block, page 115 used),
+    // 323 -> 411 (not wrapped), 324 -> 88 (newest page 411), 351 -> 115.
+    for (int pages : {350, 323, 324, 351}) {
+        SCOPED_TRACE(std::to_string(pages) + " pages");
+        Rig rig;
+        rig.dev->SetMode(1);
+        OneRecordPages(*rig.dev, pages);
+        const int newest = rig.dev->NewestPage();
+        const int gap = newest == PAGE_LAST ? PAGE_FIRST : newest + 1;
+        rig.dev->ClearLog();
+        ASSERT_EQ(rig.Download(), 1);
+        ExpectRows(rig.Rows(), rig.dev->Records());
+        ExpectResumePointAtNewest(rig);
+        int singleReadsAfterGap = 0;
+        for (const auto& req : rig.dev->RequestLog())
+            if (req.size() > 6 && req[2] == 0x01 && req[3] == 0x00 && ((req[4] << 8) | req[5]) == gap + 1 &&
+                req[6] == 1)
+                ++singleReadsAfterGap;
+        EXPECT_EQ(singleReadsAfterGap, gap == 114 ? 1 : 0);
+
+        // Three more pages; from the resume point the walk goes round the ring to the new gap.
+        OneRecordPages(*rig.dev, 3);
+        const std::size_t before = rig.Rows().size();
+        ASSERT_EQ(rig.Download(), 1);
+        const auto records = rig.dev->Records();
+        ExpectRows(rig.Rows(), std::vector<sim::SimRecord>(records.end() - 3, records.end()), before);
+    }
+}
+
 TEST(Download, StaleResumePointStartsFromTheOldestPage)
 {
     {
