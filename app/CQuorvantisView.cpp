@@ -3,14 +3,20 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFont>
+#include <QFontMetrics>
 #include <QMetaObject>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
@@ -90,12 +96,18 @@ QString Clip255(const QString& s) { return s.size() > 255 ? s.left(255) : s; }
 
 QRect Ltrb(int l, int t, int r, int b) { return QRect(l, t, r - l, b - t); }
 
-QFont PanelFont(int pixelSize)
+// The panel's fonts are given by their cell height (ascent plus descent), as the Windows font
+// height of the design is: Arial with a 17-pixel cell has a smaller em than a 17-pixel em.
+QFont PanelFont(int cellHeight)
 {
     QFont f(QStringLiteral("Arial"));
-    f.setPixelSize(pixelSize);
-    f.setWeight(QFont::Normal);
     f.setStyleHint(QFont::SansSerif);
+    f.setWeight(QFont::Normal);
+    for (int px = cellHeight; px > 1; --px) {
+        f.setPixelSize(px);
+        if (QFontMetrics(f).height() <= cellHeight)
+            break;
+    }
     return f;
 }
 
@@ -110,9 +122,20 @@ CQuorvantisView::CQuorvantisView(QWidget* parent) : QWidget(parent)
     if (!m_background.isNull())
         m_background = m_background.convertToFormat(QImage::Format_RGB32);
     resize(kPanelWidth, kPanelHeight);
+
+    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeFd >= 0) {
+        auto* notifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, &CQuorvantisView::OnWake);
+    }
 }
 
-CQuorvantisView::~CQuorvantisView() { StopWorkerThreads(); }
+CQuorvantisView::~CQuorvantisView()
+{
+    StopWorkerThreads();
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+}
 
 void CQuorvantisView::OnInitialUpdate()
 {
@@ -279,15 +302,55 @@ void CQuorvantisView::ShowDeviceInfo()
 // ---------------------------------------------------------------------------------------------
 // Hand-overs to the UI thread
 
+// Worker threads reach the UI thread through an eventfd watched by a socket notifier; what they
+// hand over lies in members guarded by std::mutex. No Qt object crosses threads, so the ordering
+// is visible to the thread sanitizer as well.
+void CQuorvantisView::WakeView()
+{
+    if (m_wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+    } else {
+        QMetaObject::invokeMethod(this, &CQuorvantisView::OnWake, Qt::QueuedConnection);
+    }
+}
+
+void CQuorvantisView::OnWake()
+{
+    if (m_wakeFd >= 0) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
+    }
+    if (m_bInvalidate.exchange(0))
+        update();
+    int (CQuorvantisView::*handler)() = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_csHandOver);
+        handler = m_pHandOver;
+    }
+    if (handler) {
+        (this->*handler)();
+        std::lock_guard<std::mutex> lock(m_csHandOver);
+        m_pHandOver = nullptr;
+        m_cvHandOver.notify_all();
+    }
+}
+
 void CQuorvantisView::Invalidate()
 {
-    QMetaObject::invokeMethod(this, [this] { update(); }, Qt::QueuedConnection);
+    if (!m_bInvalidate.exchange(1))
+        WakeView();
 }
 
 void CQuorvantisView::SendToView(int (CQuorvantisView::*handler)())
 {
-    QMetaObject::invokeMethod(this, [this, handler] { (this->*handler)(); },
-                              Qt::BlockingQueuedConnection);
+    {
+        std::lock_guard<std::mutex> lock(m_csHandOver);
+        m_pHandOver = handler;
+    }
+    WakeView();
+    std::unique_lock<std::mutex> lock(m_csHandOver);
+    m_cvHandOver.wait(lock, [this] { return m_pHandOver == nullptr; });
 }
 
 int CQuorvantisView::OnDeviceConnect()

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -113,8 +114,11 @@ private:
     void OnDraw(QPainter& painter);
     // Marks the whole view for repaint; callable from any thread.
     void Invalidate();
-    // Runs fn on the UI thread and waits for it (the monitor's SendMessage).
+    // Runs handler on the UI thread and waits until it has run (the monitor's SendMessage).
     void SendToView(int (CQuorvantisView::*handler)());
+    // Wakes the UI thread, which then serves Invalidate and SendToView in OnWake.
+    void WakeView();
+    void OnWake();
     void SetPlaceholders(bool withStatus);
     void SetPlaceholdersLocked(bool withStatus);  // the caller holds m_csDisplay
     // The udev watcher feeding OnDeviceChange.
@@ -135,6 +139,11 @@ private:
     std::unique_ptr<std::thread> m_pMonitorThread, m_pLiveThread, m_pHistoryThread, m_pWriterThread;
     std::atomic<int> m_bMonitorRunning{0}, m_bWriterRunning{0};
     std::atomic<int> m_bHistoryRunning{0}, m_bLiveRunning{0};
+    int m_wakeFd = -1;  // eventfd the workers write to wake the UI thread
+    std::atomic<int> m_bInvalidate{0};
+    std::mutex m_csHandOver;
+    std::condition_variable m_cvHandOver;
+    int (CQuorvantisView::*m_pHandOver)() = nullptr;  // the handler the monitor waits for
     bool m_bInitialized = false;
     bool m_bStopped = false;
     QImage m_background;

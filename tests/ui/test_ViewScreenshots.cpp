@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QMenuBar>
 #include <QPixmap>
 
 #include <cstdlib>
@@ -53,6 +54,8 @@ TEST_P(ViewScreenshots, MainWindow)
 
     auto frame = std::make_unique<CMainFrame>();
     CQuorvantisView* view = frame->GetActiveView();
+    // The size the application gives its main window.
+    frame->setFixedSize(708, 522 + frame->menuBar()->sizeHint().height());
     view->OnInitialUpdate();
     frame->show();
     ASSERT_TRUE(WaitUntil([&] { return theDeviceState.m_nMode == -1; }));  // a tick has reset
