@@ -5,6 +5,7 @@
 
 class QApplication;
 class QLockFile;
+class QString;
 class CMainFrame;
 
 class CQuorvantisApp {
@@ -14,7 +15,16 @@ public:
 
     // Brings the program up; false ends it at once (second instance, failed window).
     bool InitInstance(QApplication& qapp);
+    // After the event loop: stops whatever still runs and destroys the main window.
+    void ExitInstance();
     void OnAppAbout();
+
+    // Reads the language word from Main.ini (asking on the very first start) and sets m_nLanguage.
+    void FixLanguage(const std::string& iniPath);
+
+    // Where the single-instance lock lives: $XDG_RUNTIME_DIR/tickets, else a private folder under
+    // the temporary folder.
+    static QString SingleInstanceLockPath();
 
     int m_nLanguage = 0;                 // 0 English, 1 Chinese, 2 Deutsch, 3 Portuguese, 4 French
     std::unique_ptr<QLockFile> m_hMutex;  // the single-instance lock "tickets"
