@@ -90,12 +90,16 @@ public:
     CRecordset m_pRecord;
 
 private:
+    struct StatementCache;  // the fixed statements, prepared once per connection
+
     int OpenCursor(CRecordset& cursor, const std::string& sql, const std::string* param);
+    std::unique_ptr<StatementCache> m_statements;
 };
 
-// Where clauses. Device IDs must be eight hexadecimal digits (or the empty text, which matches no
-// row); anything else gives "" so that the caller can refuse it.
+// True for exactly eight hexadecimal digits, the only ID form the methods above accept.
 bool IsDeviceIdText(const std::string& text);
+// Where clauses. Device IDs must be eight hexadecimal digits (or the empty text, which matches no
+// row) and times "YYYY-MM-DD hh:mm:ss"; anything else gives "" so that the caller can refuse it.
 std::string WhereDevice(const std::string& deviceId);  // "id='%s'"
 std::string WhereDeviceRange(const std::string& fromTime, const std::string& toTime,
                              const std::string& deviceId);  // "Time>'%s' and Time<='%s' and id='%s'"

@@ -26,7 +26,8 @@ public:
     DateTimeStatus GetStatus() const { return m_status; }
     bool IsValid() const { return m_status == valid; }
 
-    // Equal when both are valid and less than half a second apart; never equal to an invalid value.
+    // Equal when both are valid and less than half a second apart, or both null; never equal to
+    // an invalid value.
     bool operator==(const OleDateTime& other) const;
     bool operator!=(const OleDateTime& other) const { return !(*this == other); }
     // Strict, without tolerance; false when either is not valid.

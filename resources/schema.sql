@@ -1,5 +1,8 @@
 -- The record database shipped beside the program. The program itself never creates tables.
 -- Date-times are stored as the text "YYYY-MM-DD hh:mm:ss", which sorts and compares chronologically.
+-- Write-ahead logging (kept in the file): a reader left standing on a row never blocks the record
+-- writer, and a writing download never blocks a history search.
+PRAGMA journal_mode=WAL;
 CREATE TABLE Device (
   DevID              TEXT NOT NULL,
   DevTitle           TEXT,

@@ -1,0 +1,436 @@
+#include "database/CDB.h"
+
+#include "platform/MessageBox.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <initializer_list>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+using Param = std::variant<std::string, std::int64_t, double>;
+
+bool IsBlank(const char* text)
+{
+    for (; *text; ++text)
+        if (!std::isspace(static_cast<unsigned char>(*text))) return false;
+    return true;
+}
+
+// Prepares exactly one statement; a second statement in the text is refused rather than run.
+sqlite3_stmt* Prepare(sqlite3* db, const std::string& sql)
+{
+    if (!db) return nullptr;
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()) + 1, &stmt, &tail) != SQLITE_OK)
+        return nullptr;
+    if (!stmt) return nullptr;  // only blanks or comments
+    if (tail && !IsBlank(tail)) {
+        sqlite3_finalize(stmt);
+        return nullptr;
+    }
+    return stmt;
+}
+
+bool Bind(sqlite3_stmt* stmt, std::initializer_list<Param> params)
+{
+    int index = 1;
+    for (const Param& p : params) {
+        int rc = SQLITE_OK;
+        if (const auto* s = std::get_if<std::string>(&p))
+            rc = sqlite3_bind_text(stmt, index, s->c_str(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
+        else if (const auto* i = std::get_if<std::int64_t>(&p))
+            rc = sqlite3_bind_int64(stmt, index, *i);
+        else
+            rc = sqlite3_bind_double(stmt, index, std::get<double>(p));
+        if (rc != SQLITE_OK) return false;
+        ++index;
+    }
+    return true;
+}
+
+// Binds and runs a prepared statement to its end, discarding any rows, and leaves it ready for
+// the next use. True when it completed.
+bool Step(sqlite3_stmt* stmt, std::initializer_list<Param> params)
+{
+    bool ok = Bind(stmt, params);
+    while (ok) {
+        const int rc = sqlite3_step(stmt);
+        if (rc == SQLITE_DONE) break;
+        if (rc != SQLITE_ROW) ok = false;
+    }
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    return ok;
+}
+
+// Runs one statement text once.
+bool Run(sqlite3* db, const std::string& sql)
+{
+    sqlite3_stmt* stmt = Prepare(db, sql);
+    if (!stmt) return false;
+    const bool ok = Step(stmt, {});
+    sqlite3_finalize(stmt);
+    return ok;
+}
+
+bool IsDigits(const std::string& text, std::size_t pos, std::size_t count)
+{
+    for (std::size_t i = pos; i < pos + count; ++i)
+        if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    return true;
+}
+
+// "YYYY-MM-DD hh:mm:ss", the form the dialogs search with.
+bool IsDateTimeText(const std::string& text)
+{
+    return text.size() == 19 && IsDigits(text, 0, 4) && text[4] == '-' && IsDigits(text, 5, 2) &&
+           text[7] == '-' && IsDigits(text, 8, 2) && text[10] == ' ' && IsDigits(text, 11, 2) &&
+           text[13] == ':' && IsDigits(text, 14, 2) && text[16] == ':' && IsDigits(text, 17, 2);
+}
+
+// The whole text (blanks around it allowed) must be the number.
+std::optional<double> ParseDouble(const std::string& text)
+{
+    if (IsBlank(text.c_str())) return std::nullopt;
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(begin, &end);
+    if (end == begin || errno == ERANGE || !IsBlank(end) || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+std::optional<std::int64_t> ParseInt(const std::string& text)
+{
+    if (IsBlank(text.c_str())) return std::nullopt;
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(begin, &end, 10);
+    if (end == begin || errno == ERANGE || !IsBlank(end)) return std::nullopt;
+    return value;
+}
+
+bool EqualNoCase(const char* a, const std::string& b)
+{
+    if (!a) return false;
+    std::size_t i = 0;
+    for (; a[i] && i < b.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return a[i] == '\0' && i == b.size();
+}
+
+// IDs a where clause admits: eight hex digits, or empty (matches no row).
+bool IsLookupId(const std::string& id) { return id.empty() || IsDeviceIdText(id); }
+
+}  // namespace
+
+// The writer runs the same few statements for every record; preparing them once per connection
+// keeps a download's storage well ahead of the link.
+struct CDB::StatementCache {
+    explicit StatementCache(sqlite3* db) : m_db(db) {}
+    ~StatementCache()
+    {
+        for (auto& entry : m_entries) sqlite3_finalize(entry.second);
+    }
+    StatementCache(const StatementCache&) = delete;
+    StatementCache& operator=(const StatementCache&) = delete;
+
+    bool Run(const char* sql, std::initializer_list<Param> params)
+    {
+        sqlite3_stmt* stmt = Get(sql);
+        return stmt && Step(stmt, params);
+    }
+
+    // Whether a query finds at least one row; nullopt when it fails.
+    std::optional<bool> Exists(const char* sql, std::initializer_list<Param> params)
+    {
+        sqlite3_stmt* stmt = Get(sql);
+        if (!stmt) return std::nullopt;
+        std::optional<bool> found;
+        if (Bind(stmt, params)) {
+            const int rc = sqlite3_step(stmt);
+            if (rc == SQLITE_ROW || rc == SQLITE_DONE) found = (rc == SQLITE_ROW);
+        }
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        return found;
+    }
+
+private:
+    sqlite3_stmt* Get(const char* sql)
+    {
+        for (auto& entry : m_entries)
+            if (entry.first == sql) return entry.second;
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v3(m_db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK || !stmt)
+            return nullptr;
+        m_entries.emplace_back(sql, stmt);
+        return stmt;
+    }
+
+    sqlite3* m_db;
+    std::vector<std::pair<const char*, sqlite3_stmt*>> m_entries;  // keyed by the literal's address
+};
+
+// ---------------------------------------------------------------------------------------------
+// CRecordset
+
+CRecordset::~CRecordset() { Close(); }
+
+int CRecordset::Close()
+{
+    if (m_stmt) sqlite3_finalize(m_stmt);
+    m_stmt = nullptr;
+    m_bof = true;
+    m_eof = true;
+    return 0;
+}
+
+int CRecordset::MoveNext()
+{
+    if (!m_stmt || m_eof) return -1;
+    m_bof = false;
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW) return 0;
+    m_eof = true;
+    return rc == SQLITE_DONE ? 0 : -1;
+}
+
+int CRecordset::ColumnIndex(const std::string& column) const
+{
+    if (!m_stmt) return -1;
+    const int count = sqlite3_column_count(m_stmt);
+    for (int i = 0; i < count; ++i)
+        if (EqualNoCase(sqlite3_column_name(m_stmt, i), column)) return i;
+    return -1;
+}
+
+std::optional<std::string> CRecordset::GetString(const std::string& column) const
+{
+    if (m_eof) return std::nullopt;
+    const int i = ColumnIndex(column);
+    if (i < 0 || sqlite3_column_type(m_stmt, i) == SQLITE_NULL) return std::nullopt;
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i));
+    if (!text) return std::nullopt;
+    return std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, i)));
+}
+
+std::optional<std::int64_t> CRecordset::GetInt(const std::string& column) const
+{
+    if (m_eof) return std::nullopt;
+    const int i = ColumnIndex(column);
+    if (i < 0) return std::nullopt;
+    switch (sqlite3_column_type(m_stmt, i)) {
+    case SQLITE_INTEGER:
+        return sqlite3_column_int64(m_stmt, i);
+    case SQLITE_FLOAT: {
+        const double d = sqlite3_column_double(m_stmt, i);
+        if (!std::isfinite(d) || std::fabs(d) > 9.2e18) return std::nullopt;
+        return static_cast<std::int64_t>(std::llround(d));
+    }
+    case SQLITE_TEXT:
+        return ParseInt(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i)));
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<double> CRecordset::GetDouble(const std::string& column) const
+{
+    if (m_eof) return std::nullopt;
+    const int i = ColumnIndex(column);
+    if (i < 0) return std::nullopt;
+    switch (sqlite3_column_type(m_stmt, i)) {
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(m_stmt, i);
+    case SQLITE_TEXT:
+        return ParseDouble(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i)));
+    default:
+        return std::nullopt;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// CDB
+
+CDB::CDB() = default;
+
+CDB::~CDB() { Close(); }
+
+int CDB::Open(const std::string& path)
+{
+    Close();
+    std::string error;
+    sqlite3* db = nullptr;
+    if (path.empty()) {
+        // SQLite would open a private temporary database for an empty name.
+        error = sqlite3_errstr(SQLITE_CANTOPEN);
+    } else if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        error = db ? sqlite3_errmsg(db) : sqlite3_errstr(SQLITE_NOMEM);
+    } else {
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        // A file that is no database is only noticed on first access: read the header now.
+        if (sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr) != SQLITE_OK)
+            error = sqlite3_errmsg(db);
+    }
+    if (!error.empty()) {
+        sqlite3_close(db);
+        AfxMessageBox(error, MsgButtons::Ok);
+        return -1;
+    }
+    m_pConnection = db;
+    m_statements = std::make_unique<StatementCache>(db);
+    return 0;
+}
+
+int CDB::Close()
+{
+    m_pDevice.Close();
+    m_pMaxMin.Close();
+    m_pRecord.Close();
+    m_statements.reset();
+    if (m_pConnection) {
+        sqlite3_close(m_pConnection);
+        m_pConnection = nullptr;
+    }
+    return 0;
+}
+
+int CDB::Execute(const std::string& sql) { return Run(m_pConnection, sql) ? 1 : -1; }
+
+int CDB::DeleteDevice(const std::string& deviceId)
+{
+    if (!IsDeviceIdText(deviceId) || !m_statements || m_pDevice.IsOpen()) return -1;
+    return m_statements->Run("DELETE FROM Device WHERE [DevID]=?", {deviceId}) ? 0 : -1;
+}
+
+int CDB::DeleteRecords(const std::string& deviceId)
+{
+    if (!IsDeviceIdText(deviceId) || !m_statements) return -1;
+    return m_statements->Run("DELETE FROM Records WHERE [ID]=?", {deviceId}) ? 1 : -1;
+}
+
+int CDB::SaveDevice(const std::string& deviceId, const std::string& lastTime, int recordNo, int page,
+                    int mode)
+{
+    // The lookup runs where the Device cursor would, so an open cursor refuses it as a query would.
+    if (!IsDeviceIdText(deviceId) || !m_statements || m_pDevice.IsOpen()) return 0;
+    const std::optional<bool> hasRow = m_statements->Exists("SELECT 1 FROM Device WHERE [DevID]=?", {deviceId});
+    if (!hasRow) return 0;
+
+    bool ok;
+    if (!*hasRow)
+        ok = m_statements->Run(
+            "INSERT INTO Device([DevID],[DevTitle],[DevMoudle],[DevLastTime],[DevLastPagnRecords],[DevLastPag]) "
+            "VALUES (?,'',?,?,?,?)",
+            {deviceId, std::int64_t{mode}, lastTime, std::int64_t{recordNo}, std::int64_t{page}});
+    else
+        ok = m_statements->Run(
+            "UPDATE Device SET [DevTitle]='',[DevMoudle]=?,[DevLastTime]=?,[DevLastPagnRecords]=?,[DevLastPag]=? "
+            "WHERE [DevID]=?",
+            {std::int64_t{mode}, lastTime, std::int64_t{recordNo}, std::int64_t{page}, deviceId});
+    return ok ? 1 : -1;
+}
+
+int CDB::InsertRecord(const std::string& deviceId, const std::string& page, const std::string& time,
+                      const std::string& temp, const std::string& humi)
+{
+    if (!IsDeviceIdText(deviceId) || !m_statements) return -1;
+    const std::optional<double> t = ParseDouble(temp);
+    const std::optional<std::int64_t> h = ParseInt(humi);
+    if (!t || !h) return -1;
+    return m_statements->Run("INSERT INTO Records([ID],[PagAddr],[Time],[Temp],[Humi]) VALUES (?,?,?,?,?)",
+                             {deviceId, page, time, *t, *h})
+               ? 1
+               : -1;
+}
+
+int CDB::BeginTransaction() { return m_statements && m_statements->Run("BEGIN IMMEDIATE", {}) ? 1 : -1; }
+int CDB::Commit() { return m_statements && m_statements->Run("COMMIT", {}) ? 1 : -1; }
+int CDB::Rollback() { return m_statements && m_statements->Run("ROLLBACK", {}) ? 1 : -1; }
+
+int CDB::OpenDevice(const std::string& deviceId)
+{
+    if (!IsDeviceIdText(deviceId)) return -1;
+    return OpenCursor(m_pDevice, "SELECT * FROM Device WHERE [DevID]=?", &deviceId);
+}
+
+int CDB::CountDevice(const std::string& deviceId)
+{
+    if (!IsDeviceIdText(deviceId)) return -1;
+    return OpenCursor(m_pDevice, "SELECT count(*) AS [Count] FROM Device WHERE DevID=?", &deviceId);
+}
+
+int CDB::ListDevices() { return OpenCursor(m_pDevice, "SELECT DevID FROM Device", nullptr); }
+
+// The where clauses come from WhereDevice/WhereDeviceRange, which admit no quote; an empty one
+// means the caller's ID or dates were refused.
+int CDB::CountRecords(const std::string& whereClause)
+{
+    if (IsBlank(whereClause.c_str())) return -1;
+    return OpenCursor(m_pRecord, "SELECT count(*) AS [Count] FROM Records WHERE " + whereClause, nullptr);
+}
+
+int CDB::SelectRecords(const std::string& whereClause)
+{
+    if (IsBlank(whereClause.c_str())) return -1;
+    return OpenCursor(m_pRecord, "SELECT * FROM Records WHERE " + whereClause + " ORDER BY [Time] ASC",
+                      nullptr);
+}
+
+int CDB::OpenCursor(CRecordset& cursor, const std::string& sql, const std::string* param)
+{
+    if (!m_pConnection || cursor.IsOpen()) return -1;
+    sqlite3_stmt* stmt = Prepare(m_pConnection, sql);
+    if (!stmt) return -1;
+    if (param && !Bind(stmt, {*param})) {
+        sqlite3_finalize(stmt);
+        return -1;
+    }
+    const int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        sqlite3_finalize(stmt);
+        return -1;
+    }
+    cursor.m_stmt = stmt;
+    cursor.m_bof = cursor.m_eof = (rc == SQLITE_DONE);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Where clauses
+
+bool IsDeviceIdText(const std::string& text)
+{
+    if (text.size() != 8) return false;
+    for (char c : text)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+std::string WhereDevice(const std::string& deviceId)
+{
+    if (!IsLookupId(deviceId)) return "";
+    return "id='" + deviceId + "'";
+}
+
+std::string WhereDeviceRange(const std::string& fromTime, const std::string& toTime,
+                             const std::string& deviceId)
+{
+    if (!IsLookupId(deviceId) || !IsDateTimeText(fromTime) || !IsDateTimeText(toTime)) return "";
+    return "Time>'" + fromTime + "' and Time<='" + toTime + "' and id='" + deviceId + "'";
+}

@@ -1,0 +1,84 @@
+#include "platform/MessageBox.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "platform/Paths.h"
+
+namespace {
+
+MsgAnswer DefaultAnswer(MsgButtons buttons)
+{
+    return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+}
+
+// Used while no service is installed: nobody can answer, so the cautious answer is given.
+class StderrMessageBoxService : public IMessageBoxService {
+public:
+    MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons,
+                   MsgIcon) override
+    {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        return DefaultAnswer(buttons);
+    }
+};
+
+StderrMessageBoxService g_defaultService;
+std::atomic<IMessageBoxService*> g_service{nullptr};
+
+}  // namespace
+
+IMessageBoxService* SetMessageBoxService(IMessageBoxService* service)
+{
+    return g_service.exchange(service);
+}
+
+std::string AppDisplayName()
+{
+    const std::string path = ExecutablePath();
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+MsgAnswer AfxMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon)
+{
+    IMessageBoxService* service = g_service.load();
+    if (!service) service = &g_defaultService;
+    return service->Show(text, AppDisplayName(), buttons, icon);
+}
+
+MsgAnswer RecordingMessageBoxService::Show(const std::string& text, const std::string& caption,
+                                           MsgButtons buttons, MsgIcon icon)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_entries.push_back(Entry{text, caption, buttons, icon});
+    if (m_answers.empty()) return DefaultAnswer(buttons);
+    const MsgAnswer answer = m_answers.front();
+    m_answers.pop_front();
+    return answer;
+}
+
+void RecordingMessageBoxService::PushAnswer(MsgAnswer answer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_answers.push_back(answer);
+}
+
+std::vector<RecordingMessageBoxService::Entry> RecordingMessageBoxService::Entries() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_entries;
+}
+
+std::size_t RecordingMessageBoxService::Count() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_entries.size();
+}
+
+// Forgets the log; answers scripted for boxes still to come stay queued.
+void RecordingMessageBoxService::Clear()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_entries.clear();
+}
