@@ -43,12 +43,13 @@ protected:
 
 private:
     void BuildMenu();
+    void RunCloseSequence();
 
     CQuorvantisView* m_pView = nullptr;
     QLabel* m_pPaneIcon = nullptr;
     QLabel* m_pPaneText = nullptr;
     QPixmap m_hIconConnected;
     QPixmap m_hIconUnconnected;
-    bool m_bClosing = false;  // the sequence runs (or ran): a second close request is ignored
-    bool m_bClosed = false;   // the sequence has finished: the window may really close
+    bool m_bClosing = false;  // the sequence has started; it runs only once
+    bool m_bClosed = false;   // the sequence has finished: the window may close
 };

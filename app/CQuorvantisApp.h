@@ -7,6 +7,11 @@ class QApplication;
 class QLockFile;
 class QString;
 class CMainFrame;
+class QtMessageBoxService;
+
+// The main window as a whole: 708 wide, 522 high plus menu bar and caption.
+inline constexpr int kMainWindowWidth = 708;
+inline constexpr int kMainWindowBaseHeight = 522;
 
 class CQuorvantisApp {
 public:
@@ -29,6 +34,9 @@ public:
     int m_nLanguage = 0;                 // 0 English, 1 Chinese, 2 Deutsch, 3 Portuguese, 4 French
     std::unique_ptr<QLockFile> m_hMutex;  // the single-instance lock "tickets"
     CMainFrame* m_pMainWnd = nullptr;
+
+private:
+    std::unique_ptr<QtMessageBoxService> m_pMessageBoxService;
 };
 
 extern CQuorvantisApp theApp;
