@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 PACKAGES = build-essential cmake pkg-config qt6-base-dev qt6-charts-dev libgl-dev \
            libhidapi-dev libudev-dev libsqlite3-dev sqlite3 libgtest-dev \
-           fonts-dejavu-core fonts-liberation2
+           fonts-dejavu-core fonts-liberation2 fonts-droid-fallback
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps configure build run test tsan bench clean

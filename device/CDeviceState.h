@@ -109,9 +109,10 @@ public:
 
     // resume point of the history download
     std::atomic<int> m_bDeviceKnown{0};
-    OleDateTime m_LastTime;
-    int m_nLastPage = 0;
-    int m_nLastRecord = 0;
+    OleDateTime m_LastTime;  // written and read under m_csDeviceRow
+    // Written by the Device-row loader (monitor or history thread) and by the page download.
+    std::atomic<int> m_nLastPage{0};
+    std::atomic<int> m_nLastRecord{0};
 
     // download work fields (history thread)
     OleDateTime m_PageTime;

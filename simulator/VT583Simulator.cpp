@@ -697,11 +697,17 @@ std::shared_ptr<VT583Simulator> SimulatorTransport::Attach(const std::string& pa
                                                            std::uint16_t vendorId, std::uint16_t productId)
 {
     device->Replug();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(),
-                                   [&](const Entry& e) { return e.path == path; }),
-                    m_entries.end());
-    m_entries.push_back(Entry{path, vendorId, productId, device, false});
+    std::shared_ptr<VT583Simulator> replaced;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) { return e.path == path; });
+        if (it != m_entries.end()) {
+            if (it->device != device) replaced = it->device;
+            m_entries.erase(it);
+        }
+        m_entries.push_back(Entry{path, vendorId, productId, device, false});
+    }
+    if (replaced) replaced->Unplug();  // a new device under the same path: the old one is gone
     return device;
 }
 

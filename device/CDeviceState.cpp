@@ -1,0 +1,118 @@
+#include "device/CDeviceState.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "platform/Paths.h"
+
+CDeviceState theDeviceState;
+
+CDeviceState::CDeviceState()
+{
+    // Paths start empty, the link holds no handle, the periods and the two page times are 0.0
+    // and valid (member initialisers); the six CDB objects are built in member order.
+    for (OleDateTime& period : m_Period) period = OleDateTime(0.0, OleDateTime::valid);
+    m_LastTime = OleDateTime(0.0, OleDateTime::valid);
+    m_PageTime = OleDateTime(0.0, OleDateTime::valid);
+    Reset();
+}
+
+CDeviceState::~CDeviceState()
+{
+    // Queued records that no drain took, then the sentinel itself. The CDB objects are then
+    // destroyed in reverse member order, the link (which closes itself) after them.
+    if (m_pQueueHead) {
+        RecordNode* node = m_pQueueHead->pNext;
+        while (node) {
+            RecordNode* next = node->pNext;
+            std::free(node);
+            node = next;
+        }
+        std::free(m_pQueueHead);
+        m_pQueueHead = nullptr;
+    }
+    m_pQueuePrev = m_pQueueCur = nullptr;
+}
+
+namespace {
+
+// The shipped files may come from a read-only installed tree; the copies must be writable.
+void MakeOwnerWritable(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR))
+        ::chmod(path.c_str(), st.st_mode | S_IRUSR | S_IWUSR);
+}
+
+}  // namespace
+
+void CDeviceState::InitDataFolder() { InitDataFolder(ExecutableDir(), DataFolder()); }
+
+void CDeviceState::InitDataFolder(const std::string& appDir, const std::string& dataDir)
+{
+    // Without the executable's folder there is nothing to copy from; the paths stay empty.
+    if (appDir.empty() || dataDir.empty()) return;
+    m_strAppDir = appDir;
+
+    const std::string dbPath = dataDir + "/Quorvantis.db";
+    const std::string iniPath = dataDir + "/Main.ini";
+    // Failures are not reported here: a missing database shows when it is opened.
+    MakeSureDirectoryPathExists(dataDir);
+    CopyFileIfMissing(m_strAppDir + "/Quorvantis.db", dbPath);
+    CopyFileIfMissing(m_strAppDir + "/Main.ini", iniPath);
+
+    m_strDbPath = dbPath;
+    m_strIniPath = iniPath;
+    MakeOwnerWritable(m_strDbPath);
+    MakeOwnerWritable(m_strIniPath);
+}
+
+void CDeviceState::Reset()
+{
+    m_bDeviceErased = 0;
+    m_bDbCleared = 0;
+    m_bRestart = 0;
+    m_bReadConfig = 1;
+    m_bDeviceKnown = 0;
+    m_bHistoryDone = 0;
+    m_Link.m_bLiveBusy = 0;
+    m_Link.m_bCmdBusy = 0;
+    m_nHistoryTicks = 0;
+    m_nRealtimeTicks = 0;
+
+    m_nRecTemp = TEMP_NONE;
+    m_nMaxTemp = TEMP_NONE;
+    m_nMinTemp = TEMP_NONE;
+    m_nTempRaw = TEMP_NONE;
+
+    m_nDateFormat = -1;
+    m_nHumiOffset = -1;
+    m_nTempOffset = -1;
+    m_nTempUnit = -1;
+    m_nTimeFormat = -1;
+
+    m_nRecHumi = HUMI_NONE;
+    m_nMaxHumi = HUMI_NONE;
+    m_nMinHumi = HUMI_NONE;
+    m_nHumiRaw = HUMI_NONE;
+
+    m_dwDeviceID = 0;
+    m_nAutoOff = 0;
+    m_nInterval = 0;
+
+    std::lock_guard<std::mutex> lock(m_csConfig);
+    m_nMode = -1;
+    for (OleDateTime& period : m_Period) period.m_status = OleDateTime::invalid;
+    for (int& on : m_bPeriodOn) on = 0;
+}
+
+ConfigSnapshot CDeviceState::GetConfigSnapshot() const
+{
+    std::lock_guard<std::mutex> lock(m_csConfig);
+    ConfigSnapshot snapshot;
+    snapshot.mode = m_nMode;
+    for (int k = 0; k < 4; ++k) snapshot.periodOn[k] = m_bPeriodOn[k];
+    for (int k = 0; k < 8; ++k) snapshot.period[k] = m_Period[k];
+    return snapshot;
+}

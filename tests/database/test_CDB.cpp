@@ -1,0 +1,329 @@
+#include <gtest/gtest.h>
+
+#include "database/CDB.h"
+#include "database/RowFormat.h"
+#include "platform/MessageBox.h"
+#include "platform/OleDateTime.h"
+#include "support/TempDir.h"
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+class DatabaseTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_path = m_dir.File("Quorvantis.db");
+        ASSERT_TRUE(CopyShippedDatabase(m_path));
+        ASSERT_EQ(m_db.Open(m_path), 0);
+    }
+
+    // Row count of a table, read on a connection of its own.
+    std::int64_t Rows(const std::string& table)
+    {
+        CDB db;
+        EXPECT_EQ(db.Open(m_path), 0);
+        if (table == "Records") {
+            EXPECT_EQ(db.CountRecords("1=1"), 0);
+            return db.m_pRecord.GetInt("Count").value_or(-1);
+        }
+        EXPECT_EQ(db.ListDevices(), 0);
+        std::int64_t n = 0;
+        for (; !db.m_pDevice.IsEOF(); db.m_pDevice.MoveNext()) ++n;
+        return n;
+    }
+
+    int Insert(const std::string& id, const std::string& time, unsigned temp = 635, unsigned humi = 45)
+    {
+        return m_db.InsertRecord(id, PageText(88), time, TemperatureText(temp), HumidityText(humi));
+    }
+
+    TempDir m_dir;
+    std::string m_path;
+    CDB m_db;
+    ScopedMessageBoxRecorder m_boxes;
+};
+
+std::vector<std::string> Times(CRecordset& rs)
+{
+    std::vector<std::string> times;
+    while (!rs.IsEOF()) {
+        times.push_back(rs.GetString("Time").value_or("?"));
+        EXPECT_EQ(rs.MoveNext(), 0);
+    }
+    return times;
+}
+
+}  // namespace
+
+TEST_F(DatabaseTest, OpenTwiceAndCursorRules)
+{
+    EXPECT_EQ(m_db.Open(m_path), 0);
+    EXPECT_TRUE(m_db.IsOpen());
+
+    // An empty Device table lists as an open cursor at BOF and EOF.
+    EXPECT_EQ(m_db.ListDevices(), 0);
+    EXPECT_TRUE(m_db.m_pDevice.IsOpen());
+    EXPECT_TRUE(m_db.m_pDevice.IsBOF());
+    EXPECT_TRUE(m_db.m_pDevice.IsEOF());
+    EXPECT_FALSE(m_db.m_pDevice.GetString("DevID"));
+
+    // A query on a cursor that is still open is refused; after closing it runs again.
+    EXPECT_EQ(m_db.CountDevice("0012AB34"), -1);
+    EXPECT_EQ(m_db.SaveDevice("0012AB34", "2024-02-01 09:05:03", 1, 88, 0), 0);
+    EXPECT_EQ(m_db.m_pDevice.Close(), 0);
+    EXPECT_EQ(m_db.CountDevice("0012AB34"), 0);
+    EXPECT_EQ(m_db.m_pDevice.GetInt("count"), 0);  // column names are case-insensitive
+    EXPECT_FALSE(m_db.m_pDevice.GetInt("NoSuchColumn"));
+
+    // Re-opening releases the open cursor.
+    EXPECT_EQ(m_db.Open(m_path), 0);
+    EXPECT_FALSE(m_db.m_pDevice.IsOpen());
+    EXPECT_EQ(m_db.ListDevices(), 0);
+    EXPECT_EQ(m_boxes->Count(), 0u);
+}
+
+TEST_F(DatabaseTest, OpenOfMissingFileFailsOnceAndEverythingAfterFails)
+{
+    const std::string missing = m_dir.File("absent.db");
+    EXPECT_EQ(m_db.Open(missing), -1);
+    ASSERT_EQ(m_boxes->Count(), 1u);
+    const auto box = m_boxes->Entries()[0];
+    EXPECT_EQ(box.text, "unable to open database file");
+    EXPECT_EQ(box.buttons, MsgButtons::Ok);
+    EXPECT_FALSE(std::filesystem::exists(missing));  // never created
+
+    EXPECT_FALSE(m_db.IsOpen());
+    EXPECT_EQ(m_db.Execute("DELETE FROM Records"), -1);
+    EXPECT_EQ(m_db.ListDevices(), -1);
+    EXPECT_EQ(m_db.OpenDevice("0012AB34"), -1);
+    EXPECT_EQ(m_db.CountDevice("0012AB34"), -1);
+    EXPECT_EQ(m_db.CountRecords(WhereDevice("0012AB34")), -1);
+    EXPECT_EQ(m_db.SelectRecords(WhereDevice("0012AB34")), -1);
+    EXPECT_EQ(m_db.DeleteDevice("0012AB34"), -1);
+    EXPECT_EQ(m_db.DeleteRecords("0012AB34"), -1);
+    EXPECT_EQ(m_db.InsertRecord("0012AB34", "0058", "2024-02-01 09:05:03", " 23.5", "45"), -1);
+    EXPECT_EQ(m_db.SaveDevice("0012AB34", "2024-02-01 09:05:03", 1, 88, 0), 0);
+    EXPECT_EQ(m_db.BeginTransaction(), -1);
+    EXPECT_EQ(m_db.Commit(), -1);
+    EXPECT_EQ(m_db.Close(), 0);
+    EXPECT_EQ(m_boxes->Count(), 1u);  // only Open speaks
+
+    // The object starts afresh on the next open.
+    EXPECT_EQ(m_db.Open(m_path), 0);
+    EXPECT_EQ(m_db.ListDevices(), 0);
+
+    EXPECT_EQ(m_db.Open(""), -1);
+    EXPECT_EQ(m_boxes->Count(), 2u);
+}
+
+TEST_F(DatabaseTest, OpenOfAFileThatIsNoDatabase)
+{
+    const std::string junk = m_dir.File("junk.db");
+    {
+        std::ofstream out(junk);
+        out << "This is a text file and nothing else, long enough to fill a header of a hundred bytes, "
+               "which SQLite reads on first access.\n";
+    }
+    EXPECT_EQ(m_db.Open(junk), -1);
+    ASSERT_EQ(m_boxes->Count(), 1u);
+    EXPECT_EQ(m_boxes->Entries()[0].text, "file is not a database");
+    EXPECT_FALSE(m_db.IsOpen());
+    EXPECT_EQ(m_db.ListDevices(), -1);
+}
+
+TEST_F(DatabaseTest, SaveDeviceInsertsThenUpdatesOneRowWithEmptyTitle)
+{
+    EXPECT_EQ(m_db.SaveDevice("0012AB34", "2024-02-01 09:05:03", 5, 88, 1), 1);
+    EXPECT_EQ(m_db.SaveDevice("0012AB34", "2024-02-01 10:00:00", 64, 89, 2), 1);
+    EXPECT_EQ(Rows("Device"), 1);
+
+    // An update also empties a title stored by something else.
+    EXPECT_EQ(m_db.Execute("UPDATE Device SET DevTitle='kitchen'"), 1);
+    EXPECT_EQ(m_db.SaveDevice("0012AB34", "2024-02-01 10:05:00", 1, 90, 0), 1);
+    EXPECT_EQ(m_db.SaveDevice("00000001", "2024-02-01 10:05:00", 1, 88, 0), 1);
+    EXPECT_EQ(Rows("Device"), 2);
+
+    ASSERT_EQ(m_db.OpenDevice("0012AB34"), 0);
+    const CRecordset& rs = m_db.m_pDevice;
+    ASSERT_FALSE(rs.IsEOF());
+    EXPECT_EQ(rs.GetString("DevID"), "0012AB34");
+    EXPECT_EQ(rs.GetString("DevTitle"), "");
+    EXPECT_EQ(rs.GetString("DevLastTime"), "2024-02-01 10:05:00");
+    EXPECT_EQ(rs.GetInt("DevLastPagnRecords"), 1);
+    EXPECT_EQ(rs.GetInt("DevLastPag"), 90);
+    EXPECT_EQ(rs.GetInt("DevMoudle"), 0);
+    EXPECT_EQ(m_db.m_pDevice.MoveNext(), 0);
+    EXPECT_TRUE(rs.IsEOF());
+    EXPECT_FALSE(rs.IsBOF());
+    m_db.m_pDevice.Close();
+
+    ASSERT_EQ(m_db.CountDevice("0012AB34"), 0);
+    EXPECT_EQ(m_db.m_pDevice.GetInt("Count"), 1);
+    m_db.m_pDevice.Close();
+
+    EXPECT_EQ(m_db.DeleteDevice("0012AB34"), 0);
+    EXPECT_EQ(Rows("Device"), 1);
+    EXPECT_EQ(m_boxes->Count(), 0u);
+}
+
+TEST_F(DatabaseTest, StatementsTheDatabaseRefuses)
+{
+    ASSERT_EQ(Insert("0012AB34", "2024-02-01 09:05:03"), 1);
+
+    EXPECT_EQ(m_db.CountRecords("NoSuchColumn=1"), -1);
+    EXPECT_EQ(m_db.CountRecords("id='0012AB34' and"), -1);
+    EXPECT_EQ(m_db.SelectRecords("Time>"), -1);
+    EXPECT_FALSE(m_db.m_pRecord.IsOpen());
+    // A second statement behind the clause is refused, not run.
+    EXPECT_EQ(m_db.CountRecords("1=1; DELETE FROM Records"), -1);
+    EXPECT_EQ(m_db.Execute("DELETE FROM Device; DELETE FROM Records"), -1);
+    EXPECT_EQ(m_db.CountRecords(""), -1);
+    EXPECT_EQ(m_db.SelectRecords("  "), -1);
+    EXPECT_EQ(m_db.Execute(""), -1);
+    EXPECT_EQ(m_db.Execute("INSERT INTO NoSuchTable VALUES (1)"), -1);
+    EXPECT_EQ(Rows("Records"), 1);
+
+    // A statement that touches no row has still succeeded.
+    EXPECT_EQ(m_db.Execute("DELETE FROM Records WHERE ID='FFFFFFFF'"), 1);
+    EXPECT_EQ(m_db.Execute("SELECT * FROM Records"), 1);
+    EXPECT_EQ(m_db.Rollback(), -1);  // no transaction
+    EXPECT_EQ(m_boxes->Count(), 0u);
+}
+
+TEST_F(DatabaseTest, MalformedIdsAndDatesAreRefusedWithNothingWritten)
+{
+    const std::vector<std::string> bad = {"0012AB3",   "0012AB345", "0012AB3'", "' OR 1=1 --",
+                                          "0012 AB34", "0012AB3G",  "-012AB34", "+12AB345"};
+    for (const std::string& id : bad) {
+        SCOPED_TRACE(id);
+        EXPECT_FALSE(IsDeviceIdText(id));
+        EXPECT_EQ(WhereDevice(id), "");
+        EXPECT_EQ(WhereDeviceRange("2024-02-01 00:00:00", "2024-02-02 00:00:00", id), "");
+        EXPECT_EQ(m_db.SaveDevice(id, "2024-02-01 09:05:03", 1, 88, 0), 0);
+        EXPECT_EQ(m_db.InsertRecord(id, "0058", "2024-02-01 09:05:03", " 23.5", "45"), -1);
+        EXPECT_EQ(m_db.OpenDevice(id), -1);
+        EXPECT_EQ(m_db.CountDevice(id), -1);
+        EXPECT_EQ(m_db.DeleteDevice(id), -1);
+        EXPECT_EQ(m_db.DeleteRecords(id), -1);
+    }
+    EXPECT_EQ(m_db.SaveDevice("", "2024-02-01 09:05:03", 1, 88, 0), 0);
+    EXPECT_EQ(m_db.InsertRecord("", "0058", "2024-02-01 09:05:03", " 23.5", "45"), -1);
+
+    // Values that are no numbers are not stored either.
+    EXPECT_EQ(m_db.InsertRecord("0012AB34", "0058", "2024-02-01 09:05:03", "23.5'", "45"), -1);
+    EXPECT_EQ(m_db.InsertRecord("0012AB34", "0058", "2024-02-01 09:05:03", " 23.5", ""), -1);
+    EXPECT_EQ(m_db.InsertRecord("0012AB34", "0058", "2024-02-01 09:05:03", "nan", "45"), -1);
+
+    EXPECT_EQ(Rows("Records"), 0);
+    EXPECT_EQ(Rows("Device"), 0);
+
+    // The empty ID and the forms the program builds are accepted.
+    EXPECT_EQ(WhereDevice(""), "id=''");
+    EXPECT_EQ(WhereDevice("0012AB34"), "id='0012AB34'");
+    EXPECT_EQ(WhereDeviceRange("2021-03-01 09:00:00", "2021-03-01 10:00:00", "0012AB34"),
+              "Time>'2021-03-01 09:00:00' and Time<='2021-03-01 10:00:00' and id='0012AB34'");
+    EXPECT_EQ(WhereDeviceRange("2021-03-01 09:00", "2021-03-01 10:00:00", "0012AB34"), "");
+    EXPECT_EQ(WhereDeviceRange("2021-03-01 09:00:00", "2021-03-01 10:00:0'", "0012AB34"), "");
+    EXPECT_EQ(WhereDeviceRange("2021-03-01T09:00:00", "2021-03-01 10:00:00", "0012AB34"), "");
+    EXPECT_EQ(m_db.CountRecords(WhereDevice("")), 0);
+    EXPECT_EQ(m_db.m_pRecord.GetInt("Count"), 0);
+}
+
+TEST_F(DatabaseTest, StoredTextFormsReadBack)
+{
+    const unsigned temps[] = {0, 399, 400, 635, 1000, 1001, 65535};
+    const double expected[] = {-40.0, -0.1, 0.0, 23.5, 60.0, 65535.0, 65535.0};
+    const std::string time = DateTimeText(OleDateTime(2024, 2, 1, 9, 5, 3));
+    ASSERT_EQ(time, "2024-02-01 09:05:03");
+    for (unsigned v : temps) ASSERT_EQ(Insert("0012AB34", time, v, 45), 1);
+    for (unsigned h : {99u, 100u, 255u}) ASSERT_EQ(Insert("00000001", time, 635, h), 1);
+    ASSERT_EQ(m_db.InsertRecord("00000002", PageText(411), time, TemperatureText(400), "0"), 1);
+
+    ASSERT_EQ(m_db.SelectRecords(WhereDevice("0012AB34")), 0);
+    for (double t : expected) {
+        ASSERT_FALSE(m_db.m_pRecord.IsEOF());
+        EXPECT_DOUBLE_EQ(m_db.m_pRecord.GetDouble("Temp").value_or(-999), t);
+        EXPECT_EQ(m_db.m_pRecord.GetString("time"), "2024-02-01 09:05:03");
+        EXPECT_EQ(m_db.m_pRecord.GetString("PagAddr"), "0058");
+        EXPECT_EQ(m_db.m_pRecord.GetInt("Humi"), 45);
+        m_db.m_pRecord.MoveNext();
+    }
+    EXPECT_TRUE(m_db.m_pRecord.IsEOF());
+    EXPECT_EQ(m_db.m_pRecord.MoveNext(), -1);
+    m_db.m_pRecord.Close();
+
+    ASSERT_EQ(m_db.SelectRecords(WhereDevice("00000001")), 0);
+    for (std::int64_t h : {99, 255, 255}) {
+        EXPECT_EQ(m_db.m_pRecord.GetInt("Humi"), h);
+        m_db.m_pRecord.MoveNext();
+    }
+    m_db.m_pRecord.Close();
+
+    ASSERT_EQ(m_db.SelectRecords(WhereDevice("00000002")), 0);
+    EXPECT_EQ(m_db.m_pRecord.GetString("PagAddr"), "019B");
+    EXPECT_EQ(m_db.m_pRecord.GetString("Temp"), "0.0");  // not minus zero
+    m_db.m_pRecord.Close();
+
+    EXPECT_EQ(m_db.DeleteRecords("00000001"), 1);
+    EXPECT_EQ(Rows("Records"), 8);
+}
+
+TEST_F(DatabaseTest, SelectRecordsOrdersByTimeWithinTheRange)
+{
+    const char* times[] = {"2024-02-01 10:00:00", "2024-02-01 09:00:00", "2024-02-01 11:00:00",
+                           "2024-02-01 09:30:00", "2024-02-01 08:59:59"};
+    for (const char* t : times) ASSERT_EQ(Insert("0012AB34", t), 1);
+    ASSERT_EQ(Insert("0012AB35", "2024-02-01 09:45:00"), 1);
+
+    // Start exclusive, end inclusive, other devices excluded.
+    const std::string where = WhereDeviceRange("2024-02-01 09:00:00", "2024-02-01 10:00:00", "0012AB34");
+    ASSERT_EQ(m_db.CountRecords(where), 0);
+    EXPECT_EQ(m_db.m_pRecord.GetInt("Count"), 2);
+    m_db.m_pRecord.Close();
+    ASSERT_EQ(m_db.SelectRecords(where), 0);
+    EXPECT_EQ(Times(m_db.m_pRecord), (std::vector<std::string>{"2024-02-01 09:30:00", "2024-02-01 10:00:00"}));
+    m_db.m_pRecord.Close();
+
+    ASSERT_EQ(m_db.SelectRecords(WhereDevice("0012AB34")), 0);
+    EXPECT_EQ(Times(m_db.m_pRecord),
+              (std::vector<std::string>{"2024-02-01 08:59:59", "2024-02-01 09:00:00", "2024-02-01 09:30:00",
+                                        "2024-02-01 10:00:00", "2024-02-01 11:00:00"}));
+    m_db.m_pRecord.Close();
+
+    // A range that holds nothing.
+    ASSERT_EQ(m_db.SelectRecords(WhereDeviceRange("2024-02-01 11:00:00", "2024-02-02 00:00:00", "0012AB34")), 0);
+    EXPECT_TRUE(m_db.m_pRecord.IsBOF());
+    EXPECT_TRUE(m_db.m_pRecord.IsEOF());
+}
+
+TEST_F(DatabaseTest, TransactionsAndAReaderThatDoesNotBlockTheWriter)
+{
+    ASSERT_EQ(m_db.BeginTransaction(), 1);
+    ASSERT_EQ(Insert("0012AB34", "2024-02-01 09:00:00"), 1);
+    ASSERT_EQ(m_db.Rollback(), 1);
+    EXPECT_EQ(Rows("Records"), 0);
+
+    ASSERT_EQ(m_db.BeginTransaction(), 1);
+    ASSERT_EQ(Insert("0012AB34", "2024-02-01 09:00:00"), 1);
+    ASSERT_EQ(Insert("0012AB34", "2024-02-01 09:01:00"), 1);
+    ASSERT_EQ(m_db.SaveDevice("0012AB34", "2024-02-01 09:00:00", 2, 88, 0), 1);
+    ASSERT_EQ(m_db.Commit(), 1);
+    EXPECT_EQ(Rows("Records"), 2);
+
+    // A dialog's cursor left standing on its first row on another connection.
+    CDB reader;
+    ASSERT_EQ(reader.Open(m_path), 0);
+    ASSERT_EQ(reader.SelectRecords(WhereDevice("0012AB34")), 0);
+    ASSERT_FALSE(reader.m_pRecord.IsEOF());
+
+    ASSERT_EQ(m_db.BeginTransaction(), 1);
+    EXPECT_EQ(Insert("0012AB34", "2024-02-01 09:02:00"), 1);
+    EXPECT_EQ(m_db.Commit(), 1);
+    EXPECT_EQ(m_db.Execute("DELETE FROM Records WHERE ID='0012AB34' AND Time='2024-02-01 09:00:00'"), 1);
+    EXPECT_EQ(Rows("Records"), 2);
+    EXPECT_EQ(m_boxes->Count(), 0u);
+}

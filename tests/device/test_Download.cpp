@@ -1,0 +1,627 @@
+// History download from the simulated recorder into a database file, through the record queue.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "database/RowFormat.h"
+#include "device/CDeviceState.h"
+#include "platform/MessageBox.h"
+#include "simulator/VT583Simulator.h"
+#include "support/TempDir.h"
+
+namespace {
+
+constexpr std::uint32_t kDeviceId = 0x00123456;  // the simulator's
+
+// Passes every report to the simulator's transport, counting the writes; a hook runs before each.
+class HookTransport : public HidTransport {
+public:
+    explicit HookTransport(HidTransport& inner) : m_inner(inner) {}
+    int writes = 0;
+    std::function<void(int)> beforeWrite;
+
+    std::vector<HidDeviceInfo> Enumerate(std::uint16_t v, std::uint16_t p) override
+    {
+        return m_inner.Enumerate(v, p);
+    }
+    std::unique_ptr<HidHandle> Open(const std::string& path) override
+    {
+        auto inner = m_inner.Open(path);
+        if (!inner) return nullptr;
+        return std::make_unique<Handle>(*this, std::move(inner));
+    }
+
+private:
+    class Handle : public HidHandle {
+    public:
+        Handle(HookTransport& owner, std::unique_ptr<HidHandle> inner)
+            : m_owner(owner), m_inner(std::move(inner)) {}
+        int Write(const std::uint8_t* data, std::size_t length) override
+        {
+            const int n = ++m_owner.writes;
+            if (m_owner.beforeWrite) m_owner.beforeWrite(n);
+            return m_inner->Write(data, length);
+        }
+        int Read(std::uint8_t* buffer, std::size_t length, int timeoutMs) override
+        {
+            return m_inner->Read(buffer, length, timeoutMs);
+        }
+
+    private:
+        HookTransport& m_owner;
+        std::unique_ptr<HidHandle> m_inner;
+    };
+    HidTransport& m_inner;
+};
+
+struct Row {
+    std::string id, page, time;
+    double temp = 0;
+    int humi = 0;
+};
+
+std::string FieldsText(const OleDateTimeFields& f)
+{
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%d-%02d-%02d %02d:%02d:%02d", f.year, f.month, f.day, f.hour,
+                  f.minute, f.second);
+    return buf;
+}
+
+// A recorder, a device state with its own database file, and the writer's drain.
+struct Rig {
+    TempDir dir;
+    sim::SimulatorTransport simTransport;
+    HookTransport transport{simTransport};
+    std::shared_ptr<sim::VT583Simulator> dev = simTransport.Attach("sim-0");
+    CDeviceState st;
+
+    Rig()
+    {
+        EXPECT_TRUE(CopyShippedDatabase(dir.File("Quorvantis.db")));
+        st.m_strDbPath = dir.File("Quorvantis.db");
+        st.m_pQueueHead = AllocRecordNode();
+        st.m_nNewDeviceWaitMs = 0;
+        st.m_Link.SetTransport(&transport);
+        st.m_Link.Open();
+        dev->SetClock({2026, 3, 1, 22, 30, 0});
+        EXPECT_TRUE(st.m_Link.IsDeviceOpen());
+    }
+    ~Rig() { st.m_Link.Close(); }
+
+    void Configure() { ASSERT_EQ(st.ReadConfig(), 1); }
+    void Drain()
+    {
+        std::lock_guard<std::mutex> lock(st.m_csQueue);
+        st.FlushRecordQueue();
+    }
+    int Download()
+    {
+        Configure();
+        const int r = st.DownloadHistory();
+        Drain();
+        return r;
+    }
+    int Queued() const
+    {
+        int n = 0;
+        for (RecordNode* node = st.m_pQueueHead->pNext; node; node = node->pNext) ++n;
+        return n;
+    }
+
+    void Exec(const std::string& sql)
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(st.m_strDbPath.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+        sqlite3_close(db);
+    }
+    std::vector<Row> Rows()
+    {
+        std::vector<Row> rows;
+        sqlite3* db = nullptr;
+        sqlite3_open(st.m_strDbPath.c_str(), &db);
+        sqlite3_stmt* stmt = nullptr;
+        sqlite3_prepare_v2(db, "SELECT ID, PagAddr, Time, Temp, Humi FROM Records ORDER BY rowid", -1,
+                           &stmt, nullptr);
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            Row r;
+            r.id = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+            r.page = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
+            r.time = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2));
+            r.temp = sqlite3_column_double(stmt, 3);
+            r.humi = sqlite3_column_int(stmt, 4);
+            rows.push_back(r);
+        }
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+        return rows;
+    }
+    // DevLastPag, DevLastPagnRecords, DevLastTime of the device's row; page 0 when none.
+    struct DeviceRow {
+        int rows = 0, page = 0, record = 0;
+        std::string time;
+    };
+    DeviceRow Device()
+    {
+        DeviceRow d;
+        sqlite3* db = nullptr;
+        sqlite3_open(st.m_strDbPath.c_str(), &db);
+        sqlite3_stmt* stmt = nullptr;
+        sqlite3_prepare_v2(db, "SELECT DevLastPag, DevLastPagnRecords, DevLastTime FROM Device", -1,
+                           &stmt, nullptr);
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            ++d.rows;
+            d.page = sqlite3_column_int(stmt, 0);
+            d.record = sqlite3_column_int(stmt, 1);
+            d.time = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 2));
+        }
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+        return d;
+    }
+};
+
+Row Expected(const sim::SimRecord& r)
+{
+    Row e;
+    e.id = DeviceIdText(kDeviceId);
+    e.page = PageText(r.page);
+    e.time = FieldsText(r.time);
+    e.temp = r.temp > 1000 ? 65535.0 : (r.temp - 400) / 10.0;
+    e.humi = r.humi > 99 ? 255 : r.humi;
+    return e;
+}
+
+// The rows from index `from` on are exactly the records, in their order.
+void ExpectRows(const std::vector<Row>& rows, const std::vector<sim::SimRecord>& records,
+                std::size_t from = 0)
+{
+    ASSERT_EQ(rows.size() - from, records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const Row e = Expected(records[i]);
+        const Row& a = rows[from + i];
+        ASSERT_EQ(a.id, e.id) << "row " << from + i;
+        ASSERT_EQ(a.page, e.page) << "row " << from + i;
+        ASSERT_EQ(a.time, e.time) << "row " << from + i;
+        ASSERT_NEAR(a.temp, e.temp, 1e-9) << "row " << from + i;
+        ASSERT_EQ(a.humi, e.humi) << "row " << from + i;
+    }
+}
+
+void ExpectResumePointAtNewest(Rig& rig)
+{
+    const auto records = rig.dev->Records();
+    ASSERT_FALSE(records.empty());
+    const auto& last = records.back();
+    const auto d = rig.Device();
+    EXPECT_EQ(d.rows, 1);
+    EXPECT_EQ(d.page, last.page);
+    EXPECT_EQ(d.record, last.recordNo);
+    EXPECT_EQ(rig.st.m_bDeviceKnown, 1);
+}
+
+// Pages of one record each (every start of recording begins a new page).
+void OneRecordPages(sim::VT583Simulator& dev, int pages)
+{
+    for (int i = 0; i < pages; ++i) {
+        dev.StartRecording();
+        dev.TakeRecords(1);
+        dev.StopRecording();
+        dev.AdvanceSeconds(45);
+    }
+}
+
+}  // namespace
+
+TEST(Download, NewDeviceThenOnlyNewRecordsInEachMode)
+{
+    for (int mode = 0; mode <= 2; ++mode) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        Rig rig;
+        // 22:30 at one record a minute: the third page runs past midnight.
+        rig.dev->FillRing(mode, 150);
+        ASSERT_EQ(rig.Download(), 1);
+        auto rows = rig.Rows();
+        ExpectRows(rows, rig.dev->Records());
+        EXPECT_EQ(rows[0].time, "2026-03-01 22:30:00");
+        EXPECT_EQ(rows[63].time, "2026-03-01 23:33:00");
+        EXPECT_EQ(rows[90].time, "2026-03-02 00:00:00");
+        EXPECT_EQ(rows[149].time, "2026-03-02 00:59:00");
+        ExpectResumePointAtNewest(rig);
+        EXPECT_EQ(rig.st.CountStoredRecords(), 150);
+
+        // More records on the open page and on new ones; a new segment in segmented mode.
+        rig.dev->TakeRecords(30);
+        if (mode == 2) {
+            rig.dev->StopRecording();
+            rig.dev->AdvanceSeconds(600);
+            rig.dev->StartRecording();
+            rig.dev->TakeRecords(70);
+        }
+        ASSERT_EQ(rig.Download(), 1);
+        ExpectRows(rig.Rows(), rig.dev->Records());
+        ExpectResumePointAtNewest(rig);
+
+        // Nothing new: nothing stored.
+        const std::size_t before = rig.Rows().size();
+        ASSERT_EQ(rig.Download(), 1);
+        EXPECT_EQ(rig.Rows().size(), before);
+    }
+}
+
+TEST(Download, WriterDrainsWhileTheWalkRuns)
+{
+    // As the program runs them: the walk on one thread, the writer's drain loop on another, and
+    // the monitor reloading the resume point meanwhile.
+    Rig rig;
+    rig.dev->FillRing(1, 64 * 40 + 17);
+    rig.Configure();
+    std::atomic<bool> walking{true};
+    std::thread writer([&] {
+        while (walking) {
+            rig.Drain();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        rig.Drain();
+    });
+    std::thread monitor([&] {
+        while (walking) {
+            rig.st.LoadDeviceRow();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    const int result = rig.st.DownloadHistory();
+    walking = false;
+    writer.join();
+    monitor.join();
+    EXPECT_EQ(result, 1);
+    ExpectRows(rig.Rows(), rig.dev->Records());
+    ExpectResumePointAtNewest(rig);
+}
+
+TEST(Download, CycleRingThatHasWrappedComesOldestFirst)
+{
+    Rig rig;
+    rig.dev->SetMode(1);
+    OneRecordPages(*rig.dev, PAGE_COUNT + 40);  // wraps
+    const int newest = rig.dev->NewestPage();
+    const int gap = newest + 1;
+    ASSERT_GT(gap, PAGE_FIRST);
+    ASSERT_LT(gap, PAGE_LAST);
+    ASSERT_EQ(rig.Download(), 1);
+    const auto rows = rig.Rows();
+    ExpectRows(rows, rig.dev->Records());
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(PAGE_COUNT - 1));
+    EXPECT_EQ(rows.front().page, PageText(gap + 1));
+    EXPECT_EQ(rows[PAGE_LAST - gap - 1].page, PageText(PAGE_LAST));
+    EXPECT_EQ(rows[PAGE_LAST - gap].page, PageText(PAGE_FIRST));
+    EXPECT_EQ(rows.back().page, PageText(gap - 1));
+    ExpectResumePointAtNewest(rig);
+
+    // The walk goes on around the ring from the resume point.
+    OneRecordPages(*rig.dev, 5);
+    ASSERT_EQ(rig.Download(), 1);
+    const auto records = rig.dev->Records();
+    ExpectRows(rig.Rows(), std::vector<sim::SimRecord>(records.end() - 5, records.end()), PAGE_COUNT - 1);
+}
+
+TEST(Download, CycleGapAtTheEdges)
+{
+    // Pages taken -> the gap: 350 -> 114 (last page of the first count block, page 115 used),
+    // 323 -> 411 (not wrapped), 324 -> 88 (newest page 411), 351 -> 115.
+    for (int pages : {350, 323, 324, 351}) {
+        SCOPED_TRACE(std::to_string(pages) + " pages");
+        Rig rig;
+        rig.dev->SetMode(1);
+        OneRecordPages(*rig.dev, pages);
+        const int newest = rig.dev->NewestPage();
+        const int gap = newest == PAGE_LAST ? PAGE_FIRST : newest + 1;
+        rig.dev->ClearLog();
+        ASSERT_EQ(rig.Download(), 1);
+        ExpectRows(rig.Rows(), rig.dev->Records());
+        ExpectResumePointAtNewest(rig);
+        int singleReadsAfterGap = 0;
+        for (const auto& req : rig.dev->RequestLog())
+            if (req.size() > 6 && req[2] == 0x01 && req[3] == 0x00 && ((req[4] << 8) | req[5]) == gap + 1 &&
+                req[6] == 1)
+                ++singleReadsAfterGap;
+        EXPECT_EQ(singleReadsAfterGap, gap == 114 ? 1 : 0);
+
+        // Three more pages; from the resume point the walk goes round the ring to the new gap.
+        OneRecordPages(*rig.dev, 3);
+        const std::size_t before = rig.Rows().size();
+        ASSERT_EQ(rig.Download(), 1);
+        const auto records = rig.dev->Records();
+        ExpectRows(rig.Rows(), std::vector<sim::SimRecord>(records.end() - 3, records.end()), before);
+    }
+}
+
+TEST(Download, StaleResumePointStartsFromTheOldestPage)
+{
+    {
+        SCOPED_TRACE("erased");
+        Rig rig;
+        rig.dev->FillRing(0, 100);
+        ASSERT_EQ(rig.Download(), 1);
+        rig.dev->AdvanceSeconds(3600);
+        rig.dev->FillRing(0, 40);  // erased, then a new page 88
+        ASSERT_EQ(rig.Download(), 1);
+        ExpectRows(rig.Rows(), rig.dev->Records(), 100);
+        ExpectResumePointAtNewest(rig);
+    }
+    {
+        SCOPED_TRACE("overwritten");
+        Rig rig;
+        rig.dev->SetMode(1);
+        OneRecordPages(*rig.dev, 20);
+        ASSERT_EQ(rig.Download(), 1);
+        // The resume page is overwritten once the ring has gone round.
+        OneRecordPages(*rig.dev, PAGE_COUNT + 3);
+        ASSERT_EQ(rig.Download(), 1);
+        ExpectRows(rig.Rows(), rig.dev->Records(), 20);
+        ExpectResumePointAtNewest(rig);
+    }
+}
+
+TEST(Download, InterruptedDownloadLosesNothingAndStoresNothingTwice)
+{
+    // Unplugged; one request whose write fails (the link goes on working); no replies any more.
+    const char* kinds[3] = {"unplugged", "one write fails", "no reply"};
+    for (int kind = 0; kind < 3; ++kind) {
+        for (int cut : {1, 2, 3, 5, 8, 9, 12, 16, 20, 21}) {
+            SCOPED_TRACE(std::string(kinds[kind]) + " at request " + std::to_string(cut));
+            Rig rig;
+            rig.dev->FillRing(0, 200);
+            rig.Configure();
+            rig.transport.writes = 0;
+            rig.transport.beforeWrite = [&](int n) {
+                if (n != cut) return;
+                if (kind == 0) rig.dev->Unplug();
+                else if (kind == 1) rig.dev->InjectFault(sim::Fault::WriteFail, 1);
+                else rig.dev->InjectFault(sim::Fault::NoReply, 1000);
+            };
+            EXPECT_EQ(rig.st.DownloadHistory(), 0);
+            rig.Drain();
+            const std::size_t partial = rig.Rows().size();
+            EXPECT_LT(partial, 200u);
+
+            rig.transport.beforeWrite = nullptr;
+            rig.dev->ClearFaults();
+            if (kind == 0) {
+                rig.dev->Replug();
+                rig.st.m_Link.Open();
+            }
+            rig.dev->TakeRecords(10);
+            ASSERT_EQ(rig.Download(), 1);
+            ExpectRows(rig.Rows(), rig.dev->Records());
+            ExpectResumePointAtNewest(rig);
+        }
+    }
+}
+
+TEST(Download, RequestFlagEndsTheDownloadBeforeTheNextRecord)
+{
+    for (int dbCleared = 0; dbCleared <= 1; ++dbCleared) {
+        // Request 2 reads the header of page 88, 3..7 its records, 9 the first records of page 89.
+        // A flag raised with a header read lets the page's first read happen; it queues nothing.
+        struct Case { int at, writes, queued; };
+        for (const Case c : {Case{2, 3, 0}, Case{4, 4, 13}, Case{9, 9, 64}}) {
+            const int at = c.at;
+            SCOPED_TRACE(std::string(dbCleared ? "m_bDbCleared" : "m_bDeviceErased") + " at request " +
+                         std::to_string(at));
+            Rig rig;
+            rig.dev->FillRing(0, 150);
+            rig.Configure();
+            rig.transport.writes = 0;
+            rig.transport.beforeWrite = [&](int n) {
+                if (n != at) return;
+                (dbCleared ? rig.st.m_bDbCleared : rig.st.m_bDeviceErased) = 1;
+            };
+            EXPECT_EQ(rig.st.DownloadHistory(), 1);
+            EXPECT_EQ(rig.transport.writes, c.writes);
+            EXPECT_EQ(rig.Queued(), c.queued);  // the records in hand are not queued
+            rig.Drain();
+            EXPECT_EQ(rig.Queued(), 0);
+            if (dbCleared) {
+                EXPECT_TRUE(rig.Rows().empty());
+            }
+
+            rig.transport.beforeWrite = nullptr;
+            ASSERT_EQ(rig.Download(), 1);
+            EXPECT_EQ(rig.st.m_bDeviceErased, 0);
+            EXPECT_EQ(rig.st.m_bDbCleared, 0);
+            ExpectRows(rig.Rows(), rig.dev->Records());
+        }
+    }
+}
+
+TEST(Download, DeletionOfAnotherDevicesRowsDoesNotBlockTheConnectedOne)
+{
+    Rig rig;
+    rig.dev->FillRing(0, 50);
+    ASSERT_EQ(rig.Download(), 1);
+    rig.st.m_bDbCleared = 1;  // another device's rows were deleted; this one's row remains
+    rig.dev->TakeRecords(20);
+    ASSERT_EQ(rig.Download(), 1);
+    EXPECT_EQ(rig.st.m_bDbCleared, 0);
+    ExpectRows(rig.Rows(), rig.dev->Records());
+}
+
+TEST(Download, HeaderThatDoesNotConvertTwiceEndsTheWalk)
+{
+    Rig rig;
+    rig.dev->FillRing(0, 64 * 5);
+    rig.dev->Poke(PageHeaderAddress(90) + 1, 0x13);  // month 13
+    ASSERT_EQ(rig.Download(), 1);
+    auto records = rig.dev->Records();
+    records.resize(128);  // pages 88 and 89
+    ExpectRows(rig.Rows(), records);
+    // Both reads of the header were made.
+    int headerReads = 0;
+    for (const auto& req : rig.dev->RequestLog())
+        if (req.size() > 6 && req[3] == 0x00 && req[2] == 0x01 &&
+            ((req[4] << 8) | req[5]) == PageHeaderAddress(90))
+            ++headerReads;
+    EXPECT_EQ(headerReads, 2);
+}
+
+TEST(Download, FailingInsertKeepsTheRecordAndTheResumePointBeforeIt)
+{
+    Rig rig;
+    rig.dev->FillRing(0, 100);
+    const auto records = rig.dev->Records();
+    rig.Configure();
+    ASSERT_EQ(rig.st.DownloadHistory(), 1);
+    ASSERT_EQ(rig.Queued(), 100);
+
+    // The 71st record is refused.
+    rig.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Records WHEN NEW.Time = '" +
+             FieldsText(records[70].time) + "' BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    rig.Drain();
+    ExpectRows(rig.Rows(), std::vector<sim::SimRecord>(records.begin(), records.begin() + 70));
+    auto d = rig.Device();
+    EXPECT_EQ(d.page, records[69].page);
+    EXPECT_EQ(d.record, records[69].recordNo);
+    EXPECT_EQ(rig.Queued(), 30);
+
+    rig.Drain();  // still refused: nothing changes, nothing is lost
+    EXPECT_EQ(rig.Rows().size(), 70u);
+    EXPECT_EQ(rig.Queued(), 30);
+
+    rig.Exec("DROP TRIGGER refuse");
+    rig.Drain();
+    ExpectRows(rig.Rows(), records);
+    ExpectResumePointAtNewest(rig);
+    EXPECT_EQ(rig.Queued(), 0);
+}
+
+TEST(RecordStorage, DrainEdgeCases)
+{
+    ScopedMessageBoxRecorder boxes;
+    Rig rig;
+    // An empty queue opens nothing, even on a database that cannot be opened.
+    const std::string good = rig.st.m_strDbPath;
+    rig.st.m_strDbPath = rig.dir.File("missing/none.db");
+    rig.Drain();
+    EXPECT_EQ(boxes->Count(), 0u);
+
+    // Records wait in the queue while the database cannot be opened.
+    const OleDateTime start(2026, 3, 1, 23, 59, 30);
+    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 88, 60, 635, 45, 1, start);
+    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 88, 60, 1001, 100, 2, start);
+    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 88, 60, 0, 0, 64, start);
+    rig.Drain();
+    EXPECT_EQ(boxes->Count(), 1u);
+    EXPECT_EQ(rig.Queued(), 3);
+    EXPECT_EQ(rig.st.m_bDeviceKnown, 0);
+
+    rig.st.m_strDbPath = good;
+    rig.Drain();
+    EXPECT_EQ(rig.Queued(), 0);
+    const auto rows = rig.Rows();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].time, "2026-03-01 23:59:30");
+    EXPECT_NEAR(rows[0].temp, 23.5, 1e-9);
+    EXPECT_EQ(rows[0].humi, 45);
+    EXPECT_EQ(rows[1].time, "2026-03-02 00:00:30");
+    EXPECT_NEAR(rows[1].temp, 65535, 1e-9);
+    EXPECT_EQ(rows[1].humi, 255);
+    EXPECT_EQ(rows[2].time, "2026-03-02 01:02:30");
+    EXPECT_NEAR(rows[2].temp, -40.0, 1e-9);
+    auto d = rig.Device();
+    EXPECT_EQ(d.rows, 1);
+    EXPECT_EQ(d.page, 88);
+    EXPECT_EQ(d.record, 64);
+    EXPECT_EQ(d.time, "2026-03-01 23:59:30");
+    EXPECT_EQ(rig.st.m_bDeviceKnown, 1);
+
+    // While a deletion runs, queued records are dropped unwritten.
+    rig.st.m_bDeviceKnown = 0;
+    rig.st.m_bDbCleared = 1;
+    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 89, 60, 635, 45, 1, start);
+    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 89, 60, 635, 45, 2, start);
+    rig.Drain();
+    EXPECT_EQ(rig.Queued(), 0);
+    EXPECT_EQ(rig.Rows().size(), 3u);
+    EXPECT_EQ(rig.st.m_bDeviceKnown, 0);
+}
+
+TEST(RecordStorage, DeviceRowLoaderAndCount)
+{
+    Rig rig;
+    rig.st.m_dwDeviceID = kDeviceId;
+    rig.st.m_nLastPage = 123;
+    rig.st.m_nLastRecord = 7;
+    EXPECT_EQ(rig.st.LoadDeviceRow(), 1);
+    EXPECT_EQ(rig.st.m_bDeviceKnown, 0);
+    EXPECT_EQ(rig.st.m_nLastPage, 123);
+    EXPECT_EQ(rig.st.m_nLastRecord, 7);
+    EXPECT_EQ(rig.st.CountStoredRecords(), 0);
+
+    rig.Exec("INSERT INTO Device VALUES ('00123456', '', 1, '2026-03-01 22:30:00', 12, 95)");
+    EXPECT_EQ(rig.st.LoadDeviceRow(), 1);
+    EXPECT_EQ(rig.st.m_bDeviceKnown, 1);
+    EXPECT_EQ(rig.st.m_nLastPage, 95);
+    EXPECT_EQ(rig.st.m_nLastRecord, 12);
+    EXPECT_TRUE(rig.st.m_LastTime == OleDateTime(2026, 3, 1, 22, 30, 0));
+
+    // A resume point that cannot be used is no resume point.
+    rig.Exec("UPDATE Device SET DevLastTime = 'no date'");
+    rig.st.LoadDeviceRow();
+    EXPECT_EQ(rig.st.m_bDeviceKnown, 0);
+    rig.Exec("UPDATE Device SET DevLastTime = '2026-03-01 22:30:00', DevLastPag = 7");
+    rig.st.LoadDeviceRow();
+    EXPECT_EQ(rig.st.m_bDeviceKnown, 0);
+}
+
+TEST(PageDownload, RequestsAndQueue)
+{
+    Rig rig;
+    rig.dev->FillRing(0, 64);
+    rig.Configure();
+    const OleDateTime start(2026, 3, 1, 22, 30, 0);
+
+    // The rest of a page after 10 stored records: five reads, numbered 11..64.
+    rig.dev->ClearLog();
+    ASSERT_EQ(rig.st.ResumePage(10, 88, 64, start, 60), 1);
+    const auto log = rig.dev->RequestLog();
+    ASSERT_EQ(log.size(), 5u);
+    const int offsets[5] = {30, 69, 108, 147, 186};
+    const int lengths[5] = {39, 39, 39, 39, 6};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ((log[i][4] << 8) | log[i][5], PageDataAddress(88) + offsets[i]);
+        EXPECT_EQ(log[i][6], lengths[i]);
+    }
+    ASSERT_EQ(rig.Queued(), 54);
+    EXPECT_EQ(rig.st.m_pQueueHead->pNext->nRecordNo, 11);
+    EXPECT_EQ(rig.st.m_nLastRecord, 64);
+
+    // Everything already stored: no request.
+    rig.dev->ClearLog();
+    EXPECT_EQ(rig.st.ResumePage(64, 88, 64, start, 60), 1);
+    EXPECT_TRUE(rig.dev->RequestLog().empty());
+
+    // A count beyond a page is capped at 64 records.
+    rig.Drain();
+    rig.dev->ClearLog();
+    EXPECT_EQ(rig.st.DownloadPage(88, 256, start, 60), 1);
+    EXPECT_EQ(rig.Queued(), 64);
+    EXPECT_EQ(rig.dev->RequestLog().size(), 5u);
+
+    // A request flag: the record in hand is counted, not queued.
+    rig.Drain();
+    rig.st.m_bDeviceErased = 1;
+    EXPECT_EQ(rig.st.DownloadPage(88, 14, start, 60), 1);
+    EXPECT_EQ(rig.st.m_nLastRecord, 1);
+    EXPECT_EQ(rig.Queued(), 0);
+}
