@@ -2,6 +2,13 @@
 // The program's only top-level window: fixed size, menu, two-pane status bar, close sequence.
 #include <QMainWindow>
 
+#include <QPixmap>
+
+#include <functional>
+#include <string>
+
+class QLabel;
+class QAction;
 class CQuorvantisView;
 
 class CMainFrame : public QMainWindow {
@@ -15,4 +22,34 @@ public:
     void SetStatusUnconnected();
 
     CQuorvantisView* GetActiveView() const;
+
+    // The close sequence: stop the workers, show the closing notice, restart after a language
+    // change, close the window. Window close, Exit and a confirmed language change all end here.
+    void OnClose();
+
+    void OnMenuSetup();
+    void OnMenuHistory();
+    void OnMenuGraph();
+    void OnMenuManagement();
+    void OnMenuLanguage();
+
+    // How the restart starts the program again; tests replace it.
+    std::function<void(const std::string& path)> m_fnStartProcess;
+    // How long the closing notice stays (ms); tests shorten it.
+    int m_nCloseNoticeMs = 2100;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildMenu();
+    void RunCloseSequence();
+
+    CQuorvantisView* m_pView = nullptr;
+    QLabel* m_pPaneIcon = nullptr;
+    QLabel* m_pPaneText = nullptr;
+    QPixmap m_hIconConnected;
+    QPixmap m_hIconUnconnected;
+    bool m_bClosing = false;  // the sequence has started; it runs only once
+    bool m_bClosed = false;   // the sequence has finished: the window may close
 };

@@ -5,7 +5,13 @@
 
 class QApplication;
 class QLockFile;
+class QString;
 class CMainFrame;
+class QtMessageBoxService;
+
+// The main window as a whole: 708 wide, 522 high plus menu bar and caption.
+inline constexpr int kMainWindowWidth = 708;
+inline constexpr int kMainWindowBaseHeight = 522;
 
 class CQuorvantisApp {
 public:
@@ -14,11 +20,23 @@ public:
 
     // Brings the program up; false ends it at once (second instance, failed window).
     bool InitInstance(QApplication& qapp);
+    // After the event loop: stops whatever still runs and destroys the main window.
+    void ExitInstance();
     void OnAppAbout();
+
+    // Reads the language word from Main.ini (asking on the very first start) and sets m_nLanguage.
+    void FixLanguage(const std::string& iniPath);
+
+    // Where the single-instance lock lives: $XDG_RUNTIME_DIR/tickets, else a private folder under
+    // the temporary folder.
+    static QString SingleInstanceLockPath();
 
     int m_nLanguage = 0;                 // 0 English, 1 Chinese, 2 Deutsch, 3 Portuguese, 4 French
     std::unique_ptr<QLockFile> m_hMutex;  // the single-instance lock "tickets"
     CMainFrame* m_pMainWnd = nullptr;
+
+private:
+    std::unique_ptr<QtMessageBoxService> m_pMessageBoxService;
 };
 
 extern CQuorvantisApp theApp;

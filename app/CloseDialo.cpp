@@ -1,0 +1,51 @@
+#include "app/CloseDialo.h"
+
+#include <QFont>
+#include <QPainter>
+#include <QTimer>
+
+#include "resources/resource.h"
+#include "platform/StringTable.h"
+
+CloseDialo::CloseDialo(QWidget* parent, int ms)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_nMs(ms)
+{
+    setObjectName(QStringLiteral(QV_ID_NAME(IDD_CLOSEDIALO)));
+    OnInitDialog();
+}
+
+void CloseDialo::OnInitDialog()
+{
+    setFixedSize(477, 299);
+    m_background = QPixmap(QStringLiteral(":/images/%1.png").arg(IDB_CLOSING_BACKGROUND));
+}
+
+void CloseDialo::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    QTimer::singleShot(m_nMs, this, &CloseDialo::OnTimer);
+}
+
+void CloseDialo::OnTimer() { accept(); }
+
+void CloseDialo::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    // A thin border around the tiled picture, as a captionless pop-up has.
+    const QRect client = rect().adjusted(1, 1, -1, -1);
+    if (!m_background.isNull())
+        painter.drawTiledPixmap(client, m_background);
+    else
+        painter.fillRect(client, palette().window());
+    painter.setPen(Qt::black);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(30);
+    font.setWeight(QFont::Normal);
+    painter.setFont(font);
+    painter.setPen(QColor(0x66, 0x66, 0x66));
+    painter.drawText(QRect(QPoint(1 + 45, 1 + 30), QPoint(1 + 400 - 1, 1 + 200 - 1)),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                     QString::fromStdString(LoadString(IDS_PROGRAM_CLOSING)));
+}

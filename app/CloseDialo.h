@@ -1,0 +1,22 @@
+#pragma once
+// The closing notice: a borderless picture with "Program is closing" that closes itself.
+#include <QDialog>
+#include <QPixmap>
+
+class CloseDialo : public QDialog {
+    Q_OBJECT
+public:
+    // ms: how long the notice stays before it closes itself.
+    explicit CloseDialo(QWidget* parent = nullptr, int ms = 2100);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void OnInitDialog();
+    void OnTimer();
+
+    int m_nMs;
+    QPixmap m_background;
+};
