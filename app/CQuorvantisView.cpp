@@ -696,7 +696,12 @@ QImage CQuorvantisView::RenderPanel()
     QPainter p(&canvas);
     if (!m_background.isNull())
         p.drawImage(0, 0, m_background);
-    const QFont body = PanelFont(17), title = PanelFont(30);
+    if (m_fontBody.pixelSize() <= 0) {  // chosen once: the metrics search is not free
+        m_fontBody = PanelFont(17);
+        m_fontTitle = PanelFont(30);
+    }
+    const QFont& body = m_fontBody;
+    const QFont& title = m_fontTitle;
     for (const PanelText& t : texts) {
         p.setFont(t.title ? title : body);
         p.setPen(t.color);

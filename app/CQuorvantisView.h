@@ -2,6 +2,7 @@
 // The live panel: one painted surface over a 700 x 500 background, and the owner of the device
 // worker threads (monitor, record writer, and the one-shot history and live readers).
 #include <QColor>
+#include <QFont>
 #include <QImage>
 #include <QRect>
 #include <QString>
@@ -147,5 +148,6 @@ private:
     bool m_bInitialized = false;
     bool m_bStopped = false;
     QImage m_background;
+    QFont m_fontBody, m_fontTitle;  // Arial with 17- and 30-pixel cells
     class QDeviceWatcher* m_pWatcher = nullptr;
 };

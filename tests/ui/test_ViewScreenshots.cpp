@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QLabel>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QPixmap>
 
 #include <cstdlib>
@@ -14,6 +16,8 @@
 #include "app/CQuorvantisView.h"
 #include "app/Language.h"
 #include "device/CDeviceState.h"
+#include "platform/StringTable.h"
+#include "resources/resource.h"
 #include "simulator/VT583Simulator.h"
 #include "support/TempDir.h"
 #include "ui/ViewTestSupport.h"
@@ -29,6 +33,14 @@ void PutSlot(std::uint8_t* block, int slot, int year, int month, int day, int ho
     b[2] = BcdEncode(day);
     b[3] = BcdEncode(hour);
     b[4] = BcdEncode(minute);
+}
+
+QString PaneText(CMainFrame& frame)
+{
+    for (QLabel* label : frame.statusBar()->findChildren<QLabel*>())
+        if (!label->text().isEmpty())
+            return label->text();
+    return {};
 }
 
 class ViewScreenshots : public ::testing::TestWithParam<int> {};
@@ -58,8 +70,9 @@ TEST_P(ViewScreenshots, MainWindow)
     frame->setFixedSize(708, 522 + frame->menuBar()->sizeHint().height());
     view->OnInitialUpdate();
     frame->show();
-    ASSERT_TRUE(WaitUntil([&] { return theDeviceState.m_nMode == -1; }));  // a tick has reset
-    ASSERT_TRUE(WaitUntil([&] { return !view->GetDisplayStrings().info[0].isEmpty(); }));
+    // The first monitor tick has reported the missing device.
+    const QString unconnected = QString::fromStdString(LoadString(IDS_UNCONNECT));
+    ASSERT_TRUE(WaitUntil([&] { return PaneText(*frame) == unconnected; }));
     QCoreApplication::processEvents();
     ASSERT_TRUE(frame->grab().save(QString::fromLocal8Bit(out) + "/main_" + code + "_no_recorder.png"));
 
@@ -81,8 +94,11 @@ TEST_P(ViewScreenshots, MainWindow)
     rec->SetMaxMin(750, 90, 400, 40);
     rec->SetLive(65, 615);
     view->OnDeviceChange(DBT_DEVICEARRIVAL, "/dev/hidraw3");
+    const QString connected = QString::fromStdString(LoadString(IDS_CONNECT));
     ASSERT_TRUE(WaitUntil([&] {
         const DisplayStrings s = view->GetDisplayStrings();
+        if (PaneText(*frame) != connected)
+            return false;
         return s.info[2] == "150" && s.temp != kNoValue && s.status[2] == view->m_strRes[17];
     }));
     view->update();
