@@ -261,3 +261,32 @@ TEST_F(ViewTest, RepeatedAndRequestedDownloadsStoreEveryRecordOnce)
     ASSERT_TRUE(WaitUntil([&] { return rec->Counters().memoryReads > reads + 20; }));
     EXPECT_EQ(CountRows(theDeviceState.m_strDbPath, "00123456"), 1500);
 }
+
+TEST_F(ViewTest, FahrenheitRecorderShowsFahrenheitTexts)
+{
+    auto rec = m_transport->Attach(kPath);
+    rec->SetFlagByte(0x04);  // degrees F, 24 h, acyclic
+    rec->SetInterval(90);
+    rec->SetMaxMin(750, 90, 0xFFFF, 40);  // maximum 650, no minimum
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return Shown().maxTemp == QStringLiteral("77.0°F"); }));
+    const DisplayStrings s = Shown();
+    EXPECT_EQ(s.info[1], QStringLiteral("°F"));
+    EXPECT_EQ(s.info[3], "90 Seconds");
+    EXPECT_EQ(s.minTemp, QStringLiteral(" -- °F"));
+    EXPECT_NE(s.temp, kNoValue);
+}
+
+TEST_F(ViewTest, StoppingWhileTheMonitorWaitsForTheWindowDoesNotDeadlock)
+{
+    auto rec = m_transport->Attach(kPath);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Connect"; }));
+    // The UI thread stops serving events for longer than a tick: the monitor blocks in its
+    // hand-over, and the stop must still complete it.
+    QThread::msleep(700);
+    m_view->StopWorkerThreads();
+    EXPECT_EQ(m_view->m_bThreadExited.load(), 1);
+    // Once stopped nothing runs any more: a second stop returns at once.
+    m_view->StopWorkerThreads();
+}
