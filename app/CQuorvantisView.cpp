@@ -74,6 +74,11 @@ enum ResSlot {
     RES_CONFIG_OK = 44,
 };
 
+// The placeholders as the display strings hold them (UTF-8).
+const std::string kNoValue8 = " -- ";
+const std::string kNoPeriod8 = " ----/--/--  --:-- ";
+const std::string kBlankStatus8 = " ";
+
 const QColor kGrey(0x66, 0x66, 0x66);
 const QColor kRed(0xFF, 0x64, 0x64);
 const QColor kBlue(0x39, 0x50, 0xFF);
@@ -227,37 +232,39 @@ void CQuorvantisView::SetPlaceholdersLocked(bool withStatus)
 {
     if (withStatus)
         for (auto& s : m_strStatus)
-            s = kBlankStatus;
-    m_strMaxTemp = m_strMinTemp = m_strMaxHumi = m_strMinHumi = kNoValue;
+            s = kBlankStatus8;
+    m_strMaxTemp = m_strMinTemp = m_strMaxHumi = m_strMinHumi = kNoValue8;
     for (int i = 0; i < 5; ++i)
-        m_strInfo[i] = kNoValue;
-    m_strTemp = m_strHumi = kNoValue;
+        m_strInfo[i] = kNoValue8;
+    m_strTemp = m_strHumi = kNoValue8;
     for (auto& s : m_strPeriodTime)
-        s = kNoPeriod;
+        s = kNoPeriod8;
 }
 
 void CQuorvantisView::SetStatus(int line, const QString& text)
 {
+    std::string utf8 = text.toStdString();
     std::lock_guard<std::mutex> lock(m_csDisplay);
-    m_strStatus[line] = text;
+    m_strStatus[line] = std::move(utf8);
 }
 
 DisplayStrings CQuorvantisView::GetDisplayStrings() const
 {
     DisplayStrings d;
+    auto q = [](const std::string& s) { return QString::fromStdString(s); };
     std::lock_guard<std::mutex> lock(m_csDisplay);
-    d.maxTemp = m_strMaxTemp;
-    d.minTemp = m_strMinTemp;
-    d.maxHumi = m_strMaxHumi;
-    d.minHumi = m_strMinHumi;
+    d.maxTemp = q(m_strMaxTemp);
+    d.minTemp = q(m_strMinTemp);
+    d.maxHumi = q(m_strMaxHumi);
+    d.minHumi = q(m_strMinHumi);
     for (int i = 0; i < 8; ++i)
-        d.periodTime[i] = m_strPeriodTime[i];
-    d.temp = m_strTemp;
-    d.humi = m_strHumi;
+        d.periodTime[i] = q(m_strPeriodTime[i]);
+    d.temp = q(m_strTemp);
+    d.humi = q(m_strHumi);
     for (int i = 0; i < 7; ++i)
-        d.info[i] = m_strInfo[i];
+        d.info[i] = q(m_strInfo[i]);
     for (int i = 0; i < 4; ++i)
-        d.status[i] = m_strStatus[i];
+        d.status[i] = q(m_strStatus[i]);
     return d;
 }
 
@@ -288,10 +295,11 @@ QString CQuorvantisView::IntervalText(int seconds) const
 void CQuorvantisView::ShowDeviceInfo()
 {
     const CDeviceState& ds = theDeviceState;
-    const QString id = QString::asprintf("%08X", static_cast<unsigned>(ds.m_dwDeviceID.load()));
-    const QString mode = QString::number(ds.m_nMode.load());
-    const QString unit = ds.m_nTempUnit == 0 ? QStringLiteral("°F") : QStringLiteral("°C");
-    const QString interval = IntervalText(ds.m_nInterval.load());
+    const std::string id =
+        QString::asprintf("%08X", static_cast<unsigned>(ds.m_dwDeviceID.load())).toStdString();
+    const std::string mode = std::to_string(ds.m_nMode.load());
+    const std::string unit = ds.m_nTempUnit == 0 ? "°F" : "°C";
+    const std::string interval = IntervalText(ds.m_nInterval.load()).toStdString();
     std::lock_guard<std::mutex> lock(m_csDisplay);
     m_strInfo[0] = id;
     m_strInfo[4] = mode;
@@ -431,7 +439,7 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
             {
                 std::lock_guard<std::mutex> lock(view->m_csDisplay);
                 for (auto& s : view->m_strStatus)
-                    s = kBlankStatus;
+                    s = kBlankStatus8;
             }
             view->SendToView(&CQuorvantisView::OnDeviceUnconnect);
         } else {
@@ -444,7 +452,7 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
                     {
                         std::lock_guard<std::mutex> lock(view->m_csDisplay);
                         view->SetPlaceholdersLocked(true);
-                        view->m_strStatus[0] = res[RES_CONFIG_FAILED];
+                        view->m_strStatus[0] = res[RES_CONFIG_FAILED].toStdString();
                     }
                     view->Invalidate();
                     std::this_thread::sleep_for(kConfigRetryPause);
@@ -453,8 +461,8 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
                 idText = QString::asprintf("%08X", static_cast<unsigned>(ds.m_dwDeviceID.load()));
                 if (idText == noId) {
                     std::lock_guard<std::mutex> lock(view->m_csDisplay);
-                    view->m_strStatus[0] = kBlankStatus;
-                    view->m_strInfo[4] = kNoValue;
+                    view->m_strStatus[0] = kBlankStatus8;
+                    view->m_strInfo[4] = kNoValue8;
                 } else {
                     view->SetStatus(0, res[RES_CONFIG_OK]);
                     view->ShowDeviceInfo();
@@ -526,8 +534,10 @@ int CQuorvantisView::LiveReadThreadProc(CQuorvantisView* view)
     ds.m_bRealtimeDone = 0;
     if (ds.ReadMaxMin()) {
         const int unit = ds.m_nTempUnit;
-        const QString maxT = TempText(ds.m_nMaxTemp, unit), minT = TempText(ds.m_nMinTemp, unit);
-        const QString maxH = HumiText(ds.m_nMaxHumi), minH = HumiText(ds.m_nMinHumi);
+        const std::string maxT = TempText(ds.m_nMaxTemp, unit).toStdString();
+        const std::string minT = TempText(ds.m_nMinTemp, unit).toStdString();
+        const std::string maxH = HumiText(ds.m_nMaxHumi).toStdString();
+        const std::string minH = HumiText(ds.m_nMinHumi).toStdString();
         std::lock_guard<std::mutex> lock(view->m_csDisplay);
         view->m_strMaxTemp = maxT;
         view->m_strMinTemp = minT;
@@ -535,7 +545,8 @@ int CQuorvantisView::LiveReadThreadProc(CQuorvantisView* view)
         view->m_strMinHumi = minH;
     }
     if (ds.ReadRealtime()) {
-        const QString t = TempText(ds.m_nTemp, ds.m_nTempUnit), h = HumiText(ds.m_nHumi);
+        const std::string t = TempText(ds.m_nTemp, ds.m_nTempUnit).toStdString();
+        const std::string h = HumiText(ds.m_nHumi).toStdString();
         std::lock_guard<std::mutex> lock(view->m_csDisplay);
         view->m_strTemp = t;
         view->m_strHumi = h;
@@ -558,7 +569,7 @@ int CQuorvantisView::RecordWriterThreadProc(CQuorvantisView* view)
                 const int n = ds.CountStoredRecords();
                 if (n >= 0) {
                     std::lock_guard<std::mutex> lock(view->m_csDisplay);
-                    view->m_strInfo[2] = QString::number(n);
+                    view->m_strInfo[2] = std::to_string(n);
                 }
             }
         }
@@ -685,7 +696,7 @@ QImage CQuorvantisView::RenderPanel()
     if (PeriodTexts(config, periods)) {
         std::lock_guard<std::mutex> lock(m_csDisplay);
         for (int i = 0; i < 8; ++i)
-            m_strPeriodTime[i] = periods[i];
+            m_strPeriodTime[i] = periods[i].toStdString();
     }
     const std::vector<PanelText> texts =
         LayoutPanel(GetDisplayStrings(), theApp.m_nLanguage, config);

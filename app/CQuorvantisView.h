@@ -130,12 +130,15 @@ private:
     void StartHistoryThread();
     void StartLiveThread();
 
-    mutable std::mutex m_csDisplay;  // guards every display string below
-    QString m_strMaxTemp, m_strMinTemp, m_strMaxHumi, m_strMinHumi;
-    QString m_strPeriodTime[8];
-    QString m_strTemp, m_strHumi;
-    QString m_strInfo[7];
-    QString m_strStatus[4];
+    // The display strings, guarded by m_csDisplay. Held as UTF-8 standard strings, so that no
+    // QString buffer is shared between threads: Qt counts its references inside the Qt library,
+    // where the thread sanitizer cannot follow them.
+    mutable std::mutex m_csDisplay;
+    std::string m_strMaxTemp, m_strMinTemp, m_strMaxHumi, m_strMinHumi;
+    std::string m_strPeriodTime[8];
+    std::string m_strTemp, m_strHumi;
+    std::string m_strInfo[7];
+    std::string m_strStatus[4];
 
     std::unique_ptr<std::thread> m_pMonitorThread, m_pLiveThread, m_pHistoryThread, m_pWriterThread;
     std::atomic<int> m_bMonitorRunning{0}, m_bWriterRunning{0};
