@@ -18,6 +18,7 @@
 #include "resources/resource.h"
 #include "app/selectLanguage.h"
 #include "device/CDeviceState.h"
+#include "history/Main.h"
 #include "platform/Paths.h"
 #include "platform/StringTable.h"
 
@@ -143,7 +144,11 @@ void CMainFrame::SetStatusUnconnected()
 CQuorvantisView* CMainFrame::GetActiveView() const { return m_pView; }
 
 void CMainFrame::OnMenuSetup() {}
-void CMainFrame::OnMenuHistory() {}
+void CMainFrame::OnMenuHistory()
+{
+    Main dlg;
+    dlg.exec();
+}
 void CMainFrame::OnMenuGraph() {}
 void CMainFrame::OnMenuManagement() {}
 

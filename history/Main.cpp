@@ -1,0 +1,380 @@
+#include "history/Main.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDateEdit>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTimeEdit>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "app/DialogUnits.h"
+#include "database/CDB.h"
+#include "database/RowFormat.h"
+#include "device/CDeviceState.h"
+#include "history/TimeRange.h"
+#include "platform/MessageBox.h"
+#include "platform/StringTable.h"
+#include "resources/resource.h"
+
+namespace {
+
+QString Text(int id) { return QString::fromStdString(LoadString(id)); }
+
+QLabel* MakeStatic(QWidget* parent, const char* name, const QRect& rect)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(rect);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& rect)
+{
+    auto* button = new QPushButton(parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(rect);
+    return button;
+}
+
+// Copies text into a fixed field, cut to fit, always terminated.
+template <std::size_t N>
+void CopyText(char (&field)[N], const std::string& text)
+{
+    const std::size_t n = std::min(text.size(), N - 1);
+    std::memcpy(field, text.data(), n);
+    field[n] = '\0';
+}
+
+template <std::size_t N>
+void SetNoValue(char (&field)[N])
+{
+    CopyText(field, "--.-");
+}
+
+// Little-endian UTF-16 code units of text, appended to out.
+void AppendUtf16Le(QByteArray& out, const QString& text)
+{
+    const qsizetype start = out.size();
+    out.resize(start + text.size() * 2);
+    char* p = out.data() + start;
+    for (const QChar ch : text) {
+        const char16_t u = ch.unicode();
+        *p++ = static_cast<char>(u & 0xFF);
+        *p++ = static_cast<char>(u >> 8);
+    }
+}
+
+}  // namespace
+
+Main::Main()
+    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
+      m_dtStartDate(OleDateTime::GetCurrentTime()),
+      m_dtStartTime(m_dtStartDate),
+      m_dtEndDate(m_dtStartDate),
+      m_dtEndTime(m_dtStartDate)
+{
+    setObjectName(QStringLiteral(QV_ID_NAME(IDD_MAIN)));
+    resize(DluSize(526, 288));
+
+    // Template order, which is also the keyboard order.
+    m_list = new H_List(this);
+    m_list->setObjectName(QStringLiteral(QV_ID_NAME(IDC_HISTORY_LIST)));
+    m_list->setGeometry(DluRect(7, 18, 512, 206));
+    m_pModel = new H_ListModel(m_rows, this);
+    m_list->SetModel(m_pModel);
+
+    m_pStartLabel = MakeStatic(this, QV_ID_NAME(IDC_HISTORY_START_LABEL), DluRect(12, 239, 117, 8));
+    m_pEndLabel = MakeStatic(this, QV_ID_NAME(IDC_HISTORY_END_LABEL), DluRect(150, 239, 119, 8));
+    m_pSearch = MakeButton(this, QV_ID_NAME(IDC_HISTORY_SEARCH), DluRect(390, 252, 50, 14));
+    m_pDeviceLabel = MakeStatic(this, QV_ID_NAME(IDC_HISTORY_DEVICE_LABEL), DluRect(293, 239, 51, 8));
+
+    m_cbDevice = new QComboBox(this);
+    m_cbDevice->setObjectName(QStringLiteral(QV_ID_NAME(IDC_HISTORY_DEVICE)));
+    // The template's height includes the drop-down; the closed box is one line high.
+    m_cbDevice->setGeometry(DluRect(293, 253, 78, 14));
+    m_cbDevice->setMaxVisibleItems(8);
+
+    m_ctlStartDate = CreateDatePicker(this, QStringLiteral(QV_ID_NAME(IDC_HISTORY_START_DATE)), DluRect(13, 252, 62, 15));
+    m_ctlStartTime = CreateTimePicker(this, QStringLiteral(QV_ID_NAME(IDC_HISTORY_START_TIME)), DluRect(80, 252, 56, 15));
+    m_ctlEndDate = CreateDatePicker(this, QStringLiteral(QV_ID_NAME(IDC_HISTORY_END_DATE)), DluRect(151, 252, 62, 15));
+    m_ctlEndTime = CreateTimePicker(this, QStringLiteral(QV_ID_NAME(IDC_HISTORY_END_TIME)), DluRect(219, 252, 56, 15));
+
+    m_pGroup = new QGroupBox(this);
+    m_pGroup->setObjectName(QStringLiteral(QV_ID_NAME(IDC_HISTORY_GROUP)));
+    m_pGroup->setGeometry(DluRect(7, 229, 512, 52));
+    m_pGroup->lower();  // a frame behind the controls it surrounds
+
+    m_pStatus = MakeStatic(this, QV_ID_NAME(IDC_HISTORY_STATUS), DluRect(7, 7, 235, 8));
+    m_pExit = MakeButton(this, QV_ID_NAME(IDC_HISTORY_EXIT), DluRect(458, 252, 50, 14));
+    m_pNote = MakeStatic(this, QV_ID_NAME(IDC_HISTORY_NOTE), DluRect(294, 266, 214, 8));
+    m_pExport = MakeButton(this, QV_ID_NAME(IDC_HISTORY_EXPORT), DluRect(390, 235, 118, 14));
+
+    m_layout = std::make_unique<DialogLayout>(
+        this, m_list,
+        std::vector<QWidget*>{m_pStartLabel, m_pSearch, m_cbDevice, m_ctlEndTime, m_ctlEndDate,
+                              m_ctlStartTime, m_ctlStartDate, m_pEndLabel, m_pDeviceLabel, m_pGroup,
+                              m_pExit, m_pNote, m_pExport},
+        m_pStatus);
+
+    connect(m_pSearch, &QPushButton::clicked, this, &Main::OnBnClickedSearch);
+    connect(m_cbDevice, &QComboBox::activated, this, [] { OnDoNothing(); });
+    connect(m_pExit, &QPushButton::clicked, this, [this] { OnBnClickedExit(this); });
+    connect(m_pExport, &QPushButton::clicked, this, &Main::OnBnClickedExportCsv);
+
+    OnInitDialog();
+}
+
+Main::~Main() = default;
+
+void Main::DoDataExchange(bool save)
+{
+    ExchangeDate(m_ctlStartDate, m_dtStartDate, save);
+    ExchangeTime(m_ctlStartTime, m_dtStartTime, save);
+    ExchangeDate(m_ctlEndDate, m_dtEndDate, save);
+    ExchangeTime(m_ctlEndTime, m_dtEndTime, save);
+}
+
+int Main::OnInitDialog()
+{
+    DoDataExchange(false);
+
+    setWindowTitle(Text(IDS_HISTORY));
+    m_pStartLabel->setText(Text(IDS_START_TIME));
+    m_pEndLabel->setText(Text(IDS_END_TIME));
+    m_pDeviceLabel->setText(Text(IDS_DEVICE_ID));
+    m_pSearch->setText(Text(IDS_SEARCH));
+    m_pExit->setText(Text(IDS_EXIT));
+    m_pExport->setText(Text(IDS_EXPORT_CSV));
+    m_pStatus->setText(QString());
+
+    DefaultStartRange(m_dtStartDate, m_dtStartTime);
+    DoDataExchange(false);
+
+    // The temperature caption keeps the unit of this moment.
+    const int unit = theDeviceState.m_nTempUnit.load();
+    const QString degree = QString(QChar(0x00B0));
+    m_pModel->SetColumns({Text(IDS_NUMBER), Text(IDS_RECORD_TIME),
+                          Text(IDS_TEMPERATURE) + QStringLiteral("(") + degree + (unit == 0 ? QStringLiteral("F)") : QStringLiteral("C)")),
+                          Text(IDS_HUMIDITY) + QStringLiteral("(%)")});
+    for (int c = 0; c < 4; ++c) m_list->setColumnWidth(c, 150);
+
+    // Device list, sorted as a sorted combo box would hold it.
+    CDB& db = theDeviceState.m_dbHistory;
+    QStringList ids;
+    if (db.Open(theDeviceState.m_strDbPath) == 0) {  // a failed open has shown its own box
+        bool failed = db.ListDevices() != 0;
+        while (!failed && !db.m_pDevice.IsEOF()) {
+            if (const auto id = db.m_pDevice.GetString("DevID")) ids << QString::fromStdString(*id);
+            failed = db.m_pDevice.MoveNext() < 0;
+        }
+        db.m_pDevice.Close();
+        if (failed) AfxMessageBox(LoadString(IDS_PROCESSING_FAILED), MsgButtons::Ok, MsgIcon::Stop);
+    }
+    std::stable_sort(ids.begin(), ids.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
+    m_cbDevice->addItems(ids);
+
+    if (theDeviceState.m_Link.IsDeviceOpen()) {
+        const QString connected = QString::fromStdString(DeviceIdText(theDeviceState.m_dwDeviceID.load()));
+        m_cbDevice->setCurrentIndex(m_cbDevice->findText(connected, Qt::MatchFixedString));
+    } else {
+        m_cbDevice->setCurrentIndex(m_cbDevice->count() > 0 ? 0 : -1);
+    }
+
+    LayoutControls(1);
+    LayoutControls(0);
+    return 1;
+}
+
+void Main::FillRow(H_Row& row, int number, int tempUnit) const
+{
+    const CRecordset& record = theDeviceState.m_dbHistory.m_pRecord;
+    std::memset(&row, 0, sizeof row);
+    row.nNo = number;
+    CopyText(row.szTime, record.GetString("Time").value_or(std::string()));
+
+    // The range test always looks at the stored Celsius value.
+    const std::optional<double> temp = record.GetDouble("Temp");
+    const float c = temp ? static_cast<float>(*temp) : NAN;
+    if (!std::isfinite(c) || c > 60.0f || c < -40.0f)
+        SetNoValue(row.szTemp);
+    else
+        std::snprintf(row.szTemp, sizeof row.szTemp, "%0.1f", tempUnit != 0 ? c : c * 1.8 + 32);
+
+    const std::optional<std::int64_t> humi = record.GetInt("Humi");
+    if (!humi || *humi < 0 || *humi > 99)
+        SetNoValue(row.szHumi);
+    else
+        std::snprintf(row.szHumi, sizeof row.szHumi, "%d", static_cast<int>(*humi));
+}
+
+void Main::OnBnClickedSearch()
+{
+    if (m_bSearching) return;
+
+    DoDataExchange(true);
+    const std::optional<TimeRange> range = SelectTimeRange(m_dtStartDate, m_dtStartTime, m_dtEndDate, m_dtEndTime);
+    if (!range) return;
+    const std::string where = TimeRangeWhere(*range, m_cbDevice->currentText().toStdString());
+
+    m_bSearching = true;
+    CDB& db = theDeviceState.m_dbHistory;
+    const int opened = db.Open(theDeviceState.m_strDbPath);  // a failed open has shown its own box
+    const int selected = opened == 0 ? db.SelectRecords(where) : -1;
+    m_rows.clear();
+    m_pStatus->setText(Text(IDS_READING_DATA));
+
+    bool failed = selected != 0;
+    if (failed && opened == 0) AfxMessageBox(LoadString(IDS_PROCESSING_FAILED), MsgButtons::Ok, MsgIcon::Stop);
+
+    const int unit = theDeviceState.m_nTempUnit.load();
+    CRecordset& record = db.m_pRecord;
+    QElapsedTimer sincePaint;
+    sincePaint.start();
+    int counter = 1;
+    while (!failed && !record.IsEOF()) {
+        // Let the window paint during a long read; input waits until the rows are complete, so
+        // nothing can act on half-filled rows or start a second search.
+        if ((counter & 255) == 0 && sincePaint.elapsed() >= m_nPaintIntervalMs) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            sincePaint.restart();
+        }
+        m_rows.emplace_back();
+        FillRow(m_rows.back(), counter, unit);
+        if (record.MoveNext() < 0) {
+            failed = true;
+            AfxMessageBox(LoadString(IDS_PROCESSING_FAILED), MsgButtons::Ok, MsgIcon::Stop);
+        }
+        ++counter;
+    }
+    record.Close();
+
+    if (failed) {
+        // A partial result would look complete: show none.
+        m_rows.clear();
+        EndSearch(0, IDS_PROCESSING_FAILED);
+    } else {
+        EndSearch(static_cast<int>(m_rows.size()), IDS_DATA_READ_COMPLETE);
+    }
+}
+
+void Main::EndSearch(int itemCount, int statusId)
+{
+    m_pModel->SetItemCount(itemCount);
+    m_pStatus->setText(Text(statusId));
+    m_bSearching = false;
+    if (m_nPendingResult >= 0) {
+        const int result = m_nPendingResult;
+        m_nPendingResult = -1;
+        QDialog::done(result);
+    }
+}
+
+void Main::done(int result)
+{
+    // A close that arrives while the rows are read (the window system's close button) ends the
+    // dialog once the search is over.
+    if (m_bSearching) {
+        m_nPendingResult = result;
+        return;
+    }
+    QDialog::done(result);
+}
+
+QString Main::DefaultSaveFileName()
+{
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({QStringLiteral("(*.csv)"), QStringLiteral("(*.pdf)")});
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+        dialog.setDefaultSuffix(filter.contains(QLatin1String("pdf")) ? QStringLiteral("pdf") : QStringLiteral("csv"));
+    });
+    if (dialog.exec() != QDialog::Accepted) return QString();
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
+void Main::OnBnClickedExportCsv()
+{
+    if (m_bSearching) return;
+    const std::string success = LoadString(IDS_EXPORT_SUCCESS);
+    const QString path = m_fnGetSaveFileName ? m_fnGetSaveFileName() : DefaultSaveFileName();
+    if (path.isEmpty()) return;
+
+    // What the list shows, columns in the order they were created, whatever the header order.
+    const int columns = m_pModel->columnCount();
+    const int items = m_pModel->ItemCount();
+    QByteArray bytes("\xFF\xFE", 2);
+    bytes.reserve(2 + (items + 1) * 96);
+    QString line;
+    auto appendLine = [&](auto cell) {
+        line.clear();
+        for (int c = 0; c < columns; ++c) {
+            line += cell(c);
+            if (c != 3) line += QLatin1Char('\t');
+        }
+        line += QLatin1String("\r\n");
+        AppendUtf16Le(bytes, line);
+    };
+    appendLine([this](int c) { return m_pModel->headerData(c, Qt::Horizontal).toString().left(259); });
+    for (int i = 0; i < items; ++i) appendLine([this, i](int c) { return m_pModel->CellText(i, c); });
+
+    // Written beside the target and renamed over it: a failure never leaves a half-written file.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        AfxMessageBox(QStringLiteral("The file %1 cannot be written.\n%2").arg(path, reason).toStdString(),
+                      MsgButtons::Ok, MsgIcon::Stop);
+        return;
+    }
+    AfxMessageBox(success, MsgButtons::Ok, MsgIcon::Information);
+}
+
+void Main::LayoutControls(int record)
+{
+    if (record)
+        m_layout->Record();
+    else
+        m_layout->Apply();
+}
+
+void Main::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    if (m_layout && m_layout->IsRecorded()) LayoutControls(0);
+}
+
+void Main::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    ApplyMinimumWindowSize(this);
+}
+
+void Main::keyPressEvent(QKeyEvent* event)
+{
+    // Enter away from a push button ends the dialog as OK does; Escape cancels.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        !qobject_cast<QPushButton*>(focusWidget())) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
