@@ -421,7 +421,7 @@ TEST_F(HistoryTest, FrameHistoryCommandRunsTheDialogModally)
     EXPECT_TRUE(shown);
 }
 
-TEST_F(HistoryTest, ScreenshotWithRows)
+TEST_F(HistoryTest, ScreenshotAndExportWithRows)
 {
     AddDevice(kDev);
     AddDevice("0000BEEF");
@@ -438,6 +438,10 @@ TEST_F(HistoryTest, ScreenshotWithRows)
     const QImage image = dlg.grab().toImage();
     EXPECT_EQ(image.size(), dlg.size());
     image.save(QString::fromStdString(BuildDir() + "/history-dialog.png"));
+    // The export of the same rows, for a look with ordinary tools.
+    dlg.m_fnGetSaveFileName = [] { return QString::fromStdString(BuildDir() + "/history-export.csv"); };
+    dlg.OnBnClickedExportCsv();
+    EXPECT_EQ(m_boxes->Count(), 1u);
 }
 
 }  // namespace
