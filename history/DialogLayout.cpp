@@ -77,7 +77,6 @@ QDateEdit* CreateDatePicker(QWidget* parent, const QString& objectName, const QR
     picker->setObjectName(objectName);
     picker->setGeometry(rect);
     picker->setDisplayFormat(ShortDateFormat());
-    picker->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     picker->setCalendarPopup(false);
     picker->setMinimumDate(QDate(1601, 1, 1));
     picker->setMaximumDate(QDate(9999, 12, 31));
@@ -90,7 +89,6 @@ QTimeEdit* CreateTimePicker(QWidget* parent, const QString& objectName, const QR
     picker->setObjectName(objectName);
     picker->setGeometry(rect);
     picker->setDisplayFormat(QStringLiteral("HH:mm:ss"));
-    picker->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return picker;
 }
 

@@ -445,3 +445,30 @@ TEST_F(HistoryTest, ScreenshotAndExportWithRows)
 }
 
 }  // namespace
+
+TEST(DialogLayout, ControlsWithoutAReferenceKeepTheirOwnLeftEdge)
+{
+    QDialog dlg;
+    dlg.resize(400, 300);
+    auto* chart = new QWidget(&dlg);
+    chart->setGeometry(10, 20, 380, 200);
+    auto* button = new QWidget(&dlg);
+    button->setGeometry(300, 260, 60, 20);
+    DialogLayout layout(&dlg, chart, {button});
+    layout.Record();
+    ASSERT_EQ(layout.Table().size(), 2u);
+    EXPECT_EQ(layout.Table()[0].b, 10);  // right margin
+    EXPECT_EQ(layout.Table()[1].a, 300);
+    EXPECT_EQ(layout.Table()[1].d, 20);  // bottom margin
+
+    dlg.resize(600, 500);
+    layout.Apply();
+    EXPECT_EQ(chart->geometry(), QRect(10, 20, 580, 400));
+    EXPECT_EQ(button->geometry(), QRect(300, 460, 60, 20));
+
+    dlg.show();
+    ApplyMinimumWindowSize(&dlg);
+    EXPECT_LE(dlg.minimumWidth(), kMinWindowWidth);
+    EXPECT_LE(dlg.minimumHeight(), kMinWindowHeight);
+    EXPECT_GE(dlg.minimumWidth(), kMinWindowWidth - (dlg.frameGeometry().width() - dlg.width()));
+}
