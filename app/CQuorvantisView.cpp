@@ -1,0 +1,734 @@
+#include "app/CQuorvantisView.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFont>
+#include <QFontMetrics>
+#include <QMetaObject>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "app/CMainFrame.h"
+#include "app/CQuorvantisApp.h"
+#include "app/QDeviceWatcher.h"
+#include "device/CDeviceState.h"
+#include "device/RecordNode.h"
+#include "platform/StringTable.h"
+#include "resources/resource.h"
+
+namespace {
+
+// String ids of m_strRes, by slot.
+constexpr int kResIds[CQuorvantisView::kResCount] = {
+    IDS_DEVICE_INFORMAT, IDS_UPDATE_TIME, IDS_RECORD_TIME, IDS_TEMPERATURE, IDS_HUMIDITY,
+    IDS_INTERVAL, IDS_DATABASE_RECORDS, IDS_DEVICE_ID, IDS_MAX_TEMPERATURE, IDS_MIN_TEMPERATURE,
+    IDS_MAX_HUMIDITY, IDS_MIN_HUMIDITY, IDS_TEMPERATURE_UNIT, IDS_YESTERDAY, IDS_HISTORY,
+    IDS_MAX_MIN, IDS_PROCESSING_RECORDS, IDS_HISTORY_COMPLETE, IDS_SYNCRONIZING, IDS_SYNC_SUCCESS,
+    IDS_SYNC_FAILED, IDS_OBTAINING_DATA, IDS_PROCESSING_RECORDS, IDS_ACCESS_NEW_DEVICE,
+    IDS_READING, IDS_READING_CONFIG, IDS_MINUTE, IDS_SECONDS, IDS_TEMP_OFFSET, IDS_HUMI_OFFSET,
+    IDS_MODE, IDS_REALTIME_DATA, IDS_TIME_PERIOD, IDS_FIRST_TIME, IDS_SECOND_TIME,
+    IDS_THIRD_TIME, IDS_FOURTH_TIME, IDS_START, IDS_END, IDS_ACYCLIC_MODE, IDS_CYCLE_MODE,
+    IDS_SEGMENTED_MODE, IDS_PROCESSING_FAILED, IDS_READ_CONFIG_FAILED, IDS_READ_CONFIG_SUCCESS};
+
+// Slots the threads and the panel use.
+enum ResSlot {
+    RES_DEVICE_INFO = 0,
+    RES_TEMPERATURE = 3,
+    RES_HUMIDITY = 4,
+    RES_INTERVAL = 5,
+    RES_DB_RECORDS = 6,
+    RES_DEVICE_ID = 7,
+    RES_MAX_TEMP = 8,
+    RES_MIN_TEMP = 9,
+    RES_MAX_HUMI = 10,
+    RES_MIN_HUMI = 11,
+    RES_TEMP_UNIT = 12,
+    RES_MAX_MIN = 15,
+    RES_PROCESSING = 16,
+    RES_HISTORY_DONE = 17,
+    RES_SYNCING = 18,
+    RES_SYNC_OK = 19,
+    RES_SYNC_FAILED = 20,
+    RES_READING_CONFIG = 25,
+    RES_MINUTE = 26,
+    RES_SECONDS = 27,
+    RES_MODE = 30,
+    RES_REALTIME = 31,
+    RES_TIME_PERIOD = 32,
+    RES_PERIOD_1 = 33,
+    RES_START = 37,
+    RES_END = 38,
+    RES_MODE_ACYCLIC = 39,
+    RES_HISTORY_FAILED = 42,
+    RES_CONFIG_FAILED = 43,
+    RES_CONFIG_OK = 44,
+};
+
+const QColor kGrey(0x66, 0x66, 0x66);
+const QColor kRed(0xFF, 0x64, 0x64);
+const QColor kBlue(0x39, 0x50, 0xFF);
+
+constexpr auto kMonitorTick = std::chrono::milliseconds(500);
+constexpr auto kWriterPause = std::chrono::milliseconds(10);
+constexpr auto kConfigRetryPause = std::chrono::milliseconds(50);
+
+// Sleeps up to d, returning early once the stop flag is up (the loops test it right after).
+void SleepUnlessQuit(std::chrono::milliseconds d)
+{
+    const auto step = std::chrono::milliseconds(10);
+    for (auto slept = std::chrono::milliseconds(0); slept < d && !theDeviceState.m_bQuit;
+         slept += step)
+        std::this_thread::sleep_for(std::min(step, d - slept));
+}
+
+// Texts are drawn from a 256-character buffer.
+QString Clip255(const QString& s) { return s.size() > 255 ? s.left(255) : s; }
+
+QRect Ltrb(int l, int t, int r, int b) { return QRect(l, t, r - l, b - t); }
+
+// The panel's fonts are given by their cell height (ascent plus descent), as the Windows font
+// height of the design is: Arial with a 17-pixel cell has a smaller em than a 17-pixel em.
+QFont PanelFont(int cellHeight)
+{
+    QFont f(QStringLiteral("Arial"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setWeight(QFont::Normal);
+    for (int px = cellHeight; px > 1; --px) {
+        f.setPixelSize(px);
+        if (QFontMetrics(f).height() <= cellHeight)
+            break;
+    }
+    return f;
+}
+
+}  // namespace
+
+CQuorvantisView::CQuorvantisView(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("IDD_QUORVANTIS_FORM"));
+    // Every paint covers the whole view, so Qt need not erase it first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_background.load(QStringLiteral(":/images/%1.png").arg(IDB_VIEW_BACKGROUND));
+    if (!m_background.isNull())
+        m_background = m_background.convertToFormat(QImage::Format_RGB32);
+    resize(kPanelWidth, kPanelHeight);
+
+    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeFd >= 0) {
+        auto* notifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, &CQuorvantisView::OnWake);
+    }
+}
+
+CQuorvantisView::~CQuorvantisView()
+{
+    StopWorkerThreads();
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
+}
+
+void CQuorvantisView::OnInitialUpdate()
+{
+    if (m_bInitialized)  // the set-up runs once per view
+        return;
+    m_bInitialized = true;
+
+    LoadTexts();
+    SetPlaceholders(true);
+
+    CDeviceState& ds = theDeviceState;
+    {
+        std::lock_guard<std::mutex> lock(ds.m_csQueue);
+        if (!ds.m_pQueueHead) {
+            RecordNode* head = AllocRecordNode();
+            if (!head) {
+                std::fputs("内存分配失败\n", stdout);
+                std::fflush(stdout);
+                std::exit(EXIT_FAILURE);
+            }
+            head->pNext = nullptr;
+            ds.m_pQueueHead = head;
+        }
+    }
+
+    ds.m_Link.Open();
+    StartDeviceWatcher();
+
+    m_bMonitorRunning = 1;
+    m_pMonitorThread = std::make_unique<std::thread>(DeviceMonitorThreadProc, this);
+    m_bWriterRunning = 1;
+    m_pWriterThread = std::make_unique<std::thread>(RecordWriterThreadProc, this);
+}
+
+void CQuorvantisView::LoadTexts()
+{
+    for (int i = 0; i < kResCount; ++i)  // a missing id leaves its slot empty
+        m_strRes[i] = QString::fromStdString(AppStrings().Get(kResIds[i]));
+}
+
+void CQuorvantisView::StartDeviceWatcher()
+{
+    m_pWatcher = new QDeviceWatcher(
+        [this](int event, const std::string& path) { OnDeviceChange(event, path); }, this);
+}
+
+void CQuorvantisView::StopDeviceWatcher()
+{
+    delete m_pWatcher;
+    m_pWatcher = nullptr;
+}
+
+void CQuorvantisView::StopWorkerThreads()
+{
+    if (!m_bInitialized || m_bStopped)
+        return;
+    m_bStopped = true;
+    StopDeviceWatcher();  // no device events while shutting down
+    CDeviceState& ds = theDeviceState;
+    ds.m_bQuit = 1;
+
+    // The monitor may be blocked in a hand-over to this thread: keep dispatching until it is out.
+    auto waitFor = [](auto done) {
+        while (!done()) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    waitFor([this] { return !m_bMonitorRunning && !m_bWriterRunning; });
+    // Nothing starts a one-shot thread any more. Without the device a download or a live reading
+    // ends at its next exchange instead of running to completion.
+    ds.m_Link.CloseHandles();
+    waitFor([this] { return !m_bHistoryRunning && !m_bLiveRunning; });
+    for (auto* t : {&m_pMonitorThread, &m_pWriterThread, &m_pHistoryThread, &m_pLiveThread})
+        if (*t && (*t)->joinable())
+            (*t)->join();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Display strings
+
+void CQuorvantisView::SetPlaceholders(bool withStatus)
+{
+    std::lock_guard<std::mutex> lock(m_csDisplay);
+    SetPlaceholdersLocked(withStatus);
+}
+
+void CQuorvantisView::SetPlaceholdersLocked(bool withStatus)
+{
+    if (withStatus)
+        for (auto& s : m_strStatus)
+            s = kBlankStatus;
+    m_strMaxTemp = m_strMinTemp = m_strMaxHumi = m_strMinHumi = kNoValue;
+    for (int i = 0; i < 5; ++i)
+        m_strInfo[i] = kNoValue;
+    m_strTemp = m_strHumi = kNoValue;
+    for (auto& s : m_strPeriodTime)
+        s = kNoPeriod;
+}
+
+void CQuorvantisView::SetStatus(int line, const QString& text)
+{
+    std::string utf8 = text.toStdString();
+    std::lock_guard<std::mutex> lock(m_csDisplay);
+    m_strStatus[line] = std::move(utf8);
+}
+
+DisplayStrings CQuorvantisView::GetDisplayStrings() const
+{
+    DisplayStrings d;
+    auto q = [](const std::string& s) { return QString::fromStdString(s); };
+    std::lock_guard<std::mutex> lock(m_csDisplay);
+    d.maxTemp = q(m_strMaxTemp);
+    d.minTemp = q(m_strMinTemp);
+    d.maxHumi = q(m_strMaxHumi);
+    d.minHumi = q(m_strMinHumi);
+    for (int i = 0; i < 8; ++i)
+        d.periodTime[i] = q(m_strPeriodTime[i]);
+    d.temp = q(m_strTemp);
+    d.humi = q(m_strHumi);
+    for (int i = 0; i < 7; ++i)
+        d.info[i] = q(m_strInfo[i]);
+    for (int i = 0; i < 4; ++i)
+        d.status[i] = q(m_strStatus[i]);
+    return d;
+}
+
+QString CQuorvantisView::TempText(int value, int unit)
+{
+    if (value == TEMP_NONE)
+        return unit == 0 ? QStringLiteral(" -- °F") : QStringLiteral(" -- °C");
+    const double celsius = (value - 400) / 10.0;
+    if (unit == 0)
+        return QString::asprintf("%0.1f", celsius * 1.8 + 32) + QStringLiteral("°F");
+    return QString::asprintf("%0.1f", celsius) + QStringLiteral("°C");
+}
+
+QString CQuorvantisView::HumiText(int value)
+{
+    if (value == HUMI_NONE)
+        return QStringLiteral(" -- %");
+    return QString::asprintf("%d %%", value);
+}
+
+QString CQuorvantisView::IntervalText(int seconds) const
+{
+    if (seconds % 60 == 0)
+        return QString::number(seconds / 60) + QLatin1Char(' ') + m_strRes[RES_MINUTE];
+    return QString::number(seconds) + QLatin1Char(' ') + m_strRes[RES_SECONDS];
+}
+
+void CQuorvantisView::ShowDeviceInfo()
+{
+    const CDeviceState& ds = theDeviceState;
+    const std::string id =
+        QString::asprintf("%08X", static_cast<unsigned>(ds.m_dwDeviceID.load())).toStdString();
+    const std::string mode = std::to_string(ds.m_nMode.load());
+    const std::string unit = ds.m_nTempUnit == 0 ? "°F" : "°C";
+    const std::string interval = IntervalText(ds.m_nInterval.load()).toStdString();
+    std::lock_guard<std::mutex> lock(m_csDisplay);
+    m_strInfo[0] = id;
+    m_strInfo[4] = mode;
+    m_strInfo[1] = unit;
+    m_strInfo[3] = interval;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hand-overs to the UI thread
+
+// Worker threads reach the UI thread through an eventfd watched by a socket notifier; what they
+// hand over lies in members guarded by std::mutex. No Qt object crosses threads, so the ordering
+// is visible to the thread sanitizer as well.
+void CQuorvantisView::WakeView()
+{
+    if (m_wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+    } else {
+        QMetaObject::invokeMethod(this, &CQuorvantisView::OnWake, Qt::QueuedConnection);
+    }
+}
+
+void CQuorvantisView::OnWake()
+{
+    if (m_wakeFd >= 0) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
+    }
+    if (m_bInvalidate.exchange(0))
+        update();
+    int (CQuorvantisView::*handler)() = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_csHandOver);
+        handler = m_pHandOver;
+    }
+    if (handler) {
+        (this->*handler)();
+        std::lock_guard<std::mutex> lock(m_csHandOver);
+        m_pHandOver = nullptr;
+        m_cvHandOver.notify_all();
+    }
+}
+
+void CQuorvantisView::Invalidate()
+{
+    if (!m_bInvalidate.exchange(1))
+        WakeView();
+}
+
+void CQuorvantisView::SendToView(int (CQuorvantisView::*handler)())
+{
+    {
+        std::lock_guard<std::mutex> lock(m_csHandOver);
+        m_pHandOver = handler;
+    }
+    WakeView();
+    std::unique_lock<std::mutex> lock(m_csHandOver);
+    m_cvHandOver.wait(lock, [this] { return m_pHandOver == nullptr; });
+}
+
+int CQuorvantisView::OnDeviceConnect()
+{
+    if (auto* frame = qobject_cast<CMainFrame*>(window()))
+        frame->SetStatusConnected();
+    return 0;
+}
+
+int CQuorvantisView::OnDeviceUnconnect()
+{
+    if (auto* frame = qobject_cast<CMainFrame*>(window()))
+        frame->SetStatusUnconnected();
+    SetPlaceholders(false);
+    theDeviceState.Reset();
+    return 0;
+}
+
+int CQuorvantisView::IsOpenDevicePath(const std::string& path) const
+{
+    return QString::fromStdString(path).compare(
+               QString::fromStdString(theDeviceState.m_Link.m_strDevicePath),
+               Qt::CaseInsensitive) == 0
+               ? 1
+               : 0;
+}
+
+bool CQuorvantisView::OnDeviceChange(int event, const std::string& path)
+{
+    CHidLink& link = theDeviceState.m_Link;
+    if (event == DBT_DEVICEARRIVAL) {
+        if (!link.IsDeviceOpen()) {
+            link.Open();
+        } else if (IsOpenDevicePath(path)) {
+            // The open device's interface came again: give it time to settle, then re-open.
+            // A timer instead of a sleep keeps the window responsive meanwhile.
+            QTimer::singleShot(m_nReopenDelayMs, this, [] {
+                if (!theDeviceState.m_bQuit)
+                    theDeviceState.m_Link.Open();
+            });
+        }
+    } else if (event == DBT_DEVICEREMOVECOMPLETE && IsOpenDevicePath(path)) {
+        link.CloseHandles();
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Worker threads
+
+void CQuorvantisView::StartHistoryThread()
+{
+    if (m_pHistoryThread && m_pHistoryThread->joinable())
+        m_pHistoryThread->join();  // it has ended: m_bHistoryRunning is down
+    // Cleared here, not only in the thread, so this tick does not count the new download as done.
+    theDeviceState.m_bHistoryDone = 0;
+    m_bHistoryRunning = 1;
+    m_pHistoryThread = std::make_unique<std::thread>(HistoryReadThreadProc, this);
+}
+
+void CQuorvantisView::StartLiveThread()
+{
+    if (m_pLiveThread && m_pLiveThread->joinable())
+        m_pLiveThread->join();
+    theDeviceState.m_bRealtimeDone = 0;
+    m_bLiveRunning = 1;
+    m_pLiveThread = std::make_unique<std::thread>(LiveReadThreadProc, this);
+}
+
+int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
+{
+    CDeviceState& ds = theDeviceState;
+    const QString* res = view->m_strRes;
+    const QString noId = QStringLiteral("00000000");
+
+    while (!ds.m_bQuit) {
+        if (!ds.m_Link.IsDeviceOpen()) {
+            {
+                std::lock_guard<std::mutex> lock(view->m_csDisplay);
+                for (auto& s : view->m_strStatus)
+                    s = kBlankStatus;
+            }
+            view->SendToView(&CQuorvantisView::OnDeviceUnconnect);
+        } else {
+            QString idText;
+            view->SendToView(&CQuorvantisView::OnDeviceConnect);
+            if (ds.m_bReadConfig) {
+                view->SetStatus(0, res[RES_READING_CONFIG]);
+                view->Invalidate();
+                if (!ds.ReadConfig()) {
+                    {
+                        std::lock_guard<std::mutex> lock(view->m_csDisplay);
+                        view->SetPlaceholdersLocked(true);
+                        view->m_strStatus[0] = res[RES_CONFIG_FAILED].toStdString();
+                    }
+                    view->Invalidate();
+                    std::this_thread::sleep_for(kConfigRetryPause);
+                    continue;
+                }
+                idText = QString::asprintf("%08X", static_cast<unsigned>(ds.m_dwDeviceID.load()));
+                if (idText == noId) {
+                    std::lock_guard<std::mutex> lock(view->m_csDisplay);
+                    view->m_strStatus[0] = kBlankStatus;
+                    view->m_strInfo[4] = kNoValue;
+                } else {
+                    view->SetStatus(0, res[RES_CONFIG_OK]);
+                    view->ShowDeviceInfo();
+                    view->SetStatus(1, res[RES_SYNCING]);
+                    view->Invalidate();
+                    if (!ds.m_Link.SetClock()) {
+                        view->SetStatus(1, res[RES_SYNC_FAILED]);
+                        continue;  // read and set again at once
+                    }
+                    view->SetStatus(1, res[RES_SYNC_OK]);
+                    ds.LoadDeviceRow();
+                    view->Invalidate();
+                    ds.m_bReadConfig = 0;
+                }
+            }
+            if (idText != noId) {
+                // Two downloads never overlap: a due or requested one waits for the running one
+                // to end and then starts on the next tick.
+                const bool requested = ds.m_bDbCleared || ds.m_bDeviceErased;
+                if ((ds.m_nHistoryTicks == 0 || requested) && !view->m_bHistoryRunning) {
+                    ds.m_nHistoryTicks = 1;
+                    view->StartHistoryThread();
+                }
+                if (ds.m_bHistoryDone && !view->m_bHistoryRunning) {
+                    const unsigned ticks = ds.m_nHistoryTicks;
+                    ds.m_nHistoryTicks =
+                        ticks >= 2u * static_cast<unsigned>(ds.m_nInterval.load()) ? 0u : ticks + 1;
+                }
+                if (ds.m_nRealtimeTicks == 0 && !view->m_bLiveRunning) {
+                    view->StartLiveThread();
+                    ds.m_nRealtimeTicks = ds.m_nRealtimeTicks + 1;
+                }
+                if (ds.m_bRealtimeDone) {
+                    const int ticks = ds.m_nRealtimeTicks;
+                    ds.m_nRealtimeTicks = ticks == 16 ? 0 : ticks + 1;
+                }
+            }
+        }
+        view->Invalidate();
+        SleepUnlessQuit(kMonitorTick);
+    }
+    view->m_bThreadExited = 1;
+    view->m_bMonitorRunning = 0;
+    return 0;
+}
+
+int CQuorvantisView::HistoryReadThreadProc(CQuorvantisView* view)
+{
+    CDeviceState& ds = theDeviceState;
+    const QString* res = view->m_strRes;
+    ds.m_bHistoryDone = 0;
+    view->SetStatus(2, res[RES_PROCESSING]);
+    const int r = ds.DownloadHistory();
+    ds.m_bHistoryDone = 1;
+    if (r == 0)
+        view->SetStatus(2, res[RES_HISTORY_FAILED]);
+    else if (ds.m_bDbCleared)
+        view->SetStatus(2, res[RES_PROCESSING]);
+    else
+        view->SetStatus(2, res[RES_HISTORY_DONE]);
+    view->Invalidate();
+    view->m_bHistoryRunning = 0;
+    return 0;
+}
+
+int CQuorvantisView::LiveReadThreadProc(CQuorvantisView* view)
+{
+    CDeviceState& ds = theDeviceState;
+    ds.m_bRealtimeDone = 0;
+    if (ds.ReadMaxMin()) {
+        const int unit = ds.m_nTempUnit;
+        const std::string maxT = TempText(ds.m_nMaxTemp, unit).toStdString();
+        const std::string minT = TempText(ds.m_nMinTemp, unit).toStdString();
+        const std::string maxH = HumiText(ds.m_nMaxHumi).toStdString();
+        const std::string minH = HumiText(ds.m_nMinHumi).toStdString();
+        std::lock_guard<std::mutex> lock(view->m_csDisplay);
+        view->m_strMaxTemp = maxT;
+        view->m_strMinTemp = minT;
+        view->m_strMaxHumi = maxH;
+        view->m_strMinHumi = minH;
+    }
+    if (ds.ReadRealtime()) {
+        const std::string t = TempText(ds.m_nTemp, ds.m_nTempUnit).toStdString();
+        const std::string h = HumiText(ds.m_nHumi).toStdString();
+        std::lock_guard<std::mutex> lock(view->m_csDisplay);
+        view->m_strTemp = t;
+        view->m_strHumi = h;
+    }
+    ds.m_bRealtimeDone = 1;
+    view->m_bLiveRunning = 0;
+    return 0;
+}
+
+int CQuorvantisView::RecordWriterThreadProc(CQuorvantisView* view)
+{
+    CDeviceState& ds = theDeviceState;
+    while (!ds.m_bQuit) {
+        if (ds.m_Link.IsDeviceOpen()) {
+            {
+                std::lock_guard<std::mutex> lock(ds.m_csQueue);
+                ds.FlushRecordQueue();
+            }
+            if (ds.m_dwDeviceID != 0) {
+                const int n = ds.CountStoredRecords();
+                if (n >= 0) {
+                    std::lock_guard<std::mutex> lock(view->m_csDisplay);
+                    view->m_strInfo[2] = std::to_string(n);
+                }
+            }
+        }
+        std::this_thread::sleep_for(kWriterPause);
+    }
+    view->m_bThreadExited = 1;
+    view->m_bWriterRunning = 0;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Painting
+
+int CQuorvantisView::ValueColumnX(int language)
+{
+    switch (language) {
+    case 0: return 150;
+    case 1: return 135;
+    case 2: return 160;
+    default: return 210;
+    }
+}
+
+bool CQuorvantisView::PeriodTexts(const ConfigSnapshot& config, std::array<QString, 8>& texts)
+{
+    texts.fill(QString::fromLatin1(kNoPeriodShown));
+    if (config.mode != 2)
+        return false;
+    for (int k = 0; k < 4; ++k) {
+        const OleDateTime& start = config.period[2 * k];
+        const OleDateTime& end = config.period[2 * k + 1];
+        OleDateTimeFields fs, fe;
+        if (config.periodOn[k] == 1 && start.IsValid() && end.IsValid() && start.GetFields(fs) &&
+            end.GetFields(fe)) {
+            texts[2 * k] = QString::asprintf("%04d/%02d/%02d  %02d:%02d", fs.year, fs.month,
+                                             fs.day, fs.hour, fs.minute);
+            texts[2 * k + 1] = QString::asprintf("%04d/%02d/%02d  %02d:%02d", fe.year, fe.month,
+                                                 fe.day, fe.hour, fe.minute);
+        }
+    }
+    return true;
+}
+
+std::vector<PanelText> CQuorvantisView::LayoutPanel(const DisplayStrings& s, int language,
+                                                    const ConfigSnapshot& config) const
+{
+    const int x = ValueColumnX(language);
+    const QString* res = m_strRes;
+    const QString colon = QStringLiteral(":");
+    std::vector<PanelText> out;
+    out.reserve(48);
+    auto add = [&out](QRect r, const QColor& c, const QString& text) {
+        out.push_back(PanelText{r, c, false, false, Clip255(text)});
+    };
+
+    // Device block.
+    add(Ltrb(25, 15, 260, 50), kGrey, res[RES_DEVICE_INFO]);
+    add(Ltrb(25, 40, x, 75), kGrey, res[RES_DEVICE_ID] + colon);
+    add(Ltrb(25, 68, x, 105), kGrey, res[RES_TEMP_UNIT] + colon);
+    add(Ltrb(25, 96, x, 125), kGrey, res[RES_DB_RECORDS] + colon);
+    add(Ltrb(25, 124, x, 148), kGrey, res[RES_INTERVAL] + colon);
+    add(Ltrb(25, 152, x, 170), kGrey, res[RES_MODE] + colon);
+    add(Ltrb(x, 40, 330, 75), kGrey, s.info[0]);
+    add(Ltrb(x, 68, 330, 105), kGrey, s.info[1]);
+    add(Ltrb(x, 96, 330, 125), kGrey, s.info[2]);
+    add(Ltrb(x, 124, 330, 148), kGrey, s.info[3]);
+    QString mode = QString::fromLatin1(kNoValue);
+    if (s.info[4] == QLatin1String("0"))
+        mode = res[RES_MODE_ACYCLIC];
+    else if (s.info[4] == QLatin1String("1"))
+        mode = res[RES_MODE_ACYCLIC + 1];
+    else if (s.info[4] == QLatin1String("2"))
+        mode = res[RES_MODE_ACYCLIC + 2];
+    add(Ltrb(x, 152, 330, 170), kGrey, mode);
+
+    // Max/min column.
+    add(Ltrb(25, 215, 230, 235), kGrey, res[RES_MAX_MIN]);
+    add(Ltrb(25, 260, 230, 280), kGrey, res[RES_MAX_TEMP]);
+    add(Ltrb(25, 305, 230, 325), kGrey, res[RES_MIN_TEMP]);
+    add(Ltrb(25, 350, 230, 370), kGrey, res[RES_MAX_HUMI]);
+    add(Ltrb(25, 395, 230, 415), kGrey, res[RES_MIN_HUMI]);
+    add(Ltrb(25, 280, 230, 300), kRed, s.maxTemp);
+    add(Ltrb(25, 325, 230, 345), kBlue, s.minTemp);
+    add(Ltrb(25, 370, 230, 390), kRed, s.maxHumi);
+    add(Ltrb(25, 415, 230, 435), kBlue, s.minHumi);
+
+    // Period column: labels, then start and end of each period.
+    add(Ltrb(255, 215, 450, 235), kGrey, res[RES_TIME_PERIOD]);
+    for (int k = 0; k < 4; ++k) {
+        const int top = 240 + 60 * k;
+        add(Ltrb(255, top, 450, top + 20), kGrey, res[RES_PERIOD_1 + k]);
+        add(Ltrb(255, top + 20, 450, top + 40), kRed, res[RES_START] + colon);
+        add(Ltrb(255, top + 40, 450, top + 60), kBlue, res[RES_END] + colon);
+    }
+    std::array<QString, 8> periods;
+    PeriodTexts(config, periods);
+    for (int k = 0; k < 4; ++k) {
+        const int top = 260 + 60 * k;
+        add(Ltrb(300, top, 495, top + 20), kRed, periods[2 * k]);
+        add(Ltrb(300, top + 20, 495, k == 0 ? 320 : top + 40), kBlue, periods[2 * k + 1]);
+    }
+
+    // Real-time column.
+    add(Ltrb(485, 215, 690, 235), kGrey, res[RES_REALTIME]);
+    add(Ltrb(485, 260, 690, 280), kGrey, res[RES_TEMPERATURE]);
+    add(Ltrb(485, 350, 690, 370), kGrey, res[RES_HUMIDITY]);
+    add(Ltrb(485, 280, 690, 300), kRed, s.temp);
+    add(Ltrb(485, 370, 690, 390), kRed, s.humi);
+
+    // Status block and title.
+    out.push_back(PanelText{Ltrb(370, 100, 650, 180), kGrey, false, true,
+                            Clip255(s.status[0] + '\n' + s.status[1] + '\n' + s.status[2] + '\n' +
+                                    s.status[3])});
+    out.push_back(
+        PanelText{Ltrb(415, 20, 650, 150), kGrey, true, false, QStringLiteral("Quorvantis 3.2")});
+    return out;
+}
+
+QImage CQuorvantisView::RenderPanel()
+{
+    const ConfigSnapshot config = theDeviceState.GetConfigSnapshot();
+    // In segmented mode the paint keeps the period texts it shows.
+    std::array<QString, 8> periods;
+    if (PeriodTexts(config, periods)) {
+        std::lock_guard<std::mutex> lock(m_csDisplay);
+        for (int i = 0; i < 8; ++i)
+            m_strPeriodTime[i] = periods[i].toStdString();
+    }
+    const std::vector<PanelText> texts =
+        LayoutPanel(GetDisplayStrings(), theApp.m_nLanguage, config);
+
+    const QSize size = this->size().expandedTo(QSize(kPanelWidth, kPanelHeight));
+    QImage canvas(size, QImage::Format_RGB32);
+    canvas.fill(Qt::white);
+    QPainter p(&canvas);
+    if (!m_background.isNull())
+        p.drawImage(0, 0, m_background);
+    if (m_fontBody.pixelSize() <= 0) {  // chosen once: the metrics search is not free
+        m_fontBody = PanelFont(17);
+        m_fontTitle = PanelFont(30);
+    }
+    const QFont& body = m_fontBody;
+    const QFont& title = m_fontTitle;
+    for (const PanelText& t : texts) {
+        p.setFont(t.title ? title : body);
+        p.setPen(t.color);
+        p.save();
+        p.setClipRect(t.rect);
+        p.drawText(t.rect,
+                   Qt::AlignLeft | Qt::AlignTop | (t.wordBreak ? Qt::TextWordWrap : 0), t.text);
+        p.restore();
+    }
+    p.end();
+    return canvas;
+}
+
+void CQuorvantisView::OnDraw(QPainter& painter)
+{
+    // Drawn off-screen on a copy of the background and shown in one copy: no flicker.
+    painter.drawImage(0, 0, RenderPanel());
+}
+
+void CQuorvantisView::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    OnDraw(painter);
+}

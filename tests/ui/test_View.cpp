@@ -1,0 +1,292 @@
+// The live panel with the simulator as the recorder: connection, configuration, download, removal,
+// the worker threads' texts and the painted layout. Each test runs in its own process (CTest), so
+// theDeviceState and theApp are fresh.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QLabel>
+#include <QStatusBar>
+#include <QThread>
+
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+#include "app/CMainFrame.h"
+#include "app/CQuorvantisApp.h"
+#include "app/CQuorvantisView.h"
+#include "device/CDeviceState.h"
+#include "platform/StringTable.h"
+#include "simulator/VT583Simulator.h"
+#include "support/TempDir.h"
+#include "ui/ViewTestSupport.h"
+
+namespace {
+
+constexpr const char* kPath = "/dev/hidraw7";
+
+class ViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("QUORVANTIS_DATA_DIR", m_dir.Path().c_str(), 1);
+        theDeviceState.InitDataFolder(BuildDir(), m_dir.Path());
+        ASSERT_TRUE(LoadTestLanguage(0));
+        // Outlives theDeviceState, whose link may still hold a handle at exit.
+        m_transport = new sim::SimulatorTransport;
+        theDeviceState.m_Link.SetTransport(m_transport);
+        theDeviceState.m_nNewDeviceWaitMs = 0;
+    }
+
+    void TearDown() override
+    {
+        if (m_frame) {
+            m_view->StopWorkerThreads();
+            EXPECT_EQ(m_view->m_bThreadExited.load(), 1);
+            m_frame.reset();
+        }
+    }
+
+    void Start()
+    {
+        m_frame = std::make_unique<CMainFrame>();
+        m_view = m_frame->GetActiveView();
+        ASSERT_NE(m_view, nullptr);
+        m_view->m_nReopenDelayMs = 20;
+        m_view->OnInitialUpdate();
+        m_frame->show();
+    }
+
+    QString PaneText() const
+    {
+        for (QLabel* label : m_frame->statusBar()->findChildren<QLabel*>())
+            if (!label->text().isEmpty())
+                return label->text();
+        return {};
+    }
+
+    DisplayStrings Shown() const { return m_view->GetDisplayStrings(); }
+
+    TempDir m_dir;
+    sim::SimulatorTransport* m_transport = nullptr;
+    std::unique_ptr<CMainFrame> m_frame;
+    CQuorvantisView* m_view = nullptr;
+};
+
+long long CountRows(const std::string& dbPath, const std::string& deviceId)
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return -1;
+    }
+    sqlite3_busy_timeout(db, 2000);
+    sqlite3_stmt* st = nullptr;
+    long long n = -1;
+    if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM Records WHERE ID = ?1", -1, &st, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_bind_text(st, 1, deviceId.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(st) == SQLITE_ROW)
+            n = sqlite3_column_int64(st, 0);
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return n;
+}
+
+const PanelText* FindText(const std::vector<PanelText>& texts, const QString& text)
+{
+    for (const PanelText& t : texts)
+        if (t.text == text)
+            return &t;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST_F(ViewTest, RecorderAttachedWhileRunningIsShownDownloadedAndForgottenOnRemoval)
+{
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Unconnect"; }));
+    EXPECT_EQ(Shown().info[0], kNoValue);
+
+    auto rec = m_transport->Attach(kPath);
+    rec->SetDeviceId(0x00ABCDEF);
+    rec->SetInterval(120);
+    rec->SetFlagByte(0x05);  // degrees C, acyclic
+    rec->SetMaxMin(750, 90, 400, 40);  // values 650 and 300, 70 % and 20 %
+    rec->FillRing(0, 100);
+    m_view->OnDeviceChange(DBT_DEVICEARRIVAL, kPath);
+
+    ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Connect"; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        const DisplayStrings s = Shown();
+        return s.info[0] == "00ABCDEF" && s.status[2] == "Complete historical record deal" &&
+               s.info[2] == "100";
+    }));
+    DisplayStrings s = Shown();
+    EXPECT_EQ(s.info[1], QStringLiteral("°C"));
+    EXPECT_EQ(s.info[3], "2 Minute");
+    EXPECT_EQ(s.info[4], "0");
+    EXPECT_EQ(s.status[0], "Read Device ID and Configuration success");
+    EXPECT_EQ(s.status[1], "To successful synchronization device time.");
+    EXPECT_EQ(CountRows(theDeviceState.m_strDbPath, "00ABCDEF"), 100);
+    ASSERT_TRUE(WaitUntil([&] { return Shown().maxTemp == QStringLiteral("25.0°C"); }));
+    EXPECT_EQ(Shown().maxHumi, "70 %");
+
+    // The panel shows what the threads wrote: the mode name and the count in the value column.
+    const auto texts = m_view->LayoutPanel(Shown(), 0, theDeviceState.GetConfigSnapshot());
+    ASSERT_NE(FindText(texts, "Acyclic mode"), nullptr);
+    EXPECT_EQ(FindText(texts, "Acyclic mode")->rect.left(), 150);
+    ASSERT_NE(FindText(texts, "100"), nullptr);
+
+    // A removal of another interface leaves the device open.
+    m_view->OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, "/dev/hidraw9");
+    EXPECT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
+
+    // The path compares without regard to case.
+    EXPECT_EQ(m_view->IsOpenDevicePath("/DEV/HIDRAW7"), 1);
+
+    m_transport->Detach(kPath);
+    m_view->OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, kPath);
+    EXPECT_FALSE(theDeviceState.m_Link.IsDeviceOpen());
+    ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Unconnect"; }));
+    ASSERT_TRUE(WaitUntil([&] { return Shown().info[0] == kNoValue; }));
+    s = Shown();
+    EXPECT_EQ(s.maxTemp, kNoValue);
+    EXPECT_EQ(s.temp, kNoValue);
+    EXPECT_EQ(s.info[4], kNoValue);
+    for (const QString& p : s.periodTime)
+        EXPECT_EQ(p, kNoPeriod);
+    for (const QString& line : s.status)
+        EXPECT_EQ(line, kBlankStatus);
+    EXPECT_EQ(theDeviceState.m_nMode.load(), -1);
+}
+
+TEST_F(ViewTest, RecorderWithIdZeroIsNeverDownloaded)
+{
+    auto rec = m_transport->Attach(kPath);
+    rec->SetDeviceId(0);
+    rec->FillRing(0, 20);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Connect"; }));
+    // Each tick reads the configuration again; wait for a few of them.
+    ASSERT_TRUE(WaitUntil([&] { return rec->Counters().memoryReads >= 3 * 2; }));
+    const sim::SimCounters c = rec->Counters();
+    EXPECT_EQ(c.clockSets, 0);
+    EXPECT_EQ(c.liveReads, 0);
+    const DisplayStrings s = Shown();
+    EXPECT_EQ(s.status[0], kBlankStatus);
+    EXPECT_EQ(s.info[4], kNoValue);
+    EXPECT_EQ(theDeviceState.m_bReadConfig.load(), 1);
+    EXPECT_EQ(CountRows(theDeviceState.m_strDbPath, "00000000"), 0);
+}
+
+TEST_F(ViewTest, FailedConfigurationReadShowsItsStatusAndRetries)
+{
+    auto rec = m_transport->Attach(kPath);
+    rec->SetExtraMarker(EXTRA_UNUSABLE);
+    Start();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Shown().status[0] == "Read the device ID or configuration failure"; }));
+    const int reads = rec->Counters().memoryReads;
+    ASSERT_TRUE(WaitUntil([&] { return rec->Counters().memoryReads > reads; }));
+    EXPECT_EQ(rec->Counters().clockSets, 0);
+    EXPECT_EQ(Shown().info[0], kNoValue);
+
+    // Once the configuration reads, the device is synchronised and shown.
+    rec->SetExtraMarker(0);
+    ASSERT_TRUE(WaitUntil([&] { return Shown().info[0] == "00123456"; }));
+    ASSERT_TRUE(WaitUntil([&] { return rec->Counters().clockSets >= 1; }));
+}
+
+TEST(ViewTexts, ValueTexts)
+{
+    ASSERT_TRUE(LoadTestLanguage(0));
+    CQuorvantisView view;
+    view.LoadTexts();
+    EXPECT_EQ(view.IntervalText(120), "2 Minute");
+    EXPECT_EQ(view.IntervalText(90), "90 Seconds");
+    EXPECT_EQ(view.IntervalText(300), "5 Minute");
+    EXPECT_EQ(CQuorvantisView::TempText(650, 1), QStringLiteral("25.0°C"));
+    EXPECT_EQ(CQuorvantisView::TempText(650, 0), QStringLiteral("77.0°F"));
+    EXPECT_EQ(CQuorvantisView::TempText(650, -1), QStringLiteral("25.0°C"));
+    EXPECT_EQ(CQuorvantisView::TempText(0xFFFF, 1), QStringLiteral(" -- °C"));
+    EXPECT_EQ(CQuorvantisView::TempText(0xFFFF, 0), QStringLiteral(" -- °F"));
+    EXPECT_EQ(CQuorvantisView::TempText(350, 1), QStringLiteral("-5.0°C"));
+    EXPECT_EQ(CQuorvantisView::HumiText(45), "45 %");
+    EXPECT_EQ(CQuorvantisView::HumiText(255), " -- %");
+}
+
+TEST_F(ViewTest, ArrivalOpensTheDeviceAndReopensTheOpenOneAfterADelay)
+{
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Unconnect"; }));
+    auto rec = m_transport->Attach(kPath);
+    // Any arrival opens when no device is open, whatever its path.
+    m_view->OnDeviceChange(DBT_DEVICEARRIVAL, "/dev/hidraw1");
+    EXPECT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
+    const int opens = m_transport->OpenCount();
+    // Another interface arriving while the device is open is ignored.
+    m_view->OnDeviceChange(DBT_DEVICEARRIVAL, "/dev/hidraw1");
+    // The open device's own path arriving again re-opens it after the pause.
+    m_view->OnDeviceChange(DBT_DEVICEARRIVAL, kPath);
+    ASSERT_TRUE(WaitUntil([&] { return m_transport->OpenCount() > opens; }));
+    EXPECT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
+    ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Connect"; }));
+}
+
+TEST_F(ViewTest, RepeatedAndRequestedDownloadsStoreEveryRecordOnce)
+{
+    auto rec = m_transport->Attach(kPath);
+    rec->SetInterval(8);
+    rec->FillRing(1, 1500);
+    // An interval of 0 makes a download due again on every tick, and a request flag asks for a
+    // new one at once; each waits for the running one, and together they store every record once.
+    rec->SetInterval(0);
+    rec->SetLatencyMs(4);  // a download then spans several ticks
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return Shown().status[2] == "Processing records,don't close the soft"; }));
+    theDeviceState.m_bDeviceErased = 1;
+    ASSERT_TRUE(WaitUntil([&] {
+        return Shown().status[2] == "Complete historical record deal" && Shown().info[2] == "1500";
+    }, 60000));
+    // A few more scheduled downloads find nothing new.
+    const int reads = rec->Counters().memoryReads;
+    ASSERT_TRUE(WaitUntil([&] { return rec->Counters().memoryReads > reads + 20; }));
+    EXPECT_EQ(CountRows(theDeviceState.m_strDbPath, "00123456"), 1500);
+}
+
+TEST_F(ViewTest, FahrenheitRecorderShowsFahrenheitTexts)
+{
+    auto rec = m_transport->Attach(kPath);
+    rec->SetFlagByte(0x04);  // degrees F, 24 h, acyclic
+    rec->SetInterval(90);
+    rec->SetMaxMin(750, 90, 0xFFFF, 40);  // maximum 650, no minimum
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return Shown().maxTemp == QStringLiteral("77.0°F"); }));
+    const DisplayStrings s = Shown();
+    EXPECT_EQ(s.info[1], QStringLiteral("°F"));
+    EXPECT_EQ(s.info[3], "90 Seconds");
+    EXPECT_EQ(s.minTemp, QStringLiteral(" -- °F"));
+    EXPECT_NE(s.temp, kNoValue);
+}
+
+TEST_F(ViewTest, StoppingWhileTheMonitorWaitsForTheWindowDoesNotDeadlock)
+{
+    auto rec = m_transport->Attach(kPath);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Connect"; }));
+    // The UI thread stops serving events for longer than a tick: the monitor blocks in its
+    // hand-over, and the stop must still complete it.
+    QThread::msleep(700);
+    m_view->StopWorkerThreads();
+    EXPECT_EQ(m_view->m_bThreadExited.load(), 1);
+    // Once stopped nothing runs any more: a second stop returns at once.
+    m_view->StopWorkerThreads();
+}
