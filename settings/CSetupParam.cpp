@@ -84,7 +84,7 @@ constexpr int kPeriodCaptionIds[4] = {IDS_FIRST_TIME, IDS_SECOND_TIME, IDS_THIRD
 // the height remain.
 constexpr int kTemplateWidth = 414;
 constexpr int kTemplateHeight = 404;
-constexpr int kPeriodTop = 209;
+constexpr int kPeriodTop = 212;  // group titles stay below the reduced window
 constexpr int kPeriodPitch = 48;
 
 const QString kNoTempOffset = QStringLiteral("--.-");
@@ -219,18 +219,18 @@ void CSetupParam::CreateControls()
         const int y = kPeriodTop + kPeriodPitch * k;
         PeriodControls& p = m_period[k];
         p.group = Make<QGroupBox>(this, n.group, DluRect(6, y, 402, 46));
-        p.startGroup = Make<QGroupBox>(this, n.startGroup, DluRect(28, y + 9, 186, 33));
-        p.endGroup = Make<QGroupBox>(this, n.endGroup, DluRect(218, y + 9, 186, 33));
+        p.startGroup = Make<QGroupBox>(this, n.startGroup, DluRect(24, y + 9, 188, 33));
+        p.endGroup = Make<QGroupBox>(this, n.endGroup, DluRect(216, y + 9, 188, 33));
     }
 
     // Display and LCD settings.
-    m_pUnitLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_UNIT_LABEL), DluRect(14, 18, 76, 10));
-    m_pUnit = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_UNIT), DluRect(92, 16, 86, 13));
-    m_pDateLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_DATE_LABEL), DluRect(14, 34, 76, 10));
-    m_pDateFormat = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_DATE_FORMAT), DluRect(92, 32, 86, 13));
+    m_pUnitLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_UNIT_LABEL), DluRect(14, 18, 80, 10));
+    m_pUnit = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_UNIT), DluRect(96, 16, 82, 13));
+    m_pDateLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_DATE_LABEL), DluRect(14, 34, 80, 10));
+    m_pDateFormat = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_DATE_FORMAT), DluRect(96, 32, 82, 13));
     m_pTimeFormatLabel =
-        Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_TIME_FORMAT_LABEL), DluRect(14, 50, 76, 10));
-    m_pTimeFormat = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_TIME_FORMAT), DluRect(92, 48, 86, 13));
+        Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_TIME_FORMAT_LABEL), DluRect(14, 50, 80, 10));
+    m_pTimeFormat = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_TIME_FORMAT), DluRect(96, 48, 82, 13));
     m_pModeLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_MODE_LABEL), DluRect(14, 84, 40, 10));
     m_pMode = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_MODE), DluRect(56, 82, 122, 13));
     m_chkAutoOff = Make<QCheckBox>(this, QV_ID_NAME(IDC_SETUP_AUTO_OFF), DluRect(14, 100, 120, 10));
@@ -279,17 +279,17 @@ void CSetupParam::CreateControls()
         const PeriodNames& n = kPeriodNames[k];
         const int y = kPeriodTop + kPeriodPitch * k;
         PeriodControls& p = m_period[k];
-        p.check = Make<QCheckBox>(this, n.check, DluRect(14, y + 22, 12, 10));
+        p.check = Make<QCheckBox>(this, n.check, DluRect(11, y + 22, 12, 10));
         const char* dates[2] = {n.startDate, n.endDate};
         const char* times[2] = {n.startTime, n.endTime};
         for (int side = 0; side < 2; ++side) {
-            const int x = side == 0 ? 28 : 218;
-            p.dateCaption[side] = Make<QLabel>(this, n.dateCaption[side], DluRect(x + 5, y + 23, 28, 10));
-            auto* date = Make<QDateEdit>(this, dates[side], DluRect(x + 34, y + 21, 68, 13));
+            const int x = side == 0 ? 24 : 216;
+            p.dateCaption[side] = Make<QLabel>(this, n.dateCaption[side], DluRect(x + 4, y + 23, 28, 10));
+            auto* date = Make<QDateEdit>(this, dates[side], DluRect(x + 33, y + 21, 74, 13));
             date->setDisplayFormat(dateFormat);
             date->setCalendarPopup(true);
-            p.timeCaption[side] = Make<QLabel>(this, n.timeCaption[side], DluRect(x + 104, y + 23, 32, 10));
-            auto* time = Make<QTimeEdit>(this, times[side], DluRect(x + 137, y + 21, 45, 13));
+            p.timeCaption[side] = Make<QLabel>(this, n.timeCaption[side], DluRect(x + 109, y + 23, 31, 10));
+            auto* time = Make<QTimeEdit>(this, times[side], DluRect(x + 141, y + 21, 43, 13));
             if (side == 0) {
                 p.startDate = date;
                 p.startTime = time;
