@@ -224,13 +224,13 @@ void CSetupParam::CreateControls()
     }
 
     // Display and LCD settings.
-    m_pUnitLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_UNIT_LABEL), DluRect(14, 18, 80, 10));
-    m_pUnit = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_UNIT), DluRect(96, 16, 82, 13));
-    m_pDateLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_DATE_LABEL), DluRect(14, 34, 80, 10));
-    m_pDateFormat = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_DATE_FORMAT), DluRect(96, 32, 82, 13));
+    m_pUnitLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_UNIT_LABEL), DluRect(14, 18, 98, 10));
+    m_pUnit = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_UNIT), DluRect(113, 16, 65, 13));
+    m_pDateLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_DATE_LABEL), DluRect(14, 34, 98, 10));
+    m_pDateFormat = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_DATE_FORMAT), DluRect(113, 32, 65, 13));
     m_pTimeFormatLabel =
-        Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_TIME_FORMAT_LABEL), DluRect(14, 50, 80, 10));
-    m_pTimeFormat = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_TIME_FORMAT), DluRect(96, 48, 82, 13));
+        Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_TIME_FORMAT_LABEL), DluRect(14, 50, 98, 10));
+    m_pTimeFormat = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_TIME_FORMAT), DluRect(113, 48, 65, 13));
     m_pModeLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_MODE_LABEL), DluRect(14, 84, 40, 10));
     m_pMode = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_MODE), DluRect(56, 82, 122, 13));
     m_chkAutoOff = Make<QCheckBox>(this, QV_ID_NAME(IDC_SETUP_AUTO_OFF), DluRect(14, 100, 120, 10));
