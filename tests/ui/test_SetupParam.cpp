@@ -316,8 +316,9 @@ TEST_F(SetupParamTest, OffsetTexts)
             EXPECT_TRUE(accepted);
             EXPECT_EQ(m_rec->Count(), 0u);
             EXPECT_EQ(c.unit < 0 ? m_dlg->m_nNewHumiOffset : m_dlg->m_nNewTempOffset, c.offset);
-            if (c.unit >= 0)
+            if (c.unit >= 0) {
                 EXPECT_EQ(m_dlg->m_nNewTempUnit, c.unit);
+            }
         } else {
             EXPECT_FALSE(accepted);
             ASSERT_EQ(m_rec->Count(), 1u);
