@@ -307,7 +307,9 @@ protected:
         theDeviceState.InitDataFolder(BuildDir(), m_dir.Path());
         ASSERT_TRUE(LoadTestLanguage(0));
         m_transport = new sim::SimulatorTransport;  // outlives theDeviceState's link
+        theDeviceState.m_Link.Close();
         theDeviceState.m_Link.SetTransport(m_transport);
+        theDeviceState.m_bQuit = 0;
     }
     TempDir m_dir;
     sim::SimulatorTransport* m_transport = nullptr;
