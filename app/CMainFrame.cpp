@@ -161,6 +161,7 @@ void CMainFrame::WaitForSettingsWriters()
     }
     m_settingsWriter.Join();
 }
+
 void CMainFrame::OnMenuHistory() {}
 void CMainFrame::OnMenuGraph() {}
 void CMainFrame::OnMenuManagement() {}
