@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -464,4 +465,39 @@ TEST_F(ShellTest, MessageBoxFromWorkerIsAnsweredOnUiThread)
     EXPECT_EQ(text, QStringLiteral("Delete?"));
     EXPECT_EQ(caption, QStringLiteral("quorvantis"));
     EXPECT_EQ(icon, QMessageBox::Question);
+}
+
+TEST_F(ShellTest, MessageBoxesFromTwoWorkersEachGetTheirAnswer)
+{
+    QtMessageBoxService service;
+    std::atomic<int> done{0};
+    MsgAnswer answerA = MsgAnswer::Ok, answerB = MsgAnswer::Ok;
+    std::thread a([&] {
+        answerA = service.Show("A", "c", MsgButtons::YesNo, MsgIcon::Question);
+        ++done;
+    });
+    std::thread b([&] {
+        answerB = service.Show("B", "c", MsgButtons::OkCancel, MsgIcon::Warning);
+        ++done;
+    });
+    // Answers whichever box is on top; the second box may open inside the first one's loop.
+    int answered = 0;
+    QTimer answerer;
+    answerer.setInterval(5);
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        ++answered;
+        if (box->text() == QStringLiteral("A"))
+            box->button(QMessageBox::Yes)->click();
+        else
+            box->button(QMessageBox::Cancel)->click();
+    });
+    answerer.start();
+    while (done < 2) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    a.join();
+    b.join();
+    EXPECT_EQ(answered, 2);
+    EXPECT_EQ(answerA, MsgAnswer::Yes);
+    EXPECT_EQ(answerB, MsgAnswer::Cancel);
 }
