@@ -32,6 +32,7 @@ CAboutDlg::CAboutDlg(const std::string& iniPath, QWidget* parent)
 {
     setObjectName(QStringLiteral(QV_ID_NAME(IDD_ABOUTBOX)));
     setFixedSize(DluSize(191, 63));
+    setFont(DialogFont());
     m_fnOpenLink = [](const QString& link) { QDesktopServices::openUrl(QUrl::fromUserInput(link)); };
 
     m_pIcon = MakeStatic(this, QStringLiteral(QV_ID_NAME(IDR_MAINFRAME)), QRect(DluToPxX(14), DluToPxY(14), 32, 32));

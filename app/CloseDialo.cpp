@@ -17,7 +17,9 @@ CloseDialo::CloseDialo(QWidget* parent, int ms)
 void CloseDialo::OnInitDialog()
 {
     setFixedSize(477, 299);
-    m_background = QPixmap(QStringLiteral(":/images/%1.png").arg(IDB_CLOSING_BACKGROUND));
+    // Kept in the format the painter blends directly, so that painting converts nothing.
+    m_background.load(QStringLiteral(":/images/%1.png").arg(IDB_CLOSING_BACKGROUND));
+    if (!m_background.isNull()) m_background = m_background.convertToFormat(QImage::Format_RGB32);
 }
 
 void CloseDialo::showEvent(QShowEvent* event)
@@ -33,10 +35,16 @@ void CloseDialo::paintEvent(QPaintEvent*)
     QPainter painter(this);
     // A thin border around the tiled picture, as a captionless pop-up has.
     const QRect client = rect().adjusted(1, 1, -1, -1);
-    if (!m_background.isNull())
-        painter.drawTiledPixmap(client, m_background);
-    else
+    if (!m_background.isNull()) {
+        painter.save();
+        painter.setClipRect(client);
+        for (int y = client.top(); y <= client.bottom(); y += m_background.height())
+            for (int x = client.left(); x <= client.right(); x += m_background.width())
+                painter.drawImage(x, y, m_background);
+        painter.restore();
+    } else {
         painter.fillRect(client, palette().window());
+    }
     painter.setPen(Qt::black);
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 

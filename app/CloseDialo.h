@@ -1,7 +1,7 @@
 #pragma once
 // The closing notice: a borderless picture with "Program is closing" that closes itself.
 #include <QDialog>
-#include <QPixmap>
+#include <QImage>
 
 class CloseDialo : public QDialog {
     Q_OBJECT
@@ -18,5 +18,5 @@ private:
     void OnTimer();
 
     int m_nMs;
-    QPixmap m_background;
+    QImage m_background;  // tiled over the client area
 };

@@ -1,6 +1,7 @@
 #pragma once
 // Dialog templates place controls in dialog units of an 8-point dialog font, whose base units are
 // 6 x 13 pixels at 96 dpi: one horizontal unit is 1.5 px, one vertical unit 1.625 px.
+#include <QFont>
 #include <QRect>
 #include <QSize>
 
@@ -18,3 +19,14 @@ inline QRect DluRect(int x, int y, int w, int h)
 
 // A template's client size in pixels.
 inline QSize DluSize(int w, int h) { return QSize(DluToPxX(w), DluToPxY(h)); }
+
+// The font the dialog units are measured in: 8-point "MS Shell Dlg" at 96 dpi, for which Arial
+// (fontconfig's Liberation Sans) at 11 pixels is the metric match. Dialogs laid out in dialog
+// units set it, so that their texts fit the template's rectangles.
+inline QFont DialogFont()
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(11);
+    return font;
+}
+

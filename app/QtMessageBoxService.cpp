@@ -2,19 +2,76 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QThread>
 
-QtMessageBoxService::QtMessageBoxService() { setObjectName(QStringLiteral("QtMessageBoxService")); }
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+QtMessageBoxService::QtMessageBoxService()
+{
+    setObjectName(QStringLiteral("QtMessageBoxService"));
+    m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_wakeFd >= 0) {
+        m_pNotifier = new QSocketNotifier(m_wakeFd, QSocketNotifier::Read, this);
+        connect(m_pNotifier, &QSocketNotifier::activated, this, &QtMessageBoxService::OnWake);
+    }
+}
+
+QtMessageBoxService::~QtMessageBoxService()
+{
+    delete m_pNotifier;
+    if (m_wakeFd >= 0) ::close(m_wakeFd);
+}
 
 MsgAnswer QtMessageBoxService::Show(const std::string& text, const std::string& caption,
                                     MsgButtons buttons, MsgIcon icon)
 {
     if (QThread::currentThread() == thread()) return ShowHere(text, caption, buttons, icon);
-    MsgAnswer answer = MsgAnswer::Ok;
-    QMetaObject::invokeMethod(
-        this, [&] { answer = ShowHere(text, caption, buttons, icon); },
-        Qt::BlockingQueuedConnection);
-    return answer;
+
+    Request request{text, caption, buttons, icon};
+    {
+        std::lock_guard<std::mutex> lock(m_cs);
+        m_pending.push_back(&request);
+    }
+    if (m_wakeFd >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+    } else {
+        QMetaObject::invokeMethod(this, &QtMessageBoxService::OnWake, Qt::QueuedConnection);
+    }
+    std::unique_lock<std::mutex> lock(m_cs);
+    m_cv.wait(lock, [&] { return request.done; });
+    return request.answer;
+}
+
+void QtMessageBoxService::OnWake()
+{
+    if (m_wakeFd >= 0) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
+    }
+    // A box's own event loop may come back here for a box of another worker; each request is
+    // taken off the queue before its box opens, so each is shown once.
+    for (;;) {
+        Request* request = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_cs);
+            if (m_pending.empty()) return;
+            request = m_pending.front();
+            m_pending.pop_front();
+        }
+        const MsgAnswer answer =
+            ShowHere(request->text, request->caption, request->buttons, request->icon);
+        {
+            std::lock_guard<std::mutex> lock(m_cs);
+            request->answer = answer;
+            request->done = true;
+        }
+        m_cv.notify_all();
+    }
 }
 
 MsgAnswer QtMessageBoxService::ShowHere(const std::string& text, const std::string& caption,

@@ -1,7 +1,14 @@
 #include <QApplication>
 
+#include "app/CQuorvantisApp.h"
+
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    return 0;
+    // The resources live in a static library: register them explicitly.
+    Q_INIT_RESOURCE(resources);
+    if (!theApp.InitInstance(app)) return 0;
+    const int result = app.exec();
+    theApp.ExitInstance();
+    return result;
 }

@@ -15,6 +15,7 @@ selectLanguage::selectLanguage(const std::string& iniPath, QWidget* parent)
 {
     setObjectName(QStringLiteral(QV_ID_NAME(IDD_SELECTLANGUAGE)));
     setFixedSize(DluSize(205, 79));
+    setFont(DialogFont());
 
     m_pLabel = new QLabel(this);
     m_pLabel->setObjectName(QStringLiteral(QV_ID_NAME(IDC_LANGUAGE_LABEL)));

@@ -88,6 +88,7 @@ Main::Main()
       m_dtEndTime(m_dtStartDate)
 {
     setObjectName(QStringLiteral(QV_ID_NAME(IDD_MAIN)));
+    setFont(DialogFont());
     resize(DluSize(526, 288));
 
     // Template order, which is also the keyboard order.

@@ -1,0 +1,503 @@
+// Start-up, language, main window, close sequence, About and the message-box hand-over.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLockFile>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "app/CAboutDlg.h"
+#include "app/CMainFrame.h"
+#include "app/CQuorvantisApp.h"
+#include "app/CQuorvantisView.h"
+#include "app/CloseDialo.h"
+#include "app/DialogUnits.h"
+#include "app/QtMessageBoxService.h"
+#include "app/selectLanguage.h"
+#include "device/CDeviceState.h"
+#include "platform/MessageBox.h"
+#include "platform/Paths.h"
+#include "platform/Profile.h"
+#include "platform/StringTable.h"
+#include "support/TempDir.h"
+#include "ui/ModalHelper.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+void LoadEnglish()
+{
+    QFile file(QStringLiteral(":/strings/en.txt"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(AppStrings().LoadFromText(file.readAll().toStdString()));
+}
+
+// Saves a picture of a widget when QUORVANTIS_SCREENSHOT_DIR is set (for looking at, not checked).
+void Screenshot(QWidget* widget, const char* name)
+{
+    const QString dir = qEnvironmentVariable("QUORVANTIS_SCREENSHOT_DIR");
+    if (!dir.isEmpty()) widget->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + ".png");
+}
+
+void Click(QWidget* widget, QPoint point)
+{
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(point), widget->mapToGlobal(QPointF(point)),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(point),
+                        widget->mapToGlobal(QPointF(point)), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+}
+
+// Every test runs with its own data and runtime folders and a message-box recorder.
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qputenv("QUORVANTIS_DATA_DIR", m_data.Path().c_str());
+        qputenv("XDG_RUNTIME_DIR", m_runtime.Path().c_str());
+        theDeviceState.m_bQuit = 0;
+        theDeviceState.m_bRestart = 0;
+        LoadEnglish();
+    }
+
+    std::string Ini() const { return m_data.File("Main.ini"); }
+
+    TempDir m_data;
+    TempDir m_runtime;
+    ScopedMessageBoxRecorder m_boxes;
+};
+
+}  // namespace
+
+TEST_F(ShellTest, FirstStartWritesEnglishThenAsks)
+{
+    WriteFile(Ini(), "[About]\nWeb=https://example.org/\n");
+
+    // Cancel keeps the word written before the dialog opened.
+    {
+        CQuorvantisApp app;
+        std::string seenBeforeAnswer;
+        WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [&](QWidget* dlg) {
+            seenBeforeAnswer = GetPrivateProfileString("Language", "Language", "", Ini());
+            dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_CANCEL"))->click();
+        });
+        app.FixLanguage(Ini());
+        EXPECT_EQ(seenBeforeAnswer, "English");
+        EXPECT_EQ(app.m_nLanguage, 0);
+        EXPECT_EQ(GetPrivateProfileString("Language", "Language", "", Ini()), "English");
+        EXPECT_EQ(GetPrivateProfileString("About", "Web", "", Ini()), "https://example.org/");
+    }
+
+    // Save of another word is read back at once.
+    WriteFile(Ini(), "[About]\nWeb=https://example.org/\n");
+    {
+        CQuorvantisApp app;
+        WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [&](QWidget* dlg) {
+            auto* list = dlg->findChild<QComboBox*>(QStringLiteral("IDC_LANGUAGE_LIST"));
+            EXPECT_EQ(list->currentText(), QStringLiteral("English"));
+            list->setCurrentIndex(4);
+            dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_SAVE"))->click();
+        });
+        app.FixLanguage(Ini());
+        EXPECT_EQ(app.m_nLanguage, 4);
+        EXPECT_EQ(GetPrivateProfileString("Language", "Language", "", Ini()), "French");
+    }
+}
+
+TEST_F(ShellTest, StoredWordsMatchExactly)
+{
+    // A stored word, matching or not, never opens the dialog.
+    bool asked = false;
+    auto fix = [&](const std::string& word) {
+        WriteFile(Ini(), "[Language]\nLanguage=" + word + "\n");
+        CQuorvantisApp app;
+        auto* guard = new QTimer;
+        guard->setInterval(5);
+        QObject::connect(guard, &QTimer::timeout, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                asked = true;
+                modal->close();
+            }
+        });
+        guard->start();
+        app.FixLanguage(Ini());
+        delete guard;
+        return app.m_nLanguage;
+    };
+    EXPECT_EQ(fix("english"), 0);
+    EXPECT_EQ(fix("English "), 0);
+    EXPECT_EQ(fix("Chinese"), 1);
+    EXPECT_EQ(fix("Deutsch"), 2);
+    EXPECT_EQ(fix("Portuguese"), 3);
+    EXPECT_EQ(fix("French"), 4);
+    EXPECT_FALSE(asked);
+    // Section and key names are not case-sensitive, the value is.
+    WriteFile(Ini(), "[LANGUAGE]\nlanguage=Deutsch\n");
+    CQuorvantisApp app;
+    app.FixLanguage(Ini());
+    EXPECT_EQ(app.m_nLanguage, 2);
+}
+
+TEST_F(ShellTest, LanguageDialogSaveAndCancel)
+{
+    const std::string original = "; settings\n[Language]\nLanguage=Deutsch\n[About]\nWeb=x\n";
+    WriteFile(Ini(), original);
+    {
+        selectLanguage dlg(Ini());
+        EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Language"));
+        EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("IDC_LANGUAGE_LABEL"))->text(),
+                  QStringLiteral("Language:"));
+        ASSERT_EQ(dlg.m_cmbLanguage->count(), 5);
+        EXPECT_EQ(dlg.m_cmbLanguage->itemText(3), QStringLiteral("Portuguese"));
+        EXPECT_EQ(dlg.m_cmbLanguage->currentIndex(), 2);  // the stored word is preselected
+        dlg.m_cmbLanguage->setCurrentIndex(0);
+        WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [](QWidget* w) {
+            Screenshot(w, "language");
+            w->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_CANCEL"))->click();
+        });
+        EXPECT_EQ(dlg.exec(), QDialog::Rejected);
+        EXPECT_EQ(ReadFile(Ini()), original);  // Cancel writes nothing
+    }
+    {
+        selectLanguage dlg(Ini());
+        dlg.m_cmbLanguage->setCurrentIndex(3);
+        WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [](QWidget* w) {
+            w->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_SAVE"))->click();
+        });
+        EXPECT_EQ(dlg.exec(), QDialog::Accepted);
+        EXPECT_EQ(GetPrivateProfileString("Language", "Language", "", Ini()), "Portuguese");
+        EXPECT_EQ(GetPrivateProfileString("About", "Web", "", Ini()), "x");
+    }
+    // An unknown stored word selects nothing; Save then closes with OK and writes nothing.
+    const std::string unknown = "[Language]\nLanguage=Klingon\n";
+    WriteFile(Ini(), unknown);
+    {
+        selectLanguage dlg(Ini());
+        EXPECT_EQ(dlg.m_cmbLanguage->currentIndex(), -1);
+        WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [](QWidget* w) {
+            w->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_SAVE"))->click();
+        });
+        EXPECT_EQ(dlg.exec(), QDialog::Accepted);
+        EXPECT_EQ(ReadFile(Ini()), unknown);
+    }
+}
+
+TEST_F(ShellTest, SecondInstanceEndsAtOnce)
+{
+    QLockFile held(CQuorvantisApp::SingleInstanceLockPath());
+    ASSERT_TRUE(held.tryLock(0));
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QUORVANTIS_DATA_DIR"), QString::fromStdString(m_data.Path()));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(m_runtime.Path()));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(QUORVANTIS_BUILD_DIR "/quorvantis"), {});
+    ASSERT_TRUE(program.waitForStarted());
+    // Never a real wait: a program that kept running would show up as a test time-out.
+    ASSERT_TRUE(program.waitForFinished(-1));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
+    // It ended before it laid out the data folder, so it can have shown nothing.
+    EXPECT_FALSE(FileExists(Ini()));
+    EXPECT_FALSE(FileExists(m_data.File("Quorvantis.db")));
+}
+
+TEST_F(ShellTest, MainWindowAndCloseSequence)
+{
+    WriteFile(Ini(), "[Language]\nLanguage=English\n");
+    ASSERT_TRUE(theApp.InitInstance(*qApp));
+    CMainFrame* frame = theApp.m_pMainWnd;
+    ASSERT_NE(frame, nullptr);
+
+    // The lock is held: a second lock attempt in the same folder fails.
+    {
+        QLockFile other(CQuorvantisApp::SingleInstanceLockPath());
+        EXPECT_FALSE(other.tryLock(0));
+    }
+
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quorvantis"));
+    EXPECT_EQ(frame->minimumSize(), frame->maximumSize());
+    EXPECT_EQ(frame->width(), 708);
+    EXPECT_EQ(frame->height(), 522 + frame->menuBar()->sizeHint().height());
+    EXPECT_FALSE(frame->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_GT(theDeviceState.m_nScreenWidth.load(), 0);
+    EXPECT_GT(theDeviceState.m_nScreenHeight.load(), 0);
+    EXPECT_EQ(frame->centralWidget(), frame->GetActiveView());
+
+    // The menu in English, each command under its constant's name.
+    const std::pair<const char*, const char*> items[] = {
+        {"ID_MENU_SETUP", "Setup"},           {"ID_MENU_HISTORY", "History"},
+        {"ID_MENU_GRAPH", "Graph"},           {"ID_MENU_EXIT", "Exit"},
+        {"ID_MENU_MANAGEMENT", "Management"}, {"ID_MENU_LANGUAGE", "Language"},
+        {"ID_APP_ABOUT", "About Quorvantis..."}};
+    for (const auto& [name, text] : items) {
+        auto* action = frame->findChild<QAction*>(QLatin1String(name));
+        ASSERT_NE(action, nullptr) << name;
+        EXPECT_EQ(action->text().remove(QLatin1Char('&')), QLatin1String(text)) << name;
+    }
+
+    // Status pane 1: empty until the first report, then the connection state.
+    auto* paneText = frame->findChild<QLabel*>(QStringLiteral("StatusPane1Text"));
+    auto* paneIcon = frame->findChild<QLabel*>(QStringLiteral("StatusPane1Icon"));
+    frame->SetStatusConnected();
+    EXPECT_EQ(paneText->text(), QStringLiteral("Connect"));
+    EXPECT_FALSE(paneIcon->pixmap().isNull());
+    frame->SetStatusUnconnected();
+    EXPECT_EQ(paneText->text(), QStringLiteral("Unconnect"));
+    Screenshot(frame, "mainwindow");
+
+    // The window's close button runs the sequence: workers stopped, notice shown, no restart.
+    std::vector<std::string> started;
+    frame->m_fnStartProcess = [&](const std::string& path) { started.push_back(path); };
+    frame->m_nCloseNoticeMs = 100;
+    bool noticeShown = false;
+    WhenModal(QStringLiteral("IDD_CLOSEDIALO"), [&](QWidget* notice) {
+        noticeShown = true;
+        EXPECT_EQ(notice->size(), QSize(477, 299));
+        EXPECT_EQ(theDeviceState.m_bQuit.load(), 1);
+        EXPECT_NE(frame->GetActiveView()->m_bThreadExited.load(), 0);
+        Screenshot(notice, "closing");
+    });
+    frame->close();
+    EXPECT_TRUE(noticeShown);
+    EXPECT_FALSE(frame->isVisible());
+    EXPECT_NE(frame->GetActiveView()->m_bThreadExited.load(), 0);
+    EXPECT_TRUE(started.empty());
+    // A second request after the sequence does nothing more.
+    frame->OnClose();
+    EXPECT_TRUE(started.empty());
+
+    theApp.ExitInstance();
+    theApp.m_hMutex.reset();
+    EXPECT_EQ(theApp.m_pMainWnd, nullptr);
+}
+
+TEST_F(ShellTest, MainWindowIsCentredWithSignedHalves)
+{
+    EXPECT_EQ(CQuorvantisApp::MainWindowRect(QRect(0, 0, 1024, 768), 20, 24),
+              QRect(158, 101, 708, 566));
+    // Narrower and lower than the window: it overhangs both edges; halves round toward zero.
+    EXPECT_EQ(CQuorvantisApp::MainWindowRect(QRect(0, 0, 601, 401), 20, 24),
+              QRect(-53, -82, 708, 566));
+    EXPECT_EQ(CQuorvantisApp::MainWindowRect(QRect(1920, 0, 1024, 768), 20, 24).x(), 2078);
+}
+
+TEST_F(ShellTest, LanguageChangeRestarts)
+{
+    WriteFile(Ini(), "[Language]\nLanguage=English\n");
+    ASSERT_TRUE(theApp.InitInstance(*qApp));
+    CMainFrame* frame = theApp.m_pMainWnd;
+    std::vector<std::string> started;
+    bool lockFreeAtStart = false;
+    frame->m_fnStartProcess = [&](const std::string& path) {
+        started.push_back(path);
+        QLockFile next(CQuorvantisApp::SingleInstanceLockPath());
+        lockFreeAtStart = next.tryLock(0);
+    };
+    frame->m_nCloseNoticeMs = 100;
+
+    // The same language confirmed again still restarts.
+    WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [](QWidget* dlg) {
+        dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_SAVE"))->click();
+    });
+    frame->findChild<QAction*>(QStringLiteral("ID_MENU_LANGUAGE"))->trigger();
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0], ExecutablePath());
+    EXPECT_TRUE(lockFreeAtStart);
+    EXPECT_FALSE(frame->isVisible());
+    EXPECT_NE(frame->GetActiveView()->m_bThreadExited.load(), 0);
+    theApp.ExitInstance();
+    theApp.m_hMutex.reset();
+}
+
+TEST_F(ShellTest, LanguageCancelAndExitDoNotRestart)
+{
+    WriteFile(Ini(), "[Language]\nLanguage=Deutsch\n");
+    ASSERT_TRUE(theApp.InitInstance(*qApp));
+    EXPECT_EQ(theApp.m_nLanguage, 2);
+    CMainFrame* frame = theApp.m_pMainWnd;
+    std::vector<std::string> started;
+    frame->m_fnStartProcess = [&](const std::string& path) { started.push_back(path); };
+    frame->m_nCloseNoticeMs = 100;
+
+    WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [](QWidget* dlg) {
+        dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_CANCEL"))->click();
+    });
+    frame->findChild<QAction*>(QStringLiteral("ID_MENU_LANGUAGE"))->trigger();
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_EQ(theDeviceState.m_bRestart.load(), 0);
+    EXPECT_EQ(theDeviceState.m_bQuit.load(), 0);
+
+    frame->findChild<QAction*>(QStringLiteral("ID_MENU_EXIT"))->trigger();
+    EXPECT_FALSE(frame->isVisible());
+    EXPECT_TRUE(started.empty());
+    EXPECT_NE(frame->GetActiveView()->m_bThreadExited.load(), 0);
+    theApp.ExitInstance();
+    theApp.m_hMutex.reset();
+}
+
+TEST_F(ShellTest, AboutDialog)
+{
+    WriteFile(Ini(), "[About]\nWeb=https://www.example.org/\n[Copyright]\nCopyright=(C) Someone\n");
+    {
+        CAboutDlg dlg(Ini());
+        std::vector<QString> opened;
+        dlg.m_fnOpenLink = [&](const QString& link) { opened.push_back(link); };
+        EXPECT_EQ(dlg.size(), DluSize(191, 63));
+        EXPECT_EQ(dlg.windowTitle(), QStringLiteral("About Quorvantis"));
+        EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("IDC_ABOUT_PRODUCT"))->text(),
+                  QStringLiteral("Quorvantis 3.2"));
+        EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("IDC_ABOUT_COPYRIGHT"))->text(),
+                  QStringLiteral("(C) Someone"));
+        auto* link = dlg.findChild<QLabel*>(QStringLiteral("IDC_ABOUT_LINK"));
+        EXPECT_FALSE(link->isHidden());
+        EXPECT_TRUE(link->font().underline());
+        EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        EXPECT_EQ(dlg.m_rcLink, DluRect(21, 44, 104, 10));
+
+        const QRect r = dlg.m_rcLink;
+        const int midX = r.x() + r.width() / 2, midY = r.y() + r.height() / 2;
+        // The border rows and columns do nothing; one pixel inside opens the link.
+        for (QPoint p : {QPoint(midX, r.y()), QPoint(r.x(), midY),
+                         QPoint(midX, r.y() + r.height()), QPoint(r.x() + r.width(), midY),
+                         QPoint(5, 5)})
+            Click(&dlg, p);
+        EXPECT_TRUE(opened.empty());
+        Click(&dlg, QPoint(midX, r.y() + 1));
+        Click(&dlg, QPoint(r.x() + r.width() - 1, r.y() + r.height() - 1));
+        ASSERT_EQ(opened.size(), 2u);
+        EXPECT_EQ(opened[0], QStringLiteral("https://www.example.org/"));
+
+        auto* exitButton = dlg.findChild<QPushButton*>(QStringLiteral("IDC_ABOUT_EXIT"));
+        EXPECT_EQ(exitButton->text(), QStringLiteral("Exit"));
+        WhenModal(QStringLiteral("IDD_ABOUTBOX"), [](QWidget* w) {
+            Screenshot(w, "about");
+            w->findChild<QPushButton*>(QStringLiteral("IDC_ABOUT_EXIT"))->click();
+        });
+        EXPECT_EQ(dlg.exec(), QDialog::Rejected);
+    }
+
+    // No link: link and label hidden, clicks in their place do nothing; no copyright: blank line.
+    WriteFile(Ini(), "[About]\nWeb=\n");
+    {
+        CAboutDlg dlg(Ini());
+        bool opened = false;
+        dlg.m_fnOpenLink = [&](const QString&) { opened = true; };
+        EXPECT_TRUE(dlg.findChild<QLabel*>(QStringLiteral("IDC_ABOUT_LINK"))->isHidden());
+        EXPECT_TRUE(dlg.findChild<QLabel*>(QStringLiteral("IDC_ABOUT_VISIT"))->isHidden());
+        EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("IDC_ABOUT_COPYRIGHT"))->text(), QString());
+        const QRect former = DluRect(21, 44, 104, 10);
+        Click(&dlg, former.center());
+        EXPECT_FALSE(opened);
+    }
+}
+
+TEST_F(ShellTest, ClosingNoticeClosesItself)
+{
+    CloseDialo notice(nullptr, 10);
+    EXPECT_EQ(notice.size(), QSize(477, 299));
+    EXPECT_EQ(notice.exec(), QDialog::Accepted);
+}
+
+TEST_F(ShellTest, DialogUnitsRoundEdgesToNearestPixel)
+{
+    EXPECT_EQ(DluRect(0, 0, 4, 8), QRect(0, 0, 6, 13));
+    // 21 * 1.5 = 31.5 and 44 * 1.625 = 71.5 round up; the far edges 187.5 and 87.75 likewise.
+    EXPECT_EQ(DluRect(21, 44, 104, 10), QRect(32, 72, 156, 16));
+    EXPECT_EQ(DluSize(191, 63), QSize(287, 102));
+}
+
+TEST_F(ShellTest, MessageBoxFromWorkerIsAnsweredOnUiThread)
+{
+    QtMessageBoxService service;
+    MsgAnswer answer = MsgAnswer::Ok;
+    std::atomic<bool> done{false};
+    QThread* boxThread = nullptr;
+    QString text, caption;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    WhenModal(QStringLiteral("MessageBox"), [&](QWidget* w) {
+        auto* box = static_cast<QMessageBox*>(w);
+        boxThread = box->thread();
+        text = box->text();
+        caption = box->windowTitle();
+        icon = box->icon();
+        box->button(QMessageBox::No)->click();
+    });
+    std::thread worker([&] {
+        answer = service.Show("Delete?", "quorvantis", MsgButtons::YesNo, MsgIcon::Question);
+        done = true;
+    });
+    while (!done) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    worker.join();
+    EXPECT_EQ(answer, MsgAnswer::No);
+    EXPECT_EQ(boxThread, qApp->thread());
+    EXPECT_EQ(text, QStringLiteral("Delete?"));
+    EXPECT_EQ(caption, QStringLiteral("quorvantis"));
+    EXPECT_EQ(icon, QMessageBox::Question);
+}
+
+TEST_F(ShellTest, MessageBoxesFromTwoWorkersEachGetTheirAnswer)
+{
+    QtMessageBoxService service;
+    std::atomic<int> done{0};
+    MsgAnswer answerA = MsgAnswer::Ok, answerB = MsgAnswer::Ok;
+    std::thread a([&] {
+        answerA = service.Show("A", "c", MsgButtons::YesNo, MsgIcon::Question);
+        ++done;
+    });
+    std::thread b([&] {
+        answerB = service.Show("B", "c", MsgButtons::OkCancel, MsgIcon::Warning);
+        ++done;
+    });
+    // Answers whichever box is on top; the second box may open inside the first one's loop.
+    int answered = 0;
+    QTimer answerer;
+    answerer.setInterval(5);
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        ++answered;
+        if (box->text() == QStringLiteral("A"))
+            box->button(QMessageBox::Yes)->click();
+        else
+            box->button(QMessageBox::Cancel)->click();
+    });
+    answerer.start();
+    while (done < 2) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    a.join();
+    b.join();
+    EXPECT_EQ(answered, 2);
+    EXPECT_EQ(answerA, MsgAnswer::Yes);
+    EXPECT_EQ(answerB, MsgAnswer::Cancel);
+}
