@@ -9,17 +9,27 @@ QtMessageBoxService::QtMessageBoxService() { setObjectName(QStringLiteral("QtMes
 MsgAnswer QtMessageBoxService::Show(const std::string& text, const std::string& caption,
                                     MsgButtons buttons, MsgIcon icon)
 {
-    if (QThread::currentThread() == thread()) return ShowHere(text, caption, buttons, icon);
+    return ShowWithDefault(text, caption, buttons, icon, MsgDefault::First);
+}
+
+MsgAnswer QtMessageBoxService::ShowWithDefault(const std::string& text, const std::string& caption,
+                                               MsgButtons buttons, MsgIcon icon,
+                                               MsgDefault defaultButton)
+{
+    if (QThread::currentThread() == thread())
+        return ShowHere(text, caption, buttons, icon, defaultButton);
     MsgAnswer answer = MsgAnswer::Ok;
     QMetaObject::invokeMethod(
-        this, [&] { answer = ShowHere(text, caption, buttons, icon); },
+        this, [&] { answer = ShowHere(text, caption, buttons, icon, defaultButton); },
         Qt::BlockingQueuedConnection);
     return answer;
 }
 
 MsgAnswer QtMessageBoxService::ShowHere(const std::string& text, const std::string& caption,
-                                        MsgButtons buttons, MsgIcon icon)
+                                        MsgButtons buttons, MsgIcon icon,
+                                        MsgDefault defaultButton)
 {
+    const bool second = defaultButton == MsgDefault::Second;
     QWidget* parent = QApplication::activeModalWidget();
     if (!parent) parent = QApplication::activeWindow();
     QMessageBox box(parent);
@@ -41,13 +51,13 @@ MsgAnswer QtMessageBoxService::ShowHere(const std::string& text, const std::stri
         break;
     case MsgButtons::OkCancel:
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        box.setDefaultButton(QMessageBox::Ok);
+        box.setDefaultButton(second ? QMessageBox::Cancel : QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Cancel);
         break;
     case MsgButtons::YesNo:
         // A Yes/No question cannot be escaped; it needs an answer.
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(second ? QMessageBox::No : QMessageBox::Yes);
         break;
     }
     switch (box.exec()) {

@@ -12,8 +12,10 @@ public:
     QtMessageBoxService();
     MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons,
                    MsgIcon icon) override;
+    MsgAnswer ShowWithDefault(const std::string& text, const std::string& caption,
+                              MsgButtons buttons, MsgIcon icon, MsgDefault defaultButton) override;
 
 private:
     MsgAnswer ShowHere(const std::string& text, const std::string& caption, MsgButtons buttons,
-                       MsgIcon icon);
+                       MsgIcon icon, MsgDefault defaultButton);
 };
