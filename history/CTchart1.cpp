@@ -3,6 +3,7 @@
 #include <QChart>
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QGraphicsLayout>
 #include <QLineSeries>
 #include <QImageWriter>
 #include <QPixmap>
@@ -129,6 +130,8 @@ void CTchart1::ApplyRanges()
 
 bool CTchart1::SaveJpeg(const QString& path, QString* error)
 {
+    // The chart lays itself out on the next event; the picture must show what was last set.
+    if (m_pChart->layout()) m_pChart->layout()->activate();
     const QPixmap picture = grab();
     QSaveFile file(path);
     QImageWriter writer(&file, "jpeg");
