@@ -269,8 +269,8 @@ void Grapsh::OnBnClickedExportImage()
 
     QString reason;
     if (!m_chart->SaveJpeg(path, &reason)) {
-        AfxMessageBox((path + QStringLiteral("\n") + reason).toStdString(), MsgButtons::Ok,
-                      MsgIcon::Stop);
+        AfxMessageBox(QStringLiteral("The file %1 cannot be written.\n%2").arg(path, reason).toStdString(),
+                      MsgButtons::Ok, MsgIcon::Stop);
         return;
     }
     AfxMessageBox(done, MsgButtons::Ok, MsgIcon::Information);
