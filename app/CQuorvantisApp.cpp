@@ -49,6 +49,15 @@ QString CQuorvantisApp::SingleInstanceLockPath()
     return dir + QStringLiteral("/tickets");
 }
 
+QRect CQuorvantisApp::MainWindowRect(const QRect& screen, int menuHeight, int captionHeight)
+{
+    const int width = kMainWindowWidth;
+    const int height = kMainWindowBaseHeight + menuHeight + captionHeight;
+    // Centred with signed halves: a screen smaller than the window gets it overhanging both edges.
+    return QRect(screen.x() + (screen.width() - width) / 2,
+                 screen.y() + (screen.height() - height) / 2, width, height);
+}
+
 void CQuorvantisApp::FixLanguage(const std::string& iniPath)
 {
     std::string word = GetPrivateProfileString("Language", "Language", "", iniPath);
@@ -97,15 +106,13 @@ bool CQuorvantisApp::InitInstance(QApplication& qapp)
     theDeviceState.m_nScreenWidth = screenRect.width();
     theDeviceState.m_nScreenHeight = screenRect.height();
 
-    // 708 x (522 + menu bar + caption) as a whole, centred; the caption is the window manager's,
-    // so the client area is set without it and the position counts it in.
+    // The caption is the window manager's: the client area is set without it, the position
+    // counts it in.
     const int menuHeight = m_pMainWnd->menuBar()->sizeHint().height();
     const int captionHeight = qapp.style()->pixelMetric(QStyle::PM_TitleBarHeight);
-    const int width = kMainWindowWidth;
-    const int height = kMainWindowBaseHeight + menuHeight + captionHeight;
-    m_pMainWnd->setFixedSize(width, height - captionHeight);
-    m_pMainWnd->move(screenRect.x() + (screenRect.width() - width) / 2,
-                     screenRect.y() + (screenRect.height() - height) / 2);
+    const QRect frame = MainWindowRect(screenRect, menuHeight, captionHeight);
+    m_pMainWnd->setFixedSize(frame.width(), frame.height() - captionHeight);
+    m_pMainWnd->move(frame.topLeft());
     m_pMainWnd->show();
     return true;
 }

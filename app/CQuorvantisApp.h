@@ -5,6 +5,7 @@
 
 class QApplication;
 class QLockFile;
+class QRect;
 class QString;
 class CMainFrame;
 class QtMessageBoxService;
@@ -30,6 +31,9 @@ public:
     // Where the single-instance lock lives: $XDG_RUNTIME_DIR/tickets, else a private folder under
     // the temporary folder.
     static QString SingleInstanceLockPath();
+
+    // The main window as a whole, caption included: 708 x (522 + menu bar + caption), centred.
+    static QRect MainWindowRect(const QRect& screen, int menuHeight, int captionHeight);
 
     int m_nLanguage = 0;                 // 0 English, 1 Chinese, 2 Deutsch, 3 Portuguese, 4 French
     std::unique_ptr<QLockFile> m_hMutex;  // the single-instance lock "tickets"

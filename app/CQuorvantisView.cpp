@@ -74,11 +74,6 @@ enum ResSlot {
     RES_CONFIG_OK = 44,
 };
 
-// The placeholders as the display strings hold them (UTF-8).
-const std::string kNoValue8 = " -- ";
-const std::string kNoPeriod8 = " ----/--/--  --:-- ";
-const std::string kBlankStatus8 = " ";
-
 const QColor kGrey(0x66, 0x66, 0x66);
 const QColor kRed(0xFF, 0x64, 0x64);
 const QColor kBlue(0x39, 0x50, 0xFF);
@@ -232,13 +227,13 @@ void CQuorvantisView::SetPlaceholdersLocked(bool withStatus)
 {
     if (withStatus)
         for (auto& s : m_strStatus)
-            s = kBlankStatus8;
-    m_strMaxTemp = m_strMinTemp = m_strMaxHumi = m_strMinHumi = kNoValue8;
+            s = kBlankStatus;
+    m_strMaxTemp = m_strMinTemp = m_strMaxHumi = m_strMinHumi = kNoValue;
     for (int i = 0; i < 5; ++i)
-        m_strInfo[i] = kNoValue8;
-    m_strTemp = m_strHumi = kNoValue8;
+        m_strInfo[i] = kNoValue;
+    m_strTemp = m_strHumi = kNoValue;
     for (auto& s : m_strPeriodTime)
-        s = kNoPeriod8;
+        s = kNoPeriod;
 }
 
 void CQuorvantisView::SetStatus(int line, const QString& text)
@@ -439,7 +434,7 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
             {
                 std::lock_guard<std::mutex> lock(view->m_csDisplay);
                 for (auto& s : view->m_strStatus)
-                    s = kBlankStatus8;
+                    s = kBlankStatus;
             }
             view->SendToView(&CQuorvantisView::OnDeviceUnconnect);
         } else {
@@ -461,8 +456,8 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
                 idText = QString::asprintf("%08X", static_cast<unsigned>(ds.m_dwDeviceID.load()));
                 if (idText == noId) {
                     std::lock_guard<std::mutex> lock(view->m_csDisplay);
-                    view->m_strStatus[0] = kBlankStatus8;
-                    view->m_strInfo[4] = kNoValue8;
+                    view->m_strStatus[0] = kBlankStatus;
+                    view->m_strInfo[4] = kNoValue;
                 } else {
                     view->SetStatus(0, res[RES_CONFIG_OK]);
                     view->ShowDeviceInfo();
@@ -595,7 +590,7 @@ int CQuorvantisView::ValueColumnX(int language)
 
 bool CQuorvantisView::PeriodTexts(const ConfigSnapshot& config, std::array<QString, 8>& texts)
 {
-    texts.fill(kNoPeriodShown);
+    texts.fill(QString::fromLatin1(kNoPeriodShown));
     if (config.mode != 2)
         return false;
     for (int k = 0; k < 4; ++k) {
@@ -636,7 +631,7 @@ std::vector<PanelText> CQuorvantisView::LayoutPanel(const DisplayStrings& s, int
     add(Ltrb(x, 68, 330, 105), kGrey, s.info[1]);
     add(Ltrb(x, 96, 330, 125), kGrey, s.info[2]);
     add(Ltrb(x, 124, 330, 148), kGrey, s.info[3]);
-    QString mode = kNoValue;
+    QString mode = QString::fromLatin1(kNoValue);
     if (s.info[4] == QLatin1String("0"))
         mode = res[RES_MODE_ACYCLIC];
     else if (s.info[4] == QLatin1String("1"))

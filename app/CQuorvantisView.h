@@ -25,10 +25,10 @@ constexpr int DBT_DEVICEARRIVAL = 0x8000;
 constexpr int DBT_DEVICEREMOVECOMPLETE = 0x8004;
 
 // Placeholders of the display.
-inline const QString kNoValue = QStringLiteral(" -- ");
-inline const QString kNoPeriod = QStringLiteral(" ----/--/--  --:-- ");
-inline const QString kNoPeriodShown = QStringLiteral("----/--/--  --:--");
-inline const QString kBlankStatus = QStringLiteral(" ");
+inline constexpr char kNoValue[] = " -- ";
+inline constexpr char kNoPeriod[] = " ----/--/--  --:-- ";     // a period text without a period
+inline constexpr char kNoPeriodShown[] = "----/--/--  --:--";  // what the panel shows then
+inline constexpr char kBlankStatus[] = " ";
 
 // Everything the worker threads write for the panel; copied as a whole under the view's lock.
 struct DisplayStrings {

@@ -73,7 +73,7 @@ TEST(ViewPanel, ModeNameAndStatusBlock)
         const QString name = texts[10].text;
         EXPECT_EQ(name, view.m_strRes[39 + QString(digit).toInt()]);
     }
-    for (const QString& other : {kNoValue, QString("3"), QString("")}) {
+    for (const QString& other : {QString(kNoValue), QString("3"), QString("")}) {
         s.info[4] = other;
         EXPECT_EQ(view.LayoutPanel(s, 0, ConfigSnapshot{})[10].text, kNoValue);
     }
