@@ -294,9 +294,12 @@ TEST_F(GrapshTest, ExportWritesARealJpeg)
     EXPECT_NE(m_boxes->Entries()[0].text.find(bad.toStdString()), std::string::npos);
     EXPECT_FALSE(QFile::exists(bad));
 
-    // Keep a copy to look at.
-    QFile::remove(QStringLiteral(QUORVANTIS_BUILD_DIR "/graph-export.jpeg"));
-    QFile::copy(path + QStringLiteral(".jpeg"), QStringLiteral(QUORVANTIS_BUILD_DIR "/graph-export.jpeg"));
+    // A copy to look at with ordinary tools.
+    if (!ScreenshotDir().isEmpty()) {
+        const QString copy = ScreenshotDir() + QStringLiteral("/graph-export.jpeg");
+        QFile::remove(copy);
+        QFile::copy(path + QStringLiteral(".jpeg"), copy);
+    }
 }
 
 TEST_F(GrapshTest, ResizeStretchesTheChartAndKeepsTheControlsAtTheBottom)
@@ -321,6 +324,7 @@ TEST_F(GrapshTest, ResizeStretchesTheChartAndKeepsTheControlsAtTheBottom)
 
 TEST_F(GrapshTest, Screenshot)
 {
+    if (ScreenshotDir().isEmpty()) GTEST_SKIP() << "QUORVANTIS_SCREENSHOT_DIR not set";
     AddDevice(kId);
     CDB db;
     ASSERT_EQ(db.Open(theDeviceState.m_strDbPath), 0);
@@ -339,7 +343,41 @@ TEST_F(GrapshTest, Screenshot)
     Search(dlg, 1);
     ASSERT_EQ(Points(dlg).size(), 599);
     QCoreApplication::processEvents();
-    EXPECT_TRUE(dlg.grab().save(QStringLiteral(QUORVANTIS_BUILD_DIR "/screenshot-graph.png")));
+    EXPECT_TRUE(dlg.grab().save(ScreenshotDir() + QStringLiteral("/graph.png")));
+}
+
+}  // namespace
+
+namespace {
+
+// Wall-clock times become instants in the local zone, also across a daylight-saving change.
+TEST(CTchart1Time, LocalDatesAcrossADaylightSavingChange)
+{
+    const char* old = std::getenv("TZ");
+    const std::string saved = old ? old : "";
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    const auto ms = [](int y, int mo, int d, int h, int mi) {
+        return CTchart1::DateToMsecs(OleDateTime(y, mo, d, h, mi, 0).m_dt);
+    };
+    // 01:59 CET and 03:00 CEST on 31 March 2024 are one minute apart.
+    EXPECT_EQ(ms(2024, 3, 31, 3, 0) - ms(2024, 3, 31, 1, 59), 60000);
+    EXPECT_EQ(ms(2024, 1, 15, 12, 0), QDateTime(QDate(2024, 1, 15), QTime(11, 0), Qt::UTC).toMSecsSinceEpoch());
+    EXPECT_EQ(ms(2024, 7, 15, 12, 0), QDateTime(QDate(2024, 7, 15), QTime(10, 0), Qt::UTC).toMSecsSinceEpoch());
+    // Before 30 December 1899 the whole part counts back and the fraction forward: -1.25 is
+    // 29 December 1899, 06:00.
+    EXPECT_EQ(CTchart1::DateToMsecs(-1.25) - CTchart1::DateToMsecs(0.0), -18 * 3600000LL);
+
+    // A whole series in one call, in the same zone.
+    CTchart1 chart;
+    chart.SetValueAxis(0, 100, QStringLiteral("t"));
+    chart.ReplacePoints({OleDateTime(2024, 3, 31, 1, 59, 0).m_dt, OleDateTime(2024, 3, 31, 3, 0, 0).m_dt}, {1, 2});
+    ASSERT_EQ(chart.Series()->count(), 2);
+    EXPECT_EQ(chart.Series()->at(1).x() - chart.Series()->at(0).x(), 60000.0);
+    EXPECT_EQ(chart.ValueAxis()->max(), 100.0);
+
+    if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+    tzset();
 }
 
 }  // namespace
