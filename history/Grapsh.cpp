@@ -12,6 +12,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,7 @@ Grapsh::Grapsh(QWidget* parent) : QDialog(parent)
     m_pNote = MakeStatic(this, QV_ID_NAME(IDC_GRAPH_NOTE), DluRect(289, 304, 298, 8));
     m_pTitle = MakeStatic(this, QV_ID_NAME(IDC_GRAPH_TITLE), DluRect(7, 11, 67, 15));
 
+    ApplyMinimumWindowSize(this);
     m_layout = std::make_unique<DialogLayout>(
         this, m_chart,
         std::vector<QWidget*>{m_pSearch, m_cbType, m_cbDevice, m_ctlEndTime, m_ctlEndDate,
