@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,6 +11,9 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QStatusBar>
+
+#include <chrono>
+#include <thread>
 
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
@@ -43,7 +47,7 @@ QString MenuText(const StringTable& texts, int id)
 
 }  // namespace
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent)
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_dlgUpload(this), m_dlgSetup(this)
 {
     setObjectName(QStringLiteral(QV_ID_NAME(IDR_MAINFRAME)));
     setWindowTitle(QStringLiteral("Quorvantis"));
@@ -92,6 +96,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent)
 CMainFrame::~CMainFrame()
 {
     // Whatever path leads here, no worker thread outlives the window.
+    WaitForSettingsWriters();
     if (m_pView) m_pView->StopWorkerThreads();
 }
 
@@ -144,7 +149,21 @@ void CMainFrame::SetStatusUnconnected()
 
 CQuorvantisView* CMainFrame::GetActiveView() const { return m_pView; }
 
-void CMainFrame::OnMenuSetup() {}
+void CMainFrame::OnMenuSetup()
+{
+    if (m_dlgSetup.exec() != QDialog::Accepted) return;
+    m_settingsWriter.Start(SettingsBlock::From(m_dlgSetup, theDeviceState), theDeviceState);
+}
+
+void CMainFrame::WaitForSettingsWriters()
+{
+    while (m_settingsWriter.IsRunning()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    m_settingsWriter.Join();
+}
+
 void CMainFrame::OnMenuHistory() {}
 void CMainFrame::OnMenuGraph()
 {
@@ -179,6 +198,8 @@ void CMainFrame::RunCloseSequence()
 
     CQuorvantisView* view = GetActiveView();
     theDeviceState.m_bQuit = 1;
+    // A settings run under way still reaches the recorder: the view closes the device below.
+    WaitForSettingsWriters();
     // Waits for every worker thread, one-shot ones included, while still serving their hand-overs
     // to this thread.
     if (view) view->StopWorkerThreads();

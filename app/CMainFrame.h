@@ -7,6 +7,10 @@
 #include <functional>
 #include <string>
 
+#include "app/ApplySettingsThread.h"
+#include "settings/CSetupParam.h"
+#include "settings/CUpload.h"
+
 class QLabel;
 class QAction;
 class CQuorvantisView;
@@ -38,12 +42,21 @@ public:
     // How long the closing notice stays (ms); tests shorten it.
     int m_nCloseNoticeMs = 2100;
 
+    // Built with the frame in this order and kept for its whole life: the upload settings dialog
+    // (nothing opens it) and the device settings dialog, whose settings block outlasts each showing.
+    CUpload m_dlgUpload;
+    CSetupParam m_dlgSetup;
+    // Runs of the settings writer started by the Setup command.
+    CSettingsWriter m_settingsWriter;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildMenu();
     void RunCloseSequence();
+    // Waits for running settings writers, still serving their message boxes on this thread.
+    void WaitForSettingsWriters();
 
     CQuorvantisView* m_pView = nullptr;
     QLabel* m_pPaneIcon = nullptr;

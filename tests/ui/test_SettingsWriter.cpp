@@ -1,0 +1,379 @@
+// The settings writer over the simulator: which commands go out in which order, the flags it
+// raises, its failure boxes, runs one after the other, and the frame's Setup command and close.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "app/ApplySettingsThread.h"
+#include "app/CMainFrame.h"
+#include "app/QtMessageBoxService.h"
+#include "device/CDeviceState.h"
+#include "platform/MessageBox.h"
+#include "simulator/VT583Simulator.h"
+#include "support/TempDir.h"
+#include "ui/ModalHelper.h"
+#include "ui/ViewTestSupport.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Passes every report on to the simulator, but makes the recorder refuse each attempt of one
+// command (its two command bytes).
+class RefusingTransport : public HidTransport {
+public:
+    RefusingTransport(sim::SimulatorTransport& inner, std::uint8_t c0, std::uint8_t c1)
+        : m_inner(inner), m_cmd{c0, c1}
+    {
+    }
+    std::vector<HidDeviceInfo> Enumerate(std::uint16_t v, std::uint16_t p) override
+    {
+        return m_inner.Enumerate(v, p);
+    }
+    std::unique_ptr<HidHandle> Open(const std::string& path) override
+    {
+        auto handle = m_inner.Open(path);
+        if (!handle) return nullptr;
+        return std::make_unique<Handle>(std::move(handle), m_inner.Device(path), m_cmd);
+    }
+
+private:
+    struct Handle : HidHandle {
+        Handle(std::unique_ptr<HidHandle> h, std::shared_ptr<sim::VT583Simulator> d,
+               const std::uint8_t* cmd)
+            : inner(std::move(h)), dev(std::move(d)), c0(cmd[0]), c1(cmd[1])
+        {
+        }
+        int Write(const std::uint8_t* data, std::size_t length) override
+        {
+            if (length > 3 && data[2] == c0 && data[3] == c1) dev->InjectFault(sim::Fault::Refusal);
+            return inner->Write(data, length);
+        }
+        int Read(std::uint8_t* buffer, std::size_t length, int timeoutMs) override
+        {
+            return inner->Read(buffer, length, timeoutMs);
+        }
+        std::unique_ptr<HidHandle> inner;
+        std::shared_ptr<sim::VT583Simulator> dev;
+        std::uint8_t c0, c1;
+    };
+    sim::SimulatorTransport& m_inner;
+    std::uint8_t m_cmd[2];
+};
+
+// A device state linked to one simulated recorder, with an empty request log.
+struct Rig {
+    sim::SimulatorTransport transport;
+    std::shared_ptr<sim::VT583Simulator> dev = transport.Attach("sim-0");
+    std::unique_ptr<RefusingTransport> refusing;
+    CDeviceState st;
+
+    explicit Rig(const std::uint8_t* refuse = nullptr)
+    {
+        if (refuse) refusing = std::make_unique<RefusingTransport>(transport, refuse[0], refuse[1]);
+        st.m_Link.SetTransport(refusing ? static_cast<HidTransport*>(refusing.get()) : &transport);
+        st.m_Link.Open();
+        EXPECT_TRUE(st.m_Link.IsDeviceOpen());
+        st.m_bReadConfig = 0;
+        st.m_nRealtimeTicks = 3;
+        st.m_nTempOffset = 100;
+        st.m_nHumiOffset = 20;
+        dev->ClearLog();
+    }
+    std::vector<Bytes> Log() const { return dev->RequestLog(); }
+};
+
+// The two command bytes of each request.
+std::vector<int> Commands(const std::vector<Bytes>& log)
+{
+    std::vector<int> out;
+    for (const Bytes& r : log) out.push_back(r.size() > 3 ? r[2] << 8 | r[3] : -1);
+    return out;
+}
+
+constexpr int kParams = 0x0022, kPeriods = 0x0004, kErase = 0x0008;
+
+Bytes Prefix(const Bytes& b, std::size_t n) { return Bytes(b.begin(), b.begin() + std::min(n, b.size())); }
+
+SettingsBlock SampleBlock()
+{
+    SettingsBlock b;
+    b.m_nNewTempUnit = 1;
+    b.m_nNewDateFormat = 0;
+    b.m_nNewTimeFormat = 1;
+    b.m_nNewMode = 2;
+    b.m_nNewAutoOff = 0;
+    b.m_nNewInterval = 120;
+    b.m_nNewTempOffset = 105;
+    b.m_nNewHumiOffset = 22;
+    b.m_bIntervalChanged = 0;
+    for (int k = 0; k < 4; ++k) {
+        b.m_dtNewStart[k] = OleDateTime(2027, 1 + k, 10, 8, 0, 0);
+        b.m_dtNewEnd[k] = OleDateTime(2027, 1 + k, 20, 18, 30, 0);
+    }
+    b.m_bNewPeriodOn[0] = 1;
+    b.m_bNewPeriodOn[2] = 1;
+    return b;
+}
+
+Bytes PeriodsRequest(const SettingsBlock& b)
+{
+    OleDateTime times[8];
+    for (int k = 0; k < 4; ++k) {
+        times[2 * k] = b.m_dtNewStart[k];
+        times[2 * k + 1] = b.m_dtNewEnd[k];
+    }
+    std::uint8_t request[45];
+    CDeviceState::BuildPeriodsRequest(times, b.m_bNewPeriodOn, request);
+    return Bytes(request, request + 45);
+}
+
+class SettingsWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(LoadTestLanguage(0)); }
+    ScopedMessageBoxRecorder m_boxes;
+};
+
+}  // namespace
+
+TEST_F(SettingsWriterTest, WhatGoesOutDependsOnTheModeAndPeriodChanges)
+{
+    {
+        // Neither mode nor periods changed: the parameter command only, then the re-read request.
+        Rig rig;
+        const SettingsBlock b = SampleBlock();
+        EXPECT_EQ(ApplySettings(b, rig.st), 0u);
+        const auto log = rig.Log();
+        ASSERT_EQ(Commands(log), std::vector<int>({kParams}));
+        EXPECT_EQ(Prefix(log[0], 11),
+                  Bytes({0x02, 0x09, 0x00, 0x22, 0x15, 0x00, 0x78, 0x00, 0x69, 0x16, 0x2E}));
+        EXPECT_EQ(rig.st.m_nTempOffset, 105);
+        EXPECT_EQ(rig.st.m_nHumiOffset, 22);
+        EXPECT_EQ(rig.st.m_bReadConfig, 1);
+        EXPECT_EQ(rig.st.m_nRealtimeTicks, 14);
+        EXPECT_EQ(rig.st.m_bDeviceErased, 0);
+    }
+    {
+        // A mode change with the periods as they were: parameters, periods, erase, in that order.
+        Rig rig;
+        SettingsBlock b = SampleBlock();
+        b.m_bModeChanged = 1;
+        EXPECT_EQ(ApplySettings(b, rig.st), 0u);
+        const auto log = rig.Log();
+        ASSERT_EQ(Commands(log), std::vector<int>({kParams, kPeriods, kErase}));
+        EXPECT_EQ(Prefix(log[1], 45), PeriodsRequest(b));
+        EXPECT_EQ(Prefix(log[2], 5), Bytes(ERASE_RECORDS_REQUEST, ERASE_RECORDS_REQUEST + 5));
+        EXPECT_EQ(rig.st.m_bDeviceErased, 1);
+        EXPECT_EQ(rig.st.m_bReadConfig, 1);
+        EXPECT_EQ(rig.dev->Counters().erases, 1);
+    }
+    {
+        // New periods erase too.
+        Rig rig;
+        SettingsBlock b = SampleBlock();
+        b.m_bPeriodsChanged = 1;
+        EXPECT_EQ(ApplySettings(b, rig.st), 0u);
+        EXPECT_EQ(Commands(rig.Log()), std::vector<int>({kParams, kPeriods, kErase}));
+        EXPECT_EQ(rig.st.m_bDeviceErased, 1);
+    }
+    {
+        // Only the enable flags changed: the periods go out, the records stay.
+        Rig rig;
+        SettingsBlock b = SampleBlock();
+        b.m_bPeriodFlagsChanged = 1;
+        EXPECT_EQ(ApplySettings(b, rig.st), 0u);
+        EXPECT_EQ(Commands(rig.Log()), std::vector<int>({kParams, kPeriods}));
+        EXPECT_EQ(rig.st.m_bDeviceErased, 0);
+        EXPECT_EQ(rig.st.m_bReadConfig, 1);
+        EXPECT_EQ(rig.st.m_nRealtimeTicks, 14);
+    }
+    EXPECT_EQ(m_boxes->Count(), 0u);
+}
+
+TEST_F(SettingsWriterTest, FailuresStopTheRunAndSayWhy)
+{
+    {
+        // Device gone: the settings failure, nothing else sent, no flag, offsets unchanged.
+        Rig rig;
+        rig.transport.Detach("sim-0");
+        SettingsBlock b = SampleBlock();
+        b.m_bModeChanged = 1;
+        EXPECT_EQ(ApplySettings(b, rig.st), kApplySettingsFailed);
+        EXPECT_EQ(rig.dev->Counters().paramSets + rig.dev->Counters().periodSets +
+                      rig.dev->Counters().erases,
+                  0);
+        EXPECT_EQ(rig.st.m_bReadConfig, 0);
+        EXPECT_EQ(rig.st.m_nRealtimeTicks, 3);
+        EXPECT_EQ(rig.st.m_bDeviceErased, 0);
+        EXPECT_EQ(rig.st.m_nTempOffset, 100);
+        EXPECT_EQ(rig.st.m_nHumiOffset, 20);
+        const auto boxes = m_boxes->Entries();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, "Change settings fail");
+        EXPECT_EQ(boxes[0].buttons, MsgButtons::Ok);
+
+        // The dialog's own text (the user's language) wins over the table's.
+        m_boxes->Clear();
+        b.m_strSettingsFail = "Einstellungen fehlgeschlagen";
+        EXPECT_EQ(ApplySettings(b, rig.st), kApplySettingsFailed);
+        ASSERT_EQ(m_boxes->Count(), 1u);
+        EXPECT_EQ(m_boxes->Entries()[0].text, "Einstellungen fehlgeschlagen");
+    }
+    {
+        // Periods refused: their failure, the offsets stay copied, no erase, no re-read request.
+        m_boxes->Clear();
+        const std::uint8_t refuse[2] = {0x00, 0x04};
+        Rig rig(refuse);
+        SettingsBlock b = SampleBlock();
+        b.m_bPeriodsChanged = 1;
+        EXPECT_EQ(ApplySettings(b, rig.st), kApplySettingsFailed);
+        const auto cmds = Commands(rig.Log());
+        ASSERT_FALSE(cmds.empty());
+        EXPECT_EQ(cmds.front(), kParams);
+        EXPECT_EQ(std::count(cmds.begin(), cmds.end(), kErase), 0);
+        EXPECT_EQ(rig.st.m_nTempOffset, 105);
+        EXPECT_EQ(rig.st.m_nHumiOffset, 22);
+        EXPECT_EQ(rig.st.m_bReadConfig, 0);
+        EXPECT_EQ(rig.st.m_nRealtimeTicks, 3);
+        EXPECT_EQ(rig.st.m_bDeviceErased, 0);
+        const auto boxes = m_boxes->Entries();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, "Change the time period failed");
+    }
+    {
+        // Erase refused: no box, the flag stays down, the re-read is still requested.
+        m_boxes->Clear();
+        const std::uint8_t refuse[2] = {0x00, 0x08};
+        Rig rig(refuse);
+        SettingsBlock b = SampleBlock();
+        b.m_bModeChanged = 1;
+        EXPECT_EQ(ApplySettings(b, rig.st), 0u);
+        const auto cmds = Commands(rig.Log());
+        EXPECT_EQ(std::vector<int>(cmds.begin(), cmds.begin() + 2), std::vector<int>({kParams, kPeriods}));
+        EXPECT_EQ(cmds.back(), kErase);
+        EXPECT_EQ(rig.st.m_bDeviceErased, 0);
+        EXPECT_EQ(rig.st.m_bReadConfig, 1);
+        EXPECT_EQ(rig.st.m_nRealtimeTicks, 14);
+        EXPECT_EQ(m_boxes->Count(), 0u);
+    }
+}
+
+TEST_F(SettingsWriterTest, RunsStartedTogetherGoOneAfterTheOther)
+{
+    Rig rig;
+    // Slow exchanges, so that the runs would overlap if nothing kept them apart.
+    rig.dev->SetLatencyMs(3);
+    SettingsBlock first = SampleBlock();
+    first.m_bModeChanged = 1;
+    SettingsBlock second = SampleBlock();
+    second.m_nNewInterval = 300;
+    SettingsBlock third = SampleBlock();
+    third.m_bPeriodFlagsChanged = 1;
+    third.m_nNewTempOffset = 90;
+
+    CSettingsWriter writer;
+    writer.Start(first, rig.st);
+    writer.Start(second, rig.st);
+    writer.Start(third, rig.st);
+    ASSERT_TRUE(WaitUntil([&] { return !writer.IsRunning(); }));
+    writer.Join();
+
+    const auto log = rig.Log();
+    ASSERT_EQ(Commands(log),
+              std::vector<int>({kParams, kPeriods, kErase, kParams, kParams, kPeriods}));
+    EXPECT_EQ(log[0][6], 120 & 0xFF);
+    EXPECT_EQ(log[3][5] << 8 | log[3][6], 300);
+    EXPECT_EQ(log[4][8], 90);
+    EXPECT_EQ(rig.dev->Counters().interleaved, 0);
+    EXPECT_EQ(rig.st.m_nTempOffset, 90);  // the last run's offsets
+    EXPECT_EQ(writer.LastExitCode(), 0u);
+    EXPECT_EQ(m_boxes->Count(), 0u);
+}
+
+// The frame: Setup starts a run with the block as confirmed; the close waits for it, serving
+// its failure box on the way.
+class FrameSettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("QUORVANTIS_DATA_DIR", m_dir.Path().c_str(), 1);
+        theDeviceState.InitDataFolder(BuildDir(), m_dir.Path());
+        ASSERT_TRUE(LoadTestLanguage(0));
+        m_transport = new sim::SimulatorTransport;  // outlives theDeviceState's link
+        theDeviceState.m_Link.Close();
+        theDeviceState.m_Link.SetTransport(m_transport);
+        theDeviceState.m_bQuit = 0;
+    }
+    TempDir m_dir;
+    sim::SimulatorTransport* m_transport = nullptr;
+};
+
+TEST_F(FrameSettingsTest, SetupStartsTheWriterAndTheCloseWaitsForIt)
+{
+    ScopedMessageBoxRecorder boxes;
+    auto dev = m_transport->Attach("/dev/hidraw3");
+    theDeviceState.m_Link.Open();
+    ASSERT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
+
+    auto frame = std::make_unique<CMainFrame>();
+    frame->m_nCloseNoticeMs = 10;
+    EXPECT_EQ(frame->m_dlgUpload.m_strUploadIniDir, BuildDir());
+
+    // Cancelled: nothing is sent.
+    dev->ClearLog();
+    WhenModal(QString(), [](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
+    frame->OnMenuSetup();
+    EXPECT_FALSE(frame->m_settingsWriter.IsRunning());
+    EXPECT_EQ(dev->Counters().paramSets, 0);
+
+    // Confirmed: a run with the block as it stood at the confirmation.
+    dev->SetLatencyMs(20);
+    frame->m_dlgSetup.m_nNewInterval = 480;
+    frame->m_dlgSetup.m_nNewTempOffset = 110;
+    theDeviceState.m_bModeChanged = 0;
+    theDeviceState.m_bReadConfig = 0;
+    WhenModal(QString(), [](QWidget* w) { static_cast<QDialog*>(w)->accept(); });
+    frame->OnMenuSetup();
+    frame->m_dlgSetup.m_nNewInterval = 999;  // a later edit does not reach the run under way
+
+    frame->close();  // waits for the run
+    EXPECT_FALSE(frame->m_settingsWriter.IsRunning());
+    EXPECT_EQ(frame->m_settingsWriter.LastExitCode(), 0u);
+    EXPECT_EQ(dev->Interval(), 480);
+    EXPECT_EQ(theDeviceState.m_nTempOffset, 110);
+    EXPECT_EQ(theDeviceState.m_bReadConfig, 1);
+    EXPECT_EQ(boxes->Count(), 0u);
+    frame.reset();
+}
+
+TEST_F(FrameSettingsTest, ClosingWhileARunShowsItsFailureDoesNotHang)
+{
+    QtMessageBoxService service;
+    IMessageBoxService* previous = SetMessageBoxService(&service);
+
+    auto frame = std::make_unique<CMainFrame>();
+    frame->m_nCloseNoticeMs = 10;
+    ASSERT_FALSE(theDeviceState.m_Link.IsDeviceOpen());  // nothing attached
+
+    QString shown;
+    WhenModal(QString(), [](QWidget* w) { static_cast<QDialog*>(w)->accept(); });
+    frame->OnMenuSetup();
+    // The run's box is handed to this thread while the close waits; answer it there.
+    WhenModal(QStringLiteral("MessageBox"), [&shown](QWidget* w) {
+        shown = static_cast<QMessageBox*>(w)->text();
+        static_cast<QMessageBox*>(w)->accept();
+    });
+    frame->close();
+    EXPECT_FALSE(frame->m_settingsWriter.IsRunning());
+    EXPECT_EQ(frame->m_settingsWriter.LastExitCode(), kApplySettingsFailed);
+    EXPECT_EQ(shown, QStringLiteral("Change settings fail"));
+    frame.reset();
+    SetMessageBoxService(previous);
+}
