@@ -165,6 +165,7 @@ void CMainFrame::WaitForSettingsWriters()
 }
 
 void CMainFrame::OnMenuHistory() {}
+
 void CMainFrame::OnMenuGraph()
 {
     Grapsh dlg;
