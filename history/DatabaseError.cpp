@@ -1,0 +1,20 @@
+#include "history/DatabaseError.h"
+
+#include <sqlite3.h>
+
+#include <string>
+
+#include "database/CDB.h"
+#include "platform/MessageBox.h"
+#include "platform/StringTable.h"
+#include "resources/resource.h"
+
+void ShowDatabaseError(const CDB& db)
+{
+    std::string text = LoadString(IDS_PROCESSING_FAILED);
+    if (db.m_pConnection && sqlite3_errcode(db.m_pConnection) != SQLITE_OK) {
+        const char* detail = sqlite3_errmsg(db.m_pConnection);
+        if (detail && *detail) text += std::string("\n") + detail;
+    }
+    AfxMessageBox(text, MsgButtons::Ok, MsgIcon::Stop);
+}

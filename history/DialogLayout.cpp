@@ -1,0 +1,121 @@
+#include "history/DialogLayout.h"
+
+#include <QDateEdit>
+#include <QDialog>
+#include <QLocale>
+#include <QTimeEdit>
+#include <QWidget>
+
+#include <utility>
+
+DialogLayout::DialogLayout(QWidget* dialog, QWidget* mainControl, std::vector<QWidget*> others,
+                           QWidget* reference)
+    : m_pDialog(dialog), m_pMain(mainControl), m_others(std::move(others)), m_pReference(reference)
+{
+}
+
+int DialogLayout::ReferenceRight() const
+{
+    if (!m_pReference) return 0;
+    const QRect r = m_pReference->geometry();
+    return r.x() + r.width();
+}
+
+void DialogLayout::Record()
+{
+    const int W = m_pDialog->width(), H = m_pDialog->height();
+    m_table.clear();
+    const QRect m = m_pMain->geometry();
+    m_table.push_back({m.x(), W - (m.x() + m.width()), m.y(), H - (m.y() + m.height())});
+    const int refRight = ReferenceRight();
+    for (QWidget* w : m_others) {
+        const QRect r = w->geometry();
+        m_table.push_back({r.x() - refRight, r.height(), r.width(), H - (r.y() + r.height())});
+    }
+    m_bRecorded = true;
+    m_pDialog->update();
+}
+
+void DialogLayout::Apply()
+{
+    if (!m_bRecorded) return;
+    const int W = m_pDialog->width(), H = m_pDialog->height();
+    const Entry& m = m_table[0];
+    m_pMain->setGeometry(m.a, m.c, W - m.b - m.a, H - m.d - m.c);
+    const int refRight = ReferenceRight();
+    for (std::size_t i = 0; i < m_others.size(); ++i) {
+        const Entry& e = m_table[i + 1];
+        m_others[i]->setGeometry(e.a + refRight, H - e.d - e.b, e.c, e.b);
+    }
+    m_pDialog->update();
+}
+
+void ApplyMinimumWindowSize(QWidget* dialog)
+{
+    // The frame is known only once the window manager has decorated the window (none offscreen).
+    const QRect frame = dialog->frameGeometry(), client = dialog->geometry();
+    const int extraW = dialog->isVisible() ? frame.width() - client.width() : 0;
+    const int extraH = dialog->isVisible() ? frame.height() - client.height() : 0;
+    dialog->setMinimumSize(std::max(0, kMinWindowWidth - extraW), std::max(0, kMinWindowHeight - extraH));
+}
+
+namespace {
+
+// The locale's short date, always with a four-digit year so that no century is guessed.
+QString ShortDateFormat()
+{
+    QString format = QLocale().dateFormat(QLocale::ShortFormat);
+    if (!format.contains(QLatin1String("yyyy"))) format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    return format;
+}
+
+}  // namespace
+
+QDateEdit* CreateDatePicker(QWidget* parent, const QString& objectName, const QRect& rect)
+{
+    auto* picker = new QDateEdit(parent);
+    picker->setObjectName(objectName);
+    picker->setGeometry(rect);
+    picker->setDisplayFormat(ShortDateFormat());
+    picker->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    picker->setCalendarPopup(false);
+    picker->setMinimumDate(QDate(1601, 1, 1));
+    picker->setMaximumDate(QDate(9999, 12, 31));
+    return picker;
+}
+
+QTimeEdit* CreateTimePicker(QWidget* parent, const QString& objectName, const QRect& rect)
+{
+    auto* picker = new QTimeEdit(parent);
+    picker->setObjectName(objectName);
+    picker->setGeometry(rect);
+    picker->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+    picker->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return picker;
+}
+
+void ExchangeDate(QDateEdit* picker, OleDateTime& value, bool save)
+{
+    if (save) {
+        const QDate d = picker->date();
+        value = OleDateTime(d.year(), d.month(), d.day(), 0, 0, 0);
+        return;
+    }
+    OleDateTimeFields f;
+    if (!value.IsValid() || !value.GetFields(f)) return;
+    picker->setDate(QDate(f.year, f.month, f.day));
+}
+
+void ExchangeTime(QTimeEdit* picker, OleDateTime& value, bool save)
+{
+    if (save) {
+        const QTime t = picker->time();
+        value = OleDateTime(1899, 12, 30, t.hour(), t.minute(), t.second());
+        return;
+    }
+    OleDateTimeFields f;
+    if (!value.IsValid() || !value.GetFields(f)) return;
+    picker->setTime(QTime(f.hour, f.minute, f.second));
+}
+
+void OnBnClickedExit(QDialog* dialog) { dialog->reject(); }
