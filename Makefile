@@ -30,7 +30,8 @@ test: build
 
 # The whole suite under ThreadSanitizer, in its own build folder.
 tsan:
-	$(MAKE) test BUILD=build-tsan CMAKE_ARGS="-DQUORVANTIS_TSAN=ON -DQUORVANTIS_BUILD_BENCH=OFF"
+	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp $$TSAN_OPTIONS" \
+	  $(MAKE) test BUILD=build-tsan CMAKE_ARGS="-DQUORVANTIS_TSAN=ON -DQUORVANTIS_BUILD_BENCH=OFF"
 
 bench: build
 	@for b in $(BUILD)/bench_*; do echo "== $$b"; $$b || exit 1; done

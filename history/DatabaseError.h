@@ -1,0 +1,12 @@
+#pragma once
+// The failure boxes of the history, graph and management dialogs: a database call that fails after
+// the database was opened (a failed open has already shown its own box), and an export file that
+// cannot be written.
+class CDB;
+class QString;
+
+// "Processing data failed" with the database's own error text, stop icon.
+void ShowDatabaseError(const CDB& db);
+
+// "The file <path> cannot be written." with the reason, stop icon.
+void ShowFileWriteError(const QString& path, const QString& reason);

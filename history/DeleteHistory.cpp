@@ -1,0 +1,182 @@
+#include "history/DeleteHistory.h"
+
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "app/DialogUnits.h"
+#include "database/RowFormat.h"
+#include "device/CDeviceState.h"
+#include "device/DeviceProtocol.h"
+#include "history/DatabaseError.h"
+#include "history/DeviceCombo.h"
+#include "platform/MessageBox.h"
+#include "platform/StringTable.h"
+#include "resources/resource.h"
+
+namespace {
+
+QString Text(int id) { return QString::fromStdString(LoadString(id)); }
+
+// The confirmations carry one "%s" for the ID.
+std::string WithId(int id, const std::string& deviceId)
+{
+    std::string text = LoadString(id);
+    const auto at = text.find("%s");
+    if (at != std::string::npos) text.replace(at, 2, deviceId);
+    return text;
+}
+
+// A multi-line push button: words wrap to the button's width.
+QString WrapToWidth(const QString& text, const QFontMetrics& metrics, int width)
+{
+    QString result, line;
+    for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QString candidate = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+        if (!line.isEmpty() && metrics.horizontalAdvance(candidate) > width) {
+            result += line + QLatin1Char('\n');
+            line = word;
+        } else {
+            line = candidate;
+        }
+    }
+    return result + line;
+}
+
+}  // namespace
+
+DeleteHistory::DeleteHistory(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral(QV_ID_NAME(IDD_DELETEHISTORY)));
+    setFixedSize(DluSize(215, 102));
+
+    m_pGroup = new QGroupBox(this);
+    m_pGroup->setObjectName(QStringLiteral(QV_ID_NAME(IDC_MANAGE_GROUP)));
+    m_pGroup->setGeometry(DluRect(7, 7, 201, 88));
+
+    m_pDeviceGroup = new QGroupBox(this);
+    m_pDeviceGroup->setObjectName(QStringLiteral(QV_ID_NAME(IDC_MANAGE_DEVICE_GROUP)));
+    m_pDeviceGroup->setGeometry(DluRect(9, 16, 96, 76));
+
+    m_cbDevice = new QComboBox(this);
+    m_cbDevice->setObjectName(QStringLiteral(QV_ID_NAME(IDC_MANAGE_DEVICE)));
+    m_cbDevice->setGeometry(DluRect(15, 29, 78, 12));
+
+    m_pDeleteDatabase = new QPushButton(this);
+    m_pDeleteDatabase->setObjectName(QStringLiteral(QV_ID_NAME(IDC_MANAGE_DELETE_DATABASE)));
+    m_pDeleteDatabase->setGeometry(DluRect(10, 54, 91, 35));
+
+    m_pCurrentGroup = new QGroupBox(this);
+    m_pCurrentGroup->setObjectName(QStringLiteral(QV_ID_NAME(IDC_MANAGE_CURRENT_GROUP)));
+    m_pCurrentGroup->setGeometry(DluRect(110, 16, 95, 76));
+
+    m_pCurrentId = new QLabel(this);
+    m_pCurrentId->setObjectName(QStringLiteral(QV_ID_NAME(IDC_MANAGE_CURRENT_ID)));
+    m_pCurrentId->setGeometry(DluRect(124, 31, 74, 8));
+    m_pCurrentId->setTextFormat(Qt::PlainText);
+
+    m_pDeleteDevice = new QPushButton(this);
+    m_pDeleteDevice->setObjectName(QStringLiteral(QV_ID_NAME(IDC_MANAGE_DELETE_DEVICE)));
+    m_pDeleteDevice->setGeometry(DluRect(114, 54, 88, 35));
+
+    // The group boxes are frames only; the outer one must not cover the controls drawn in it.
+    m_pGroup->lower();
+
+    connect(m_pDeleteDatabase, &QPushButton::clicked, this,
+            &DeleteHistory::OnBnClickedDeleteDatabase);
+    connect(m_pDeleteDevice, &QPushButton::clicked, this, &DeleteHistory::OnBnClickedDeleteDevice);
+
+    OnInitDialog();
+}
+
+void DeleteHistory::OnInitDialog()
+{
+    const std::string id = DeviceIdText(theDeviceState.m_dwDeviceID);
+    m_pCurrentId->setText(id == "00000000" ? QStringLiteral("--------") : QString::fromStdString(id));
+
+    m_pDeviceGroup->setTitle(Text(IDS_DEVICE_ID) + QLatin1Char(':'));
+    m_pCurrentGroup->setTitle(Text(IDS_CURRENT_DEVICE_ID) + QLatin1Char(':'));
+    const int margin = 8;
+    m_pDeleteDatabase->setText(WrapToWidth(Text(IDS_DELETE_DATABASE_RECORDS),
+                                           m_pDeleteDatabase->fontMetrics(),
+                                           m_pDeleteDatabase->width() - margin));
+    m_pDeleteDevice->setText(WrapToWidth(Text(IDS_DELETE_DEVICE_RECORDS),
+                                         m_pDeleteDevice->fontMetrics(),
+                                         m_pDeleteDevice->width() - margin));
+    m_pGroup->setTitle(Text(IDS_DELETE_HISTORY));
+    setWindowTitle(Text(IDS_MANAGEMENT));
+
+    FillDeviceCombo(m_cbDevice, theDeviceState.m_dbManage);
+    if (!theDeviceState.m_Link.IsDeviceOpen()) m_pDeleteDevice->setEnabled(false);
+    SelectConnectedDevice(m_cbDevice);
+}
+
+void DeleteHistory::OnBnClickedDeleteDatabase()
+{
+    const std::string id = m_cbDevice->currentText().toStdString();
+    if (AfxMessageBox(WithId(IDS_CONFIRM_DELETE_DATABASE, id), LoadString(IDS_NOTICE),
+                      MsgButtons::OkCancel, MsgIcon::Warning, MsgDefault::Second) != MsgAnswer::Ok) {
+        reject();
+        return;
+    }
+
+    // Downloads and the record writer drop their work while the flag is set; give them the time
+    // to see it before the rows go.
+    theDeviceState.m_bDbCleared = 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    // The records and the device row go together or not at all. The empty ID (an empty list)
+    // names no row: nothing to delete.
+    CDB& db = theDeviceState.m_dbManage;
+    if (db.Open(theDeviceState.m_strDbPath) != 0) {
+        // The failed open has shown why; nothing was deleted.
+        reject();
+        return;
+    }
+    bool deleted = true;
+    if (!id.empty()) {
+        deleted = db.BeginTransaction() == 1 && db.DeleteRecords(id) == 1 &&
+                  db.DeleteDevice(id) == 0 && db.Commit() == 1;
+        if (!deleted) {
+            // The error text first: the rollback would replace it.
+            ShowDatabaseError(db);
+            db.Rollback();
+        }
+    }
+
+    FillDeviceCombo(m_cbDevice, db);
+    // Re-read from table Device when the next download starts, whichever ID went.
+    theDeviceState.m_bDeviceKnown = 0;
+    m_cbDevice->setCurrentIndex(m_cbDevice->count() > 0 ? 0 : -1);
+
+    if (deleted)
+        AfxMessageBox(LoadString(IDS_DATABASE_DELETED), MsgButtons::Ok, MsgIcon::Information);
+    reject();
+}
+
+void DeleteHistory::OnBnClickedDeleteDevice()
+{
+    const std::string id = DeviceIdText(theDeviceState.m_dwDeviceID);
+    if (!theDeviceState.m_Link.IsDeviceOpen()) {
+        AfxMessageBox(LoadString(IDS_DEVICE_ID_MISMATCH));
+        return;
+    }
+    if (AfxMessageBox(WithId(IDS_CONFIRM_DELETE_DEVICE, id), LoadString(IDS_NOTICE),
+                      MsgButtons::OkCancel, MsgIcon::Warning, MsgDefault::Second) != MsgAnswer::Ok) {
+        reject();
+        return;
+    }
+    if (theDeviceState.m_Link.SendShortCommand(ERASE_RECORDS_REQUEST) == 1) {
+        theDeviceState.m_bDeviceErased = 1;
+        AfxMessageBox(LoadString(IDS_DEVICE_ERASED));
+        reject();
+        return;
+    }
+    AfxMessageBox(LoadString(IDS_DEVICE_ERASE_FAILED));
+}

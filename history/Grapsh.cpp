@@ -1,0 +1,278 @@
+#include "history/Grapsh.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QTimeEdit>
+
+#include <climits>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/DialogUnits.h"
+#include "device/CDeviceState.h"
+#include "history/CTchart1.h"
+#include "history/DatabaseError.h"
+#include "history/DeviceCombo.h"
+#include "history/DialogLayout.h"
+#include "history/TimeRange.h"
+#include "platform/MessageBox.h"
+#include "platform/StringTable.h"
+#include "resources/resource.h"
+
+namespace {
+
+enum TextSlot {
+    SLOT_START_TIME, SLOT_END_TIME, SLOT_DEVICE_ID, SLOT_TYPE, SLOT_SEARCH,
+    SLOT_TEMPERATURE, SLOT_HUMIDITY, SLOT_GRAPH, SLOT_EXIT, SLOT_EXPORT_IMAGE,
+};
+
+constexpr int kTextIds[10] = {IDS_START_TIME, IDS_END_TIME, IDS_DEVICE_ID, IDS_TYPE, IDS_SEARCH,
+                              IDS_TEMPERATURE, IDS_HUMIDITY, IDS_GRAPH, IDS_EXIT, IDS_EXPORT_IMAGE};
+
+QLabel* MakeStatic(QWidget* parent, const char* name, const QRect& rect)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(rect);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& rect)
+{
+    auto* button = new QPushButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(rect);
+    button->setAutoDefault(false);
+    return button;
+}
+
+// The stored humidity text read as a decimal integer: leading blanks, an optional sign, the
+// digits up to the first other character; 0 when there are none.
+double HumidityValue(const std::string& text)
+{
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return static_cast<double>(static_cast<int>(value));
+}
+
+}  // namespace
+
+Grapsh::Grapsh(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral(QV_ID_NAME(IDD_GRAPSH)));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    resize(DluSize(623, 323));
+
+    m_dtStartDate = m_dtStartTime = m_dtEndDate = m_dtEndTime = OleDateTime::GetCurrentTime();
+
+    // The frame first, so that the controls in it lie above it.
+    m_pGroup = new QGroupBox(this);
+    m_pGroup->setObjectName(QStringLiteral(QV_ID_NAME(IDC_GRAPH_GROUP)));
+    m_pGroup->setGeometry(DluRect(7, 263, 609, 53));
+
+    m_chart = new CTchart1(this);
+    m_chart->setObjectName(QStringLiteral(QV_ID_NAME(IDC_GRAPH_CHART)));
+    m_chart->setGeometry(DluRect(7, 26, 609, 235));
+
+    m_pStartLabel = MakeStatic(this, QV_ID_NAME(IDC_GRAPH_START_LABEL), DluRect(14, 276, 100, 8));
+    m_ctlStartDate = CreateDatePicker(this, QStringLiteral(QV_ID_NAME(IDC_GRAPH_START_DATE)),
+                                      DluRect(14, 289, 62, 15));
+    m_ctlStartTime = CreateTimePicker(this, QStringLiteral(QV_ID_NAME(IDC_GRAPH_START_TIME)),
+                                      DluRect(81, 289, 56, 15));
+    m_pEndLabel = MakeStatic(this, QV_ID_NAME(IDC_GRAPH_END_LABEL), DluRect(154, 276, 109, 8));
+    m_ctlEndDate = CreateDatePicker(this, QStringLiteral(QV_ID_NAME(IDC_GRAPH_END_DATE)),
+                                    DluRect(154, 289, 62, 15));
+    m_ctlEndTime = CreateTimePicker(this, QStringLiteral(QV_ID_NAME(IDC_GRAPH_END_TIME)),
+                                    DluRect(222, 289, 56, 15));
+    m_pDeviceLabel = MakeStatic(this, QV_ID_NAME(IDC_GRAPH_DEVICE_LABEL), DluRect(288, 277, 58, 8));
+    m_cbDevice = new QComboBox(this);
+    m_cbDevice->setObjectName(QStringLiteral(QV_ID_NAME(IDC_GRAPH_DEVICE)));
+    m_cbDevice->setGeometry(DluRect(287, 290, 78, 14));
+    m_pTypeLabel = MakeStatic(this, QV_ID_NAME(IDC_GRAPH_TYPE_LABEL), DluRect(385, 277, 34, 8));
+    m_cbType = new QComboBox(this);
+    m_cbType->setObjectName(QStringLiteral(QV_ID_NAME(IDC_GRAPH_TYPE)));
+    m_cbType->setGeometry(DluRect(384, 290, 62, 14));
+    m_pExport = MakeButton(this, QV_ID_NAME(IDC_GRAPH_EXPORT), DluRect(468, 274, 122, 14));
+    m_pSearch = MakeButton(this, QV_ID_NAME(IDC_GRAPH_SEARCH), DluRect(468, 289, 50, 14));
+    m_pExit = MakeButton(this, QV_ID_NAME(IDC_GRAPH_EXIT), DluRect(540, 289, 50, 14));
+    m_pNote = MakeStatic(this, QV_ID_NAME(IDC_GRAPH_NOTE), DluRect(289, 304, 298, 8));
+    m_pTitle = MakeStatic(this, QV_ID_NAME(IDC_GRAPH_TITLE), DluRect(7, 11, 67, 15));
+
+    ApplyMinimumWindowSize(this);
+    m_layout = std::make_unique<DialogLayout>(
+        this, m_chart,
+        std::vector<QWidget*>{m_pSearch, m_cbType, m_cbDevice, m_ctlEndTime, m_ctlEndDate,
+                              m_ctlStartTime, m_ctlStartDate, m_pStartLabel, m_pEndLabel,
+                              m_pDeviceLabel, m_pTypeLabel, m_pGroup, m_pExit, m_pNote, m_pExport});
+
+    // A choice of type or device waits for Search.
+    connect(m_pSearch, &QPushButton::clicked, this, &Grapsh::OnBnClickedSearch);
+    connect(m_pExit, &QPushButton::clicked, this, [this] { OnBnClickedExit(this); });
+    connect(m_pExport, &QPushButton::clicked, this, &Grapsh::OnBnClickedExportImage);
+
+    OnInitDialog();
+}
+
+Grapsh::~Grapsh() = default;
+
+void Grapsh::DoDataExchange(bool save)
+{
+    ExchangeDate(m_ctlStartDate, m_dtStartDate, save);
+    ExchangeTime(m_ctlStartTime, m_dtStartTime, save);
+    ExchangeDate(m_ctlEndDate, m_dtEndDate, save);
+    ExchangeTime(m_ctlEndTime, m_dtEndTime, save);
+}
+
+void Grapsh::OnInitDialog()
+{
+    for (int slot = 0; slot < 10; ++slot)
+        m_strText[slot] = QString::fromStdString(LoadString(kTextIds[slot]));
+    m_pStartLabel->setText(m_strText[SLOT_START_TIME]);
+    m_pEndLabel->setText(m_strText[SLOT_END_TIME]);
+    m_pDeviceLabel->setText(m_strText[SLOT_DEVICE_ID]);
+    m_pTypeLabel->setText(m_strText[SLOT_TYPE]);
+    m_pSearch->setText(m_strText[SLOT_SEARCH]);
+    m_pExit->setText(m_strText[SLOT_EXIT]);
+    m_pExport->setText(m_strText[SLOT_EXPORT_IMAGE]);
+    setWindowTitle(m_strText[SLOT_GRAPH]);
+
+    m_cbType->insertItem(0, m_strText[SLOT_HUMIDITY]);
+    m_cbType->insertItem(1, m_strText[SLOT_TEMPERATURE]);
+    m_cbType->setCurrentIndex(0);
+
+    DefaultStartRange(m_dtStartDate, m_dtStartTime);
+    DoDataExchange(false);
+
+    FillDeviceCombo(m_cbDevice, theDeviceState.m_dbGraph);
+    SelectConnectedDevice(m_cbDevice);
+
+    LayoutControls(true);
+    LayoutControls(false);
+}
+
+void Grapsh::LayoutControls(bool record)
+{
+    if (record)
+        m_layout->Record();
+    else
+        m_layout->Apply();
+}
+
+void Grapsh::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    if (m_layout && m_layout->IsRecorded()) LayoutControls(false);
+}
+
+void Grapsh::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    ApplyMinimumWindowSize(this);
+}
+
+void Grapsh::OnBnClickedSearch()
+{
+    DoDataExchange(true);
+    const bool humidity = m_cbType->currentIndex() == 0;
+
+    const auto range = SelectTimeRange(m_dtStartDate, m_dtStartTime, m_dtEndDate, m_dtEndTime);
+    if (!range) return;
+    // A malformed ID or time text gives no clause: it names no row.
+    const std::string where = TimeRangeWhere(*range, m_cbDevice->currentText().toStdString());
+
+    CDB& db = theDeviceState.m_dbGraph;
+    long long n = 0;
+    if (!where.empty()) {
+        if (db.Open(theDeviceState.m_strDbPath) != 0) return;  // the open has said why
+        if (db.CountRecords(where) != 0) {
+            ShowDatabaseError(db);
+            return;
+        }
+        n = std::max<long long>(0, db.m_pRecord.GetInt("Count").value_or(0));
+        db.m_pRecord.Close();
+    }
+    if (n == 0) {
+        m_chart->ClearSeries();
+        return;
+    }
+
+    const int unit = theDeviceState.m_nTempUnit;
+    const bool fahrenheit = !humidity && unit == 0;
+    if (humidity)
+        m_chart->SetValueAxis(0, 100, m_strText[SLOT_HUMIDITY] + QStringLiteral(" (%)"));
+    else if (fahrenheit)
+        m_chart->SetValueAxis(-22, 122, m_strText[SLOT_TEMPERATURE] + QStringLiteral(" (\u00B0F)"));
+    else
+        m_chart->SetValueAxis(-30, 50, m_strText[SLOT_TEMPERATURE] + QStringLiteral(" (\u00B0C)"));
+    m_chart->SetTimeAxis(range->start.m_dt, range->end.m_dt);
+
+    // Sized once from the count; rows stored after the count are not plotted. A row without a
+    // value (NULL, or a temperature that is no number) has no point to plot.
+    std::vector<double> times, values;
+    times.reserve(static_cast<std::size_t>(n));
+    values.reserve(static_cast<std::size_t>(n));
+    bool failed = db.SelectRecords(where) != 0;
+    for (long long i = 0; !failed && i < n && !db.m_pRecord.IsEOF(); ++i) {
+        // A time that does not parse is kept at DATE 0 (no date at all) or -1 (no such date).
+        const OleDateTime time = OleDateTime::Parse(db.m_pRecord.GetString("Time").value_or(""));
+        std::optional<double> value;
+        if (humidity) {
+            if (const auto text = db.m_pRecord.GetString("Humi")) value = HumidityValue(*text);
+        } else if (const auto temp = db.m_pRecord.GetDouble("Temp")) {
+            const double celsius = static_cast<float>(*temp);
+            value = fahrenheit ? celsius * 1.8 + 32 : celsius;
+        }
+        if (value) {
+            times.push_back(time.m_dt);
+            values.push_back(*value);
+        }
+        if (db.m_pRecord.MoveNext() < 0) failed = true;
+    }
+    if (failed) {
+        ShowDatabaseError(db);
+        db.m_pRecord.Close();
+        m_chart->ClearSeries();
+        return;
+    }
+    db.m_pRecord.Close();
+
+    m_chart->ClearSeries();
+    m_chart->ReplacePoints(times, values);
+}
+
+void Grapsh::OnBnClickedExportImage()
+{
+    const std::string done = LoadString(IDS_EXPORT_SUCCESS);
+    QString path;
+    if (m_fnGetSaveFileName) {
+        path = m_fnGetSaveFileName();
+    } else {
+        QFileDialog dialog(nullptr);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilter(QStringLiteral("(*.jpeg)"));
+        dialog.setDefaultSuffix(QStringLiteral("jpeg"));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().constFirst();
+    }
+    if (path.isEmpty()) return;
+    // A name typed without an extension gets the picture's own.
+    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".jpeg");
+
+    QString reason;
+    if (!m_chart->SaveJpeg(path, &reason)) {
+        ShowFileWriteError(path, reason);
+        return;
+    }
+    AfxMessageBox(done, MsgButtons::Ok, MsgIcon::Information);
+}

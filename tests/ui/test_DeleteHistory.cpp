@@ -1,0 +1,222 @@
+// The management dialog over a database in a fresh data folder, with the simulator as the
+// connected recorder: the texts, the database deletion, the device erase and which answers close
+// the dialog, and a screenshot.
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "history/DeleteHistory.h"
+#include "resources/resource.h"
+#include "ui/DialogTestSupport.h"
+
+namespace {
+
+class DeleteHistoryTest : public DialogTest {
+protected:
+    void SetUp() override
+    {
+        DialogTest::SetUp();
+        for (const char* id : {"00123456", "00ABCDEF"}) {
+            AddDevice(id);
+            AddRecord(id, "2024-03-01 10:10:00", " 21.5", "40");
+            AddRecord(id, "2024-03-01 10:20:00", " 22.5", "41");
+        }
+    }
+
+    static QPushButton* Button(DeleteHistory& dlg, const char* name)
+    {
+        return dlg.findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+    static QPushButton* DatabaseButton(DeleteHistory& dlg) { return Button(dlg, QV_ID_NAME(IDC_MANAGE_DELETE_DATABASE)); }
+    static QPushButton* DeviceButton(DeleteHistory& dlg) { return Button(dlg, QV_ID_NAME(IDC_MANAGE_DELETE_DEVICE)); }
+    static QString CurrentId(DeleteHistory& dlg)
+    {
+        return dlg.findChild<QLabel*>(QStringLiteral(QV_ID_NAME(IDC_MANAGE_CURRENT_ID)))->text();
+    }
+
+    int Rows(const std::string& id) { return Count("SELECT count(*) FROM Records WHERE ID='" + id + "'"); }
+    int DeviceRows(const std::string& id) { return Count("SELECT count(*) FROM Device WHERE DevID='" + id + "'"); }
+};
+
+TEST_F(DeleteHistoryTest, CurrentIdAndSelection)
+{
+    {
+        DeleteHistory dlg;
+        EXPECT_EQ(CurrentId(dlg), QStringLiteral("--------"));  // ID 0
+        EXPECT_FALSE(DeviceButton(dlg)->isEnabled());            // no recorder
+        EXPECT_EQ(dlg.m_cbDevice->currentText(), QStringLiteral("00123456"));  // first when none connected
+    }
+    // A connected recorder whose ID is 0 is looked for as "00000000".
+    AddDevice("00000000");
+    Connect(0);
+    {
+        DeleteHistory dlg;
+        EXPECT_EQ(CurrentId(dlg), QStringLiteral("--------"));
+        EXPECT_TRUE(DeviceButton(dlg)->isEnabled());
+        EXPECT_EQ(dlg.m_cbDevice->currentText(), QStringLiteral("00000000"));
+    }
+    theDeviceState.m_Link.Close();
+    Connect(0x00ABCDEF);
+    {
+        DeleteHistory dlg;
+        EXPECT_EQ(CurrentId(dlg), QStringLiteral("00ABCDEF"));
+        EXPECT_EQ(dlg.m_cbDevice->currentText(), QStringLiteral("00ABCDEF"));
+    }
+}
+
+TEST_F(DeleteHistoryTest, EmptyTableDeletesTheEmptyIdAndStillReportsSuccess)
+{
+    ExecSql("DELETE FROM Device");
+    DeleteHistory dlg;
+    EXPECT_EQ(dlg.m_cbDevice->count(), 0);
+    m_boxes->PushAnswer(MsgAnswer::Ok);
+    EXPECT_TRUE(PressCloses(dlg, DatabaseButton(dlg)));
+    const auto boxes = m_boxes->Entries();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "Are you sure to delete device information from database of the ID ?");
+    EXPECT_EQ(boxes[0].caption, "Notice");
+    EXPECT_EQ(boxes[0].buttons, MsgButtons::OkCancel);
+    EXPECT_EQ(boxes[0].icon, MsgIcon::Warning);
+    EXPECT_EQ(boxes[0].defaultButton, MsgDefault::Second);
+    EXPECT_EQ(boxes[1].text, "Successfully deleted information and history data from database");
+    EXPECT_EQ(boxes[1].icon, MsgIcon::Information);
+    EXPECT_EQ(boxes[1].caption, AppDisplayName());
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
+    EXPECT_EQ(Rows("00123456"), 2);
+    EXPECT_EQ(Rows("00ABCDEF"), 2);
+}
+
+TEST_F(DeleteHistoryTest, DeletingTheConnectedDeviceEmptiesItsRowsAndRaisesTheFlags)
+{
+    Connect(0x00123456);
+    theDeviceState.m_bDeviceKnown = 1;
+    DeleteHistory dlg;
+    ASSERT_EQ(dlg.m_cbDevice->currentText(), QStringLiteral("00123456"));
+    m_boxes->PushAnswer(MsgAnswer::Ok);
+    EXPECT_TRUE(PressCloses(dlg, DatabaseButton(dlg)));
+    ASSERT_EQ(m_boxes->Count(), 2u);
+    EXPECT_EQ(m_boxes->Entries()[0].text,
+              "Are you sure to delete device information from database of the ID 00123456?");
+    EXPECT_EQ(m_boxes->Entries()[1].text, "Successfully deleted information and history data from database");
+    EXPECT_EQ(Rows("00123456"), 0);
+    EXPECT_EQ(DeviceRows("00123456"), 0);
+    EXPECT_EQ(Rows("00ABCDEF"), 2);
+    EXPECT_EQ(DeviceRows("00ABCDEF"), 1);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
+    EXPECT_EQ(theDeviceState.m_bDeviceKnown.load(), 0);
+    // The list is rebuilt from the table.
+    ASSERT_EQ(dlg.m_cbDevice->count(), 1);
+    EXPECT_EQ(dlg.m_cbDevice->currentText(), QStringLiteral("00ABCDEF"));
+}
+
+TEST_F(DeleteHistoryTest, DeletingAnotherDevicesIdRaisesTheFlagsToo)
+{
+    Connect(0x00123456);
+    theDeviceState.m_bDeviceKnown = 1;
+    DeleteHistory dlg;
+    dlg.m_cbDevice->setCurrentIndex(dlg.m_cbDevice->findText(QStringLiteral("00ABCDEF")));
+    m_boxes->PushAnswer(MsgAnswer::Ok);
+    EXPECT_TRUE(PressCloses(dlg, DatabaseButton(dlg)));
+    EXPECT_EQ(Rows("00ABCDEF"), 0);
+    EXPECT_EQ(DeviceRows("00ABCDEF"), 0);
+    EXPECT_EQ(Rows("00123456"), 2);
+    EXPECT_EQ(DeviceRows("00123456"), 1);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
+    EXPECT_EQ(theDeviceState.m_bDeviceKnown.load(), 0);
+}
+
+TEST_F(DeleteHistoryTest, CancelOnEitherConfirmationClosesAndChangesNothing)
+{
+    auto device = Connect(0x00123456);
+    {
+        DeleteHistory dlg;
+        m_boxes->PushAnswer(MsgAnswer::Cancel);
+        EXPECT_TRUE(PressCloses(dlg, DatabaseButton(dlg)));
+    }
+    {
+        DeleteHistory dlg;
+        m_boxes->PushAnswer(MsgAnswer::Cancel);
+        EXPECT_TRUE(PressCloses(dlg, DeviceButton(dlg)));
+    }
+    const auto boxes = m_boxes->Entries();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, "Are you sure to delete device history record of the ID 00123456?");
+    EXPECT_EQ(boxes[1].caption, "Notice");
+    EXPECT_EQ(boxes[1].defaultButton, MsgDefault::Second);
+    EXPECT_EQ(Rows("00123456"), 2);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 0);
+    EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 0);
+    EXPECT_EQ(device->Counters().erases, 0);
+}
+
+TEST_F(DeleteHistoryTest, DeviceEraseAcknowledgedRefusedAndWithoutDevice)
+{
+    auto device = Connect(0x00123456);
+    device->FillRing(0, 100);
+    ASSERT_FALSE(device->Records().empty());
+
+    // Refused (every retry): 1110, the dialog stays open, no flag.
+    {
+        DeleteHistory dlg;
+        device->InjectFault(sim::Fault::Refusal, 100);
+        m_boxes->PushAnswer(MsgAnswer::Ok);
+        EXPECT_FALSE(PressCloses(dlg, DeviceButton(dlg)));
+        ASSERT_EQ(m_boxes->Count(), 2u);
+        EXPECT_EQ(m_boxes->Entries()[1].text, "Failed Delete device records");
+        EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 0);
+        EXPECT_FALSE(device->Records().empty());
+        device->ClearFaults();
+    }
+    // Acknowledged: the recorder is erased, the flag raised, 1109, closed.
+    m_boxes->Clear();
+    {
+        DeleteHistory dlg;
+        const int erasesBefore = device->Counters().erases;
+        m_boxes->PushAnswer(MsgAnswer::Ok);
+        EXPECT_TRUE(PressCloses(dlg, DeviceButton(dlg)));
+        ASSERT_EQ(m_boxes->Count(), 2u);
+        EXPECT_EQ(m_boxes->Entries()[1].text, "Successfully Delete device records");
+        EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 1);
+        EXPECT_EQ(device->Counters().erases, erasesBefore + 1);
+        EXPECT_TRUE(device->Records().empty());
+    }
+    // The recorder went away after the dialog opened: 1111, no confirmation, stays open.
+    m_boxes->Clear();
+    theDeviceState.m_bDeviceErased = 0;
+    {
+        DeleteHistory dlg;
+        theDeviceState.m_Link.Close();
+        EXPECT_FALSE(PressCloses(dlg, DeviceButton(dlg)));
+        ASSERT_EQ(m_boxes->Count(), 1u);
+        EXPECT_EQ(m_boxes->Entries()[0].text, "The device ID does not match the current");
+        EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 0);
+    }
+}
+
+TEST_F(DeleteHistoryTest, AFailedDeletionIsReportedNotSuccess)
+{
+    // A trigger that refuses the device row's deletion: the records' deletion is undone with it.
+    ExecSql("CREATE TRIGGER keep BEFORE DELETE ON Device BEGIN SELECT RAISE(ABORT, 'kept'); END");
+    DeleteHistory dlg;
+    m_boxes->PushAnswer(MsgAnswer::Ok);
+    EXPECT_TRUE(PressCloses(dlg, DatabaseButton(dlg)));
+    const auto boxes = m_boxes->Entries();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].icon, MsgIcon::Stop);
+    EXPECT_NE(boxes[1].text.find("Processing data failed"), std::string::npos);
+    EXPECT_NE(boxes[1].text.find("kept"), std::string::npos);
+    EXPECT_EQ(Rows("00123456"), 2);
+    EXPECT_EQ(DeviceRows("00123456"), 1);
+}
+
+TEST_F(DeleteHistoryTest, Screenshot)
+{
+    if (ScreenshotDir().isEmpty()) GTEST_SKIP() << "QUORVANTIS_SCREENSHOT_DIR not set";
+    Connect(0x00123456);
+    DeleteHistory dlg;
+    dlg.show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dlg.grab().save(ScreenshotDir() + QStringLiteral("/management.png")));
+}
+
+}  // namespace
