@@ -10,22 +10,7 @@
 SettingsBlock SettingsBlock::From(const CSetupParam& dlg, const CDeviceState& ds)
 {
     SettingsBlock b;
-    b.m_nNewTempUnit = dlg.m_nNewTempUnit;
-    b.m_nNewDateFormat = dlg.m_nNewDateFormat;
-    b.m_nNewTimeFormat = dlg.m_nNewTimeFormat;
-    b.m_nNewMode = dlg.m_nNewMode;
-    b.m_nNewAutoOff = dlg.m_nNewAutoOff;
-    b.m_nNewInterval = dlg.m_nNewInterval;
-    b.m_nNewTempOffset = dlg.m_nNewTempOffset;
-    b.m_nNewHumiOffset = dlg.m_nNewHumiOffset;
-    b.m_bIntervalChanged = dlg.m_bIntervalChanged;
-    for (int k = 0; k < 4; ++k) {
-        b.m_dtNewStart[k] = dlg.m_dtNewStart[k];
-        b.m_dtNewEnd[k] = dlg.m_dtNewEnd[k];
-        b.m_bNewPeriodOn[k] = dlg.m_bNewPeriodOn[k];
-    }
-    b.m_bPeriodsChanged = dlg.m_bPeriodsChanged;
-    b.m_bPeriodFlagsChanged = dlg.m_bPeriodFlagsChanged;
+    static_cast<SettingsBlockFields&>(b) = dlg;
     b.m_bModeChanged = ds.m_bModeChanged.load();
     b.m_strSettingsFail = dlg.m_strMsg[26];
     b.m_strPeriodFail = dlg.m_strMsg[27];

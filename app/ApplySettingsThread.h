@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/OleDateTime.h"
+#include "settings/SettingsBlock.h"
 
 class CDeviceState;
 class CSetupParam;
@@ -20,21 +20,7 @@ using UINT = unsigned int;
 // the device state's mode-changed flag of that moment. Taken as a copy because the dialog can be
 // shown and saved again (which resets and rewrites the block) while an earlier run still waits
 // for its turn or is under way.
-struct SettingsBlock {
-    int m_nNewTempUnit = 0;
-    int m_nNewDateFormat = 0;
-    int m_nNewTimeFormat = 0;
-    int m_nNewMode = 0;
-    int m_nNewAutoOff = 0;
-    int m_nNewInterval = 0;
-    int m_nNewTempOffset = 100;
-    int m_nNewHumiOffset = 20;
-    int m_bIntervalChanged = 0;
-    OleDateTime m_dtNewStart[4];
-    OleDateTime m_dtNewEnd[4];
-    int m_bNewPeriodOn[4] = {0, 0, 0, 0};
-    int m_bPeriodsChanged = 0;
-    int m_bPeriodFlagsChanged = 0;
+struct SettingsBlock : SettingsBlockFields {
     int m_bModeChanged = 0;  // of the device state
     // The two failure texts in the user's language (the dialog's m_strMsg[26] and [27]); when
     // empty the string table's are used.

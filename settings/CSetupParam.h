@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/OleDateTime.h"
+#include "settings/SettingsBlock.h"
 
 class QCheckBox;
 class QComboBox;
@@ -19,7 +20,7 @@ class QPushButton;
 class QRadioButton;
 class QTimeEdit;
 
-class CSetupParam : public QDialog {
+class CSetupParam : public QDialog, public SettingsBlockFields {
     Q_OBJECT
 public:
     explicit CSetupParam(QWidget* parent = nullptr);
@@ -59,24 +60,11 @@ public:
     QRect m_rcWindow;
     int m_nFullHeight = 0;
     int m_nFullWidth = 0;
-    int m_bPeriodsChanged = 0;
-    int m_bPeriodFlagsChanged = 0;
     // The live readings at opening (temperatures in the shared scale, 0xFFFF = none).
     int m_nCurTemp = 0;
     int m_nCurTempRaw = 0;
     int m_nCurHumiRaw = 0;
 
-    // The settings block: the first nine are the arguments of CDeviceState::SetParameters, in order.
-    int m_nNewTempUnit = 0;
-    int m_nNewDateFormat = 0;
-    int m_nNewTimeFormat = 0;
-    int m_nNewMode = 0;
-    int m_nNewAutoOff = 0;
-    int m_nNewInterval = 0;
-    int m_nNewTempOffset = 100;
-    int m_nNewHumiOffset = 20;
-    int m_bIntervalChanged = 0;
-    int m_bNewPeriodOn[4] = {0, 0, 0, 0};
 
     QString m_strHumiOffset;
 
@@ -99,8 +87,6 @@ public:
     OleDateTime m_dtStartDate3, m_dtStartTime3;
     QTimeEdit* m_ctlStartTime3 = nullptr;
 
-    OleDateTime m_dtNewStart[4];
-    OleDateTime m_dtNewEnd[4];
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
