@@ -13,14 +13,6 @@
 
 namespace {
 
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Sets an environment variable for one scope and restores it afterwards.
 class ScopedEnv {
 public:
@@ -94,7 +86,7 @@ TEST(Paths, MakeFoldersAndCopyWithoutOverwriting)
     const std::string target = dir.File("a/b/c/Quorvantis.db");
     EXPECT_FALSE(FileExists(target));
     EXPECT_TRUE(CopyFileIfMissing(source, target));
-    EXPECT_EQ(ReadAll(target), "shipped");
+    EXPECT_EQ(ReadFile(target), "shipped");
     struct stat st {};
     ASSERT_EQ(stat(target.c_str(), &st), 0);
     EXPECT_TRUE(st.st_mode & S_IWUSR);  // the user's copy is writable
@@ -102,11 +94,11 @@ TEST(Paths, MakeFoldersAndCopyWithoutOverwriting)
     // An existing file, even an empty one, is never replaced.
     std::ofstream(target, std::ios::binary | std::ios::trunc) << "user data";
     EXPECT_FALSE(CopyFileIfMissing(source, target));
-    EXPECT_EQ(ReadAll(target), "user data");
+    EXPECT_EQ(ReadFile(target), "user data");
     const std::string empty = dir.File("empty.ini");
     std::ofstream(empty, std::ios::binary).flush();
     EXPECT_FALSE(CopyFileIfMissing(source, empty));
-    EXPECT_EQ(ReadAll(empty), "");
+    EXPECT_EQ(ReadFile(empty), "");
 
     // A missing source copies nothing and leaves no file behind.
     EXPECT_FALSE(CopyFileIfMissing(dir.File("nope"), dir.File("a/x.db")));

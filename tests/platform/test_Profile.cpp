@@ -12,26 +12,13 @@
 
 namespace {
 
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteText(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 }  // namespace
 
 TEST(Profile, ReadMatchesNamesWithoutCaseAndTrimsBlanks)
 {
     TempDir dir;
     const std::string ini = dir.File("Main.ini");
-    WriteText(ini,
+    WriteFile(ini,
               "; comment\n"
               "top=outside any section\n"
               "[Language]\n"
@@ -49,7 +36,7 @@ TEST(Profile, ReadMatchesNamesWithoutCaseAndTrimsBlanks)
     EXPECT_EQ(GetPrivateProfileString("Nope", "Language", "", ini), "");
     EXPECT_EQ(GetPrivateProfileString("Language", "top", "", ini), "");
     // Values are returned as stored: the caller's exact comparison sees the case.
-    WriteText(ini, "[Language]\nLanguage=english\n");
+    WriteFile(ini, "[Language]\nLanguage=english\n");
     EXPECT_EQ(GetPrivateProfileString("Language", "Language", "", ini), "english");
     EXPECT_EQ(GetPrivateProfileString("Language", "Language", "x", dir.File("none.ini")), "x");
 }
@@ -61,7 +48,7 @@ TEST(Profile, ReadReturnsAtMost259Characters)
     std::string ascii(300, 'a');
     std::string wide;
     for (int i = 0; i < 300; ++i) wide += "\xC3\xA9";  // U+00E9, two bytes each
-    WriteText(ini, "[S]\nascii=" + ascii + "\nwide=" + wide + "\nshort=" + std::string(259, 'b') +
+    WriteFile(ini, "[S]\nascii=" + ascii + "\nwide=" + wide + "\nshort=" + std::string(259, 'b') +
                        "\n");
     EXPECT_EQ(GetPrivateProfileString("S", "ascii", "", ini), std::string(259, 'a'));
     const std::string w = GetPrivateProfileString("S", "wide", "", ini);
@@ -76,7 +63,7 @@ TEST(Profile, WriteCreatesFileAndSectionAndKeepsOtherLines)
     TempDir dir;
     const std::string ini = dir.File("Main.ini");
     ASSERT_TRUE(WritePrivateProfileString("Language", "Language", "English", ini));
-    EXPECT_EQ(ReadAll(ini), "[Language]\nLanguage=English\n");
+    EXPECT_EQ(ReadFile(ini), "[Language]\nLanguage=English\n");
 
     const std::string original =
         "; kept comment\n"
@@ -86,15 +73,15 @@ TEST(Profile, WriteCreatesFileAndSectionAndKeepsOtherLines)
         "[Copyright]\n"
         "Copyright=Copyright (C) 2026\n"
         "odd line without equals\n";
-    WriteText(ini, original);
+    WriteFile(ini, original);
     // Replaces only the value, keeps the stored spelling of the name.
     ASSERT_TRUE(WritePrivateProfileString("about", "WEB", "https://b.example/", ini));
-    EXPECT_EQ(ReadAll(ini),
+    EXPECT_EQ(ReadFile(ini),
               "; kept comment\n[About]\nWeb=https://b.example/\n\n[Copyright]\n"
               "Copyright=Copyright (C) 2026\nodd line without equals\n");
     // A new key goes to the end of its section, before the blank line.
     ASSERT_TRUE(WritePrivateProfileString("About", "Extra", "1", ini));
-    EXPECT_EQ(ReadAll(ini),
+    EXPECT_EQ(ReadFile(ini),
               "; kept comment\n[About]\nWeb=https://b.example/\nExtra=1\n\n[Copyright]\n"
               "Copyright=Copyright (C) 2026\nodd line without equals\n");
     // A new section is appended.
@@ -104,15 +91,15 @@ TEST(Profile, WriteCreatesFileAndSectionAndKeepsOtherLines)
     EXPECT_EQ(GetPrivateProfileString("About", "Web", "", ini), "https://b.example/");
 
     // A file whose last line has no line break.
-    WriteText(ini, "[A]\nx=1");
+    WriteFile(ini, "[A]\nx=1");
     ASSERT_TRUE(WritePrivateProfileString("A", "y", "2", ini));
-    EXPECT_EQ(ReadAll(ini), "[A]\nx=1\ny=2\n");
+    EXPECT_EQ(ReadFile(ini), "[A]\nx=1\ny=2\n");
 
     // Text that would break the file's structure is refused and the file stays as it was.
     EXPECT_FALSE(WritePrivateProfileString("A", "z", "two\nlines", ini));
     EXPECT_FALSE(WritePrivateProfileString("A", "a=b", "1", ini));
     EXPECT_FALSE(WritePrivateProfileString("A]", "z", "1", ini));
-    EXPECT_EQ(ReadAll(ini), "[A]\nx=1\ny=2\n");
+    EXPECT_EQ(ReadFile(ini), "[A]\nx=1\ny=2\n");
 
     // No folder: nothing written, failure reported.
     EXPECT_FALSE(WritePrivateProfileString("A", "x", "1", dir.File("missing/Main.ini")));
@@ -122,13 +109,13 @@ TEST(Profile, CrlfFilesStayCrlf)
 {
     TempDir dir;
     const std::string ini = dir.File("Main.ini");
-    WriteText(ini, "\xEF\xBB\xBF[Web]\r\nHost=one\r\n\r\n[Other]\r\nk=v\r\n");
+    WriteFile(ini, "\xEF\xBB\xBF[Web]\r\nHost=one\r\n\r\n[Other]\r\nk=v\r\n");
     EXPECT_EQ(GetPrivateProfileString("web", "host", "", ini), "one");
     EXPECT_EQ(GetPrivateProfileString("Other", "k", "", ini), "v");
     ASSERT_TRUE(WritePrivateProfileString("Web", "Host", "two", ini));
     ASSERT_TRUE(WritePrivateProfileString("Web", "Port", "80", ini));
     ASSERT_TRUE(WritePrivateProfileString("New", "a", "b", ini));
-    EXPECT_EQ(ReadAll(ini),
+    EXPECT_EQ(ReadFile(ini),
               "\xEF\xBB\xBF[Web]\r\nHost=two\r\nPort=80\r\n\r\n[Other]\r\nk=v\r\n[New]\r\na=b\r\n");
 }
 
@@ -136,7 +123,7 @@ TEST(Profile, WriteKeepsPermissionsAndLeavesNoTemporaryFiles)
 {
     TempDir dir;
     const std::string ini = dir.File("Main.ini");
-    WriteText(ini, "[A]\nx=1\n");
+    WriteFile(ini, "[A]\nx=1\n");
     ASSERT_EQ(chmod(ini.c_str(), 0640), 0);
     ASSERT_TRUE(WritePrivateProfileString("A", "x", "2", ini));
     struct stat st {};

@@ -15,6 +15,10 @@ private:
     std::string m_path;
 };
 
+// A whole file as bytes ("" when it cannot be read), and a file written whole from bytes.
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
 // Copies the shipped empty database (made by the build) to path; true on success.
 bool CopyShippedDatabase(const std::string& path);
 // Path of the build folder, where the program and its shipped files lie.
