@@ -2,7 +2,7 @@
 # and runs every test headless. Both install the Debian packages the build needs first.
 BUILD ?= build
 JOBS ?= $(shell nproc)
-PACKAGES = build-essential cmake pkg-config qt6-base-dev qt6-charts-dev libgl-dev \
+PACKAGES = build-essential cmake pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev libgl-dev \
            libhidapi-dev libudev-dev libsqlite3-dev sqlite3 libgtest-dev \
            fonts-dejavu-core fonts-liberation2 fonts-droid-fallback
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
