@@ -23,6 +23,7 @@
 #include "app/QDeviceWatcher.h"
 #include "device/CDeviceState.h"
 #include "device/RecordNode.h"
+#include "platform/NumberText.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
 
@@ -269,8 +270,8 @@ QString CQuorvantisView::TempText(int value, int unit)
         return unit == 0 ? QStringLiteral(" -- °F") : QStringLiteral(" -- °C");
     const double celsius = (value - 400) / 10.0;
     if (unit == 0)
-        return QString::asprintf("%0.1f", celsius * 1.8 + 32) + QStringLiteral("°F");
-    return QString::asprintf("%0.1f", celsius) + QStringLiteral("°C");
+        return QString::fromStdString(FixedText(celsius * 1.8 + 32)) + QStringLiteral("°F");
+    return QString::fromStdString(FixedText(celsius)) + QStringLiteral("°C");
 }
 
 QString CQuorvantisView::HumiText(int value)

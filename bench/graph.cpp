@@ -16,6 +16,7 @@
 
 #include <unistd.h>
 
+#include "app/QuorvantisApplication.h"
 #include "database/CDB.h"
 #include "database/RowFormat.h"
 #include "device/CDeviceState.h"
@@ -62,7 +63,7 @@ double ReadRowsOnly(const std::string& where)
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QuorvantisApplication app(argc, argv);
 
     const fs::path dir = fs::temp_directory_path() / ("quorvantis-bench-graph-" + std::to_string(getpid()));
     fs::create_directories(dir);

@@ -1,6 +1,5 @@
 // History search: 100,000 rows listed by the history dialog (query, row texts, list count, first
 // paint), against reading the same rows through the database cursor alone in the same run.
-#include <QApplication>
 #include <QDate>
 #include <QDateEdit>
 #include <QFile>
@@ -12,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/QuorvantisApplication.h"
 #include "database/CDB.h"
 #include "database/RowFormat.h"
 #include "device/CDeviceState.h"
@@ -57,7 +57,7 @@ double ReadThroughCursor(const std::string& where)
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QuorvantisApplication app(argc, argv);
     Q_INIT_RESOURCE(resources);
     QFile strings(QStringLiteral(":/strings/en.txt"));
     if (!strings.open(QIODevice::ReadOnly) || !AppStrings().LoadFromText(strings.readAll().toStdString())) return 1;

@@ -16,6 +16,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
+#include "app/QuorvantisApplication.h"
 
 namespace fs = std::filesystem;
 
@@ -41,7 +42,7 @@ int main(int argc, char** argv)
     setenv("QUORVANTIS_DATA_DIR", dir.c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
 
-    QApplication app(argc, argv);
+    QuorvantisApplication app(argc, argv);
     Q_INIT_RESOURCE(resources);
 
     auto start = std::chrono::steady_clock::now();

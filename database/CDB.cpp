@@ -1,13 +1,12 @@
 #include "database/CDB.h"
 
 #include "platform/MessageBox.h"
+#include "platform/NumberText.h"
 
 #include <sqlite3.h>
 
 #include <cctype>
-#include <cerrno>
 #include <cmath>
-#include <cstdlib>
 #include <initializer_list>
 #include <utility>
 #include <variant>
@@ -97,29 +96,6 @@ bool IsDateTimeText(const std::string& text)
     return text.size() == 19 && IsDigits(text, 0, 4) && text[4] == '-' && IsDigits(text, 5, 2) &&
            text[7] == '-' && IsDigits(text, 8, 2) && text[10] == ' ' && IsDigits(text, 11, 2) &&
            text[13] == ':' && IsDigits(text, 14, 2) && text[16] == ':' && IsDigits(text, 17, 2);
-}
-
-// The whole text (blanks around it allowed) must be the number.
-std::optional<double> ParseDouble(const std::string& text)
-{
-    if (IsBlank(text.c_str())) return std::nullopt;
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(begin, &end);
-    if (end == begin || errno == ERANGE || !IsBlank(end) || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
-std::optional<std::int64_t> ParseInt(const std::string& text)
-{
-    if (IsBlank(text.c_str())) return std::nullopt;
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(begin, &end, 10);
-    if (end == begin || errno == ERANGE || !IsBlank(end)) return std::nullopt;
-    return value;
 }
 
 bool EqualNoCase(const char* a, const std::string& b)
@@ -242,7 +218,7 @@ std::optional<std::int64_t> CRecordset::GetInt(const std::string& column) const
         return static_cast<std::int64_t>(std::llround(d));
     }
     case SQLITE_TEXT:
-        return ParseInt(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i)));
+        return ParseInteger(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i)));
     default:
         return std::nullopt;
     }
@@ -258,7 +234,7 @@ std::optional<double> CRecordset::GetDouble(const std::string& column) const
     case SQLITE_FLOAT:
         return sqlite3_column_double(m_stmt, i);
     case SQLITE_TEXT:
-        return ParseDouble(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i)));
+        return ParseDecimal(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i)));
     default:
         return std::nullopt;
     }
@@ -350,8 +326,9 @@ int CDB::InsertRecord(const std::string& deviceId, const std::string& page, cons
                       const std::string& temp, const std::string& humi)
 {
     if (!IsDeviceIdText(deviceId) || !m_statements) return -1;
-    const std::optional<double> t = ParseDouble(temp);
-    const std::optional<std::int64_t> h = ParseInt(humi);
+    // The texts are parsed without the locale: " 23.5" is a number under any LC_NUMERIC.
+    const std::optional<double> t = ParseDecimal(temp);
+    const std::optional<std::int64_t> h = ParseInteger(humi);
     if (!t || !h) return -1;
     return m_statements->Run("INSERT INTO Records([ID],[PagAddr],[Time],[Temp],[Humi]) VALUES (?,?,?,?,?)",
                              {deviceId, page, time, *t, *h})

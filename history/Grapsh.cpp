@@ -11,7 +11,6 @@
 #include <QTimeEdit>
 
 #include <climits>
-#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +23,7 @@
 #include "history/DialogLayout.h"
 #include "history/TimeRange.h"
 #include "platform/MessageBox.h"
+#include "platform/NumberText.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
 
@@ -59,7 +59,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& rect)
 // digits up to the first other character; 0 when there are none.
 double HumidityValue(const std::string& text)
 {
-    const long value = std::strtol(text.c_str(), nullptr, 10);
+    const std::int64_t value = LeadingInteger(text);
     if (value > INT_MAX) return INT_MAX;
     if (value < INT_MIN) return INT_MIN;
     return static_cast<double>(static_cast<int>(value));

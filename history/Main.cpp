@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 #include "app/DialogUnits.h"
@@ -25,6 +24,7 @@
 #include "history/DeviceCombo.h"
 #include "history/TimeRange.h"
 #include "platform/MessageBox.h"
+#include "platform/NumberText.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
 
@@ -195,13 +195,13 @@ void Main::FillRow(H_Row& row, int number, int tempUnit) const
     if (!std::isfinite(c) || c > 60.0f || c < -40.0f)
         SetNoValue(row.szTemp);
     else
-        std::snprintf(row.szTemp, sizeof row.szTemp, "%0.1f", tempUnit != 0 ? c : c * 1.8 + 32);
+        CopyText(row.szTemp, FixedText(tempUnit != 0 ? c : c * 1.8 + 32));
 
     const std::optional<std::int64_t> humi = record.GetInt("Humi");
     if (!humi || *humi < 0 || *humi > 99)
         SetNoValue(row.szHumi);
     else
-        std::snprintf(row.szHumi, sizeof row.szHumi, "%d", static_cast<int>(*humi));
+        CopyText(row.szHumi, std::to_string(*humi));
 }
 
 void Main::OnBnClickedSearch()

@@ -13,7 +13,6 @@
 #include <QRegularExpressionValidator>
 #include <QTimeEdit>
 
-#include <charconv>
 #include <vector>
 
 #include "app/CMainFrame.h"
@@ -22,6 +21,7 @@
 #include "app/DialogUnits.h"
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
+#include "platform/NumberText.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
 
@@ -103,31 +103,12 @@ W* Make(QWidget* parent, const char* name, const QRect& rect)
 
 QString Text(const std::string& s) { return QString::fromStdString(s); }
 
-// printf-style formatting of a loaded text.
+// printf-style formatting of a loaded text. Qt's formatter writes numbers in the C locale,
+// whatever LC_NUMERIC says.
 template <class... Args>
 QString FormatText(const std::string& format, Args... args)
 {
     return QString::asprintf(format.c_str(), args...);
-}
-
-// Numbers as the C runtime reads them: the longest leading number, 0 when there is none ("",
-// "-"). Independent of the user's locale: the texts are checked to use "." as the point.
-double ReadDouble(const QString& text)
-{
-    const std::string s = text.toStdString();
-    double value = 0.0;
-    if (std::from_chars(s.data(), s.data() + s.size(), value).ec != std::errc())
-        return 0.0;
-    return value;
-}
-
-long ReadLong(const QString& text)
-{
-    const std::string s = text.toStdString();
-    long value = 0;
-    if (std::from_chars(s.data(), s.data() + s.size(), value).ec != std::errc())
-        return 0;
-    return value;
 }
 
 bool IsDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
@@ -401,7 +382,7 @@ QString CSetupParam::TempOffsetText(int offset, int unit)
         return kNoTempOffset;
     }
     const double value = unit == 0 ? magnitude * 1.8 / 10 : magnitude / 10.0;
-    return sign + QString::asprintf("%0.1f", value);
+    return sign + QString::fromStdString(FixedText(value));
 }
 
 bool CSetupParam::OnInitDialog()
@@ -660,7 +641,7 @@ void CSetupParam::OnBnClickedSave()
     }
 
     // Tenths of the chosen unit, truncated toward zero.
-    const int tenths = static_cast<int>(ReadDouble(m_strTempOffset) * 10);
+    const int tenths = static_cast<int>(LeadingDecimal(m_strTempOffset.toStdString()) * 10);
     if (m_pUnit->currentIndex() == 0) {
         m_nNewTempUnit = 0;
         if (tenths < -180 || tenths > 180) {
@@ -681,7 +662,7 @@ void CSetupParam::OnBnClickedSave()
 
     int interval = 0;
     if (m_pMinute->isChecked()) {
-        const long minutes = ReadLong(m_strInterval);
+        const std::int64_t minutes = LeadingInteger(m_strInterval.toStdString());
         if (minutes < 1 || minutes > 240) {
             AfxMessageBox(m_strMsg[MSG_INTERVAL_TIP], MsgButtons::Ok);
             return;
@@ -698,7 +679,7 @@ void CSetupParam::OnBnClickedSave()
 
     m_nNewAutoOff = m_chkAutoOff->isChecked() ? 1 : 0;
 
-    const long humiOffset = ReadLong(m_strHumiOffset);
+    const std::int64_t humiOffset = LeadingInteger(m_strHumiOffset.toStdString());
     if (humiOffset < -20 || humiOffset > 20) {
         AfxMessageBox(m_strMsg[MSG_HUMI_INVALID], MsgButtons::Ok);
         return;
@@ -818,8 +799,8 @@ void CSetupParam::OnEnSetfocusTempOffset()
     QString value;
     if (raw >= 0 && raw <= kNoReadingAbove) {
         const double celsius = (raw - 400) / 10.0;
-        value = fahrenheit ? QString::asprintf("%0.1f°F", celsius * 1.8 + 32)
-                           : QString::asprintf("%0.1f°C", celsius);
+        value = fahrenheit ? QString::fromStdString(FixedText(celsius * 1.8 + 32)) + QStringLiteral("°F")
+                           : QString::fromStdString(FixedText(celsius)) + QStringLiteral("°C");
     } else {
         value = fahrenheit ? QStringLiteral("--.-°F") : QStringLiteral("--.-°C");
     }
