@@ -7,7 +7,7 @@ PACKAGES = build-essential cmake pkg-config qt6-base-dev qt6-charts-dev libqt6op
            fonts-dejavu-core fonts-liberation2 fonts-droid-fallback
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build run test tsan bench clean
+.PHONY: deps configure build run test tsan asan bench clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -33,8 +33,16 @@ tsan:
 	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp $$TSAN_OPTIONS" \
 	  $(MAKE) test BUILD=build-tsan CMAKE_ARGS="-DQUORVANTIS_TSAN=ON -DQUORVANTIS_BUILD_BENCH=OFF"
 
+# The whole suite under AddressSanitizer (leaks included) and UndefinedBehaviorSanitizer, in its own
+# build folder.
+asan:
+	ASAN_OPTIONS="detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 $$ASAN_OPTIONS" \
+	LSAN_OPTIONS="suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 $$LSAN_OPTIONS" \
+	UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1 $$UBSAN_OPTIONS" \
+	  $(MAKE) test BUILD=build-asan CMAKE_ARGS="-DQUORVANTIS_ASAN=ON -DQUORVANTIS_BUILD_BENCH=OFF"
+
 bench: build
 	@for b in $(BUILD)/bench_*; do echo "== $$b"; $$b || exit 1; done
 
 clean:
-	rm -rf build build-tsan
+	rm -rf build build-tsan build-asan

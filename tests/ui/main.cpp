@@ -1,7 +1,56 @@
-// Runner of the UI tests: one QApplication for all of them, offscreen unless told otherwise.
+// Runner of the UI tests: one QApplication for all of them, offscreen unless told otherwise. Every
+// test finds and leaves the process-wide state as a fresh process has it, so the whole binary
+// passes in one run as well as one test at a time.
 #include <QApplication>
+#include <QLocale>
+#include <QPointer>
 
 #include <gtest/gtest.h>
+
+#include <new>
+#include <string>
+
+#include "app/CMainFrame.h"
+#include "app/CQuorvantisApp.h"
+#include "platform/MessageBox.h"
+#include "support/GlobalState.h"
+#include "ui/ModalHelper.h"
+
+namespace {
+
+QLocale g_startLocale;
+
+// Windows a test left behind. A main window still runs the device workers.
+std::string LeftWindows()
+{
+    std::string left;
+    if (theApp.m_pMainWnd) left += "theApp.m_pMainWnd set; ";
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (!w->parentWidget() && qobject_cast<CMainFrame*>(w))
+            left += "a main window; ";
+    return left;
+}
+
+void ResetUiState()
+{
+    // Watchers of a test that never saw their dialog must not act in the next one.
+    delete TestScopeSlot().data();
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (!w->parentWidget() && qobject_cast<CMainFrame*>(w)) windows.append(w);
+    if (theApp.m_pMainWnd && !windows.contains(theApp.m_pMainWnd)) windows.append(theApp.m_pMainWnd);
+    for (const QPointer<QWidget>& w : windows) delete w.data();  // stops its workers first
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // theApp's own destructor drops its lock and message-box service; the window is not its own.
+    theApp.m_pMainWnd = nullptr;
+    SetMessageBoxService(nullptr);
+    theApp.~CQuorvantisApp();
+    ::new (&theApp) CQuorvantisApp;
+    QLocale::setDefault(g_startLocale);
+    ResetCoreState();
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -13,5 +62,7 @@ int main(int argc, char** argv)
     // not end anything.
     app.setQuitOnLastWindowClosed(false);
     ::testing::InitGoogleTest(&argc, argv);
+    RememberStartingState();
+    InstallStateReset(ResetUiState, LeftWindows);
     return RUN_ALL_TESTS();
 }

@@ -1,6 +1,6 @@
 // The live panel with the simulator as the recorder: connection, configuration, download, removal,
-// the worker threads' texts and the painted layout. Each test runs in its own process (CTest), so
-// theDeviceState and theApp are fresh.
+// the worker threads' texts and the painted layout. The runner gives each test a fresh
+// theDeviceState and theApp.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -37,9 +37,7 @@ protected:
         setenv("QUORVANTIS_DATA_DIR", m_dir.Path().c_str(), 1);
         theDeviceState.InitDataFolder(BuildDir(), m_dir.Path());
         ASSERT_TRUE(LoadTestLanguage(0));
-        // Outlives theDeviceState, whose link may still hold a handle at exit.
-        m_transport = new sim::SimulatorTransport;
-        theDeviceState.m_Link.SetTransport(m_transport);
+        theDeviceState.m_Link.SetTransport(m_transport.get());
         theDeviceState.m_nNewDeviceWaitMs = 0;
     }
 
@@ -50,6 +48,7 @@ protected:
             EXPECT_EQ(m_view->m_bThreadExited.load(), 1);
             m_frame.reset();
         }
+        theDeviceState.m_Link.Close();
     }
 
     void Start()
@@ -73,7 +72,7 @@ protected:
     DisplayStrings Shown() const { return m_view->GetDisplayStrings(); }
 
     TempDir m_dir;
-    sim::SimulatorTransport* m_transport = nullptr;
+    std::unique_ptr<sim::SimulatorTransport> m_transport = std::make_unique<sim::SimulatorTransport>();
     std::unique_ptr<CMainFrame> m_frame;
     CQuorvantisView* m_view = nullptr;
 };
