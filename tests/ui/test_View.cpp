@@ -242,11 +242,15 @@ TEST_F(ViewTest, ArrivalOpensTheDeviceAndReopensTheOpenOneAfterADelay)
     m_view->OnDeviceChange(DBT_DEVICEARRIVAL, "/dev/hidraw1");
     EXPECT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
     const int opens = m_transport->OpenCount();
-    // Another interface arriving while the device is open is ignored.
+    // Another interface arriving while the device is open is ignored; the open device's own path
+    // arriving again re-opens it after the pause, not at once.
     m_view->OnDeviceChange(DBT_DEVICEARRIVAL, "/dev/hidraw1");
-    // The open device's own path arriving again re-opens it after the pause.
     m_view->OnDeviceChange(DBT_DEVICEARRIVAL, kPath);
+    EXPECT_EQ(m_transport->OpenCount(), opens);
     ASSERT_TRUE(WaitUntil([&] { return m_transport->OpenCount() > opens; }));
+    // Both pauses have long run out: exactly the one re-open.
+    ProcessEventsFor(10 * m_view->m_nReopenDelayMs);
+    EXPECT_EQ(m_transport->OpenCount(), opens + 1);
     EXPECT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
     ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Connect"; }));
 }
