@@ -23,25 +23,24 @@ QLocale g_startLocale;
 // Windows a test left behind. A main window still runs the device workers.
 std::string LeftWindows()
 {
-    std::string left;
-    if (theApp.m_pMainWnd) left += "theApp.m_pMainWnd set; ";
+    if (theApp.m_pMainWnd) return "theApp.m_pMainWnd set";
     for (QWidget* w : QApplication::topLevelWidgets())
         if (!w->parentWidget() && qobject_cast<CMainFrame*>(w))
-            left += "a main window; ";
-    return left;
+            return "a main window undeleted";
+    return {};
 }
 
 void ResetUiState()
 {
     // Watchers of a test that never saw their dialog must not act in the next one.
     delete TestScopeSlot().data();
+    // A main window left behind still runs the device workers; deleting it stops them. theApp's
+    // pointer is only cleared: it may name a window the test has already destroyed.
     QList<QPointer<QWidget>> windows;
     for (QWidget* w : QApplication::topLevelWidgets())
         if (!w->parentWidget() && qobject_cast<CMainFrame*>(w)) windows.append(w);
-    if (theApp.m_pMainWnd && !windows.contains(theApp.m_pMainWnd)) windows.append(theApp.m_pMainWnd);
-    for (const QPointer<QWidget>& w : windows) delete w.data();  // stops its workers first
+    for (const QPointer<QWidget>& w : windows) delete w.data();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    // theApp's own destructor drops its lock and message-box service; the window is not its own.
     theApp.m_pMainWnd = nullptr;
     SetMessageBoxService(nullptr);
     theApp.~CQuorvantisApp();
