@@ -12,6 +12,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
+#include "app/CQuorvantisView.h"
 #include "platform/MessageBox.h"
 #include "support/GlobalState.h"
 #include "ui/ModalHelper.h"
@@ -20,13 +21,21 @@ namespace {
 
 QLocale g_startLocale;
 
-// Windows a test left behind. A main window still runs the device workers.
+// Windows that own the device workers: a main window, or a live panel of its own.
+QList<QPointer<QWidget>> WorkerWindows()
+{
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (!w->parentWidget() && (qobject_cast<CMainFrame*>(w) || qobject_cast<CQuorvantisView*>(w)))
+            windows.append(w);
+    return windows;
+}
+
+// What a test left behind that the next one would trip over.
 std::string LeftWindows()
 {
     if (theApp.m_pMainWnd) return "theApp.m_pMainWnd set";
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (!w->parentWidget() && qobject_cast<CMainFrame*>(w))
-            return "a main window undeleted";
+    if (!WorkerWindows().isEmpty()) return "a main window or live panel undeleted";
     return {};
 }
 
@@ -34,12 +43,9 @@ void ResetUiState()
 {
     // Watchers of a test that never saw their dialog must not act in the next one.
     delete TestScopeSlot().data();
-    // A main window left behind still runs the device workers; deleting it stops them. theApp's
+    // A window left behind may still run the device workers; deleting it stops them. theApp's
     // pointer is only cleared: it may name a window the test has already destroyed.
-    QList<QPointer<QWidget>> windows;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (!w->parentWidget() && qobject_cast<CMainFrame*>(w)) windows.append(w);
-    for (const QPointer<QWidget>& w : windows) delete w.data();
+    for (const QPointer<QWidget>& w : WorkerWindows()) delete w.data();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     theApp.m_pMainWnd = nullptr;
     SetMessageBoxService(nullptr);
