@@ -54,9 +54,11 @@ private:
 
 }  // namespace
 
-CTchart1::CTchart1(QWidget* parent) : QChartView(parent)
+// The chart is handed to the view's constructor: a view built without one makes a default chart of
+// its own, which setChart() would orphan.
+CTchart1::CTchart1(QWidget* parent) : QChartView(new QChart, parent)
 {
-    m_pChart = new QChart;
+    m_pChart = chart();
     m_pChart->setTitle(QString());
     m_pChart->legend()->hide();
     m_pChart->setAnimationOptions(QChart::NoAnimation);
@@ -78,7 +80,6 @@ CTchart1::CTchart1(QWidget* parent) : QChartView(parent)
     m_series->attachAxis(m_valueAxis);
     m_valueAxis->setRange(m_valueMin, m_valueMax);
 
-    setChart(m_pChart);
     setRenderHint(QPainter::Antialiasing, false);
 }
 

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "device/CDeviceState.h"
+#include "device/RecordNode.h"
 #include "platform/MessageBox.h"
 #include "simulator/VT583Simulator.h"
 #include "support/TempDir.h"
@@ -40,78 +44,105 @@ std::vector<std::uint8_t> Prefix(const std::vector<std::uint8_t>& bytes, std::si
 
 TEST(DeviceState, ResetSetsExactlyItsMembers)
 {
-    CDeviceState st;
-    // Construction resets.
-    EXPECT_EQ(st.m_nTempUnit, -1);
-    EXPECT_EQ(st.m_nMode, -1);
-    EXPECT_EQ(st.m_bReadConfig, 1);
-    EXPECT_EQ(st.m_pQueueHead, nullptr);
+    SimDevice s;  // an open device: Reset leaves the link's handles alone
+    CDeviceState& st = s.st;
 
-    st.m_bQuit = 1;
-    st.m_bRestart = 1;
-    st.m_bDeviceErased = st.m_bDbCleared = st.m_bDeviceKnown = st.m_bHistoryDone = 1;
-    st.m_bRealtimeDone = 1;
-    st.m_bModeChanged = 1;
-    st.m_bReadConfig = 0;
-    st.m_nHistoryTicks = 7;
-    st.m_nRealtimeTicks = 9;
-    st.m_dwDeviceID = 0x123456;
-    st.m_nMode = 1;
-    st.m_nTempUnit = 1;
-    st.m_nInterval = 60;
-    st.m_nAutoOff = 1;
-    st.m_nTemp = 500;
-    st.m_nHumi = 40;
-    st.m_nLastPage = 100;
-    st.m_nLastRecord = 5;
-    st.m_Link.m_bLiveBusy = 1;
-    st.m_Link.m_bCmdBusy = 1;
-    st.m_Period[3] = OleDateTime(2026, 10, 15, 8, 30, 0);
-    st.m_bPeriodOn[2] = 1;
-    st.m_nScreenWidth = 1920;
+    // Every integer member Reset sets, with its value afterwards, and those it must keep (kKept).
+    constexpr long long kKept = LLONG_MIN;
+    struct Field {
+        const char* name;
+        std::function<void(long long)> set;
+        std::function<long long()> get;
+        long long afterReset;
+    };
+    auto field = [](const char* name, auto& member, long long afterReset) {
+        return Field{name,
+                     [&member](long long v) { member = static_cast<std::remove_reference_t<decltype(member)>>(v); },
+                     [&member] { return static_cast<long long>(member); }, afterReset};
+    };
+    auto atomicField = [](const char* name, auto& member, long long afterReset) {
+        using Value = typename std::remove_reference_t<decltype(member)>::value_type;
+        return Field{name, [&member](long long v) { member = static_cast<Value>(v); },
+                     [&member] { return static_cast<long long>(member.load()); }, afterReset};
+    };
+    std::vector<Field> fields = {
+        atomicField("m_bDeviceErased", st.m_bDeviceErased, 0),
+        atomicField("m_bDbCleared", st.m_bDbCleared, 0),
+        atomicField("m_bRestart", st.m_bRestart, 0),
+        atomicField("m_bReadConfig", st.m_bReadConfig, 1),
+        atomicField("m_bDeviceKnown", st.m_bDeviceKnown, 0),
+        atomicField("m_bHistoryDone", st.m_bHistoryDone, 0),
+        atomicField("m_bLiveBusy", st.m_Link.m_bLiveBusy, 0),
+        atomicField("m_bCmdBusy", st.m_Link.m_bCmdBusy, 0),
+        atomicField("m_nHistoryTicks", st.m_nHistoryTicks, 0),
+        atomicField("m_nRealtimeTicks", st.m_nRealtimeTicks, 0),
+        atomicField("m_nRecTemp", st.m_nRecTemp, TEMP_NONE),
+        atomicField("m_nMaxTemp", st.m_nMaxTemp, TEMP_NONE),
+        atomicField("m_nMinTemp", st.m_nMinTemp, TEMP_NONE),
+        atomicField("m_nTempRaw", st.m_nTempRaw, TEMP_NONE),
+        atomicField("m_nDateFormat", st.m_nDateFormat, -1),
+        atomicField("m_nHumiOffset", st.m_nHumiOffset, -1),
+        atomicField("m_nTempOffset", st.m_nTempOffset, -1),
+        atomicField("m_nTempUnit", st.m_nTempUnit, -1),
+        atomicField("m_nTimeFormat", st.m_nTimeFormat, -1),
+        atomicField("m_nMode", st.m_nMode, -1),
+        atomicField("m_nRecHumi", st.m_nRecHumi, HUMI_NONE),
+        atomicField("m_nMaxHumi", st.m_nMaxHumi, HUMI_NONE),
+        atomicField("m_nMinHumi", st.m_nMinHumi, HUMI_NONE),
+        atomicField("m_nHumiRaw", st.m_nHumiRaw, HUMI_NONE),
+        atomicField("m_dwDeviceID", st.m_dwDeviceID, 0),
+        atomicField("m_nAutoOff", st.m_nAutoOff, 0),
+        atomicField("m_nInterval", st.m_nInterval, 0),
+        atomicField("m_bQuit", st.m_bQuit, kKept),
+        atomicField("m_bRealtimeDone", st.m_bRealtimeDone, kKept),
+        atomicField("m_bModeChanged", st.m_bModeChanged, kKept),
+        atomicField("m_nTemp", st.m_nTemp, kKept),
+        atomicField("m_nHumi", st.m_nHumi, kKept),
+        atomicField("m_nLastPage", st.m_nLastPage, kKept),
+        atomicField("m_nLastRecord", st.m_nLastRecord, kKept),
+        field("m_nPageInterval", st.m_nPageInterval, kKept),
+        field("m_nPageCount[5]", st.m_nPageCount[5], kKept),
+        atomicField("m_nScreenWidth", st.m_nScreenWidth, kKept),
+        atomicField("m_nScreenHeight", st.m_nScreenHeight, kKept),
+    };
+    for (int k = 0; k < 4; ++k) fields.push_back(field("m_bPeriodOn", st.m_bPeriodOn[k], 0));
+
+    // Construction resets.
+    {
+        CDeviceState fresh;
+        EXPECT_EQ(fresh.m_nTempUnit, -1);
+        EXPECT_EQ(fresh.m_nMode, -1);
+        EXPECT_EQ(fresh.m_nMaxHumi, HUMI_NONE);
+        EXPECT_EQ(fresh.m_bReadConfig, 1);
+        EXPECT_EQ(fresh.m_pQueueHead, nullptr);
+    }
+
+    // Every member holds a value that no reset gives it.
+    constexpr long long kSet = 77;
+    for (const Field& f : fields) f.set(kSet);
+    const OleDateTime when(2026, 10, 15, 8, 30, 0);
+    for (OleDateTime& p : st.m_Period) p = when;
+    st.m_LastTime = when;
+    st.m_PageTime = when;
     st.m_strDbPath = "/x/Quorvantis.db";
+    st.m_pQueueHead = AllocRecordNode();
+    AppendRecordNode(st.m_pQueueHead, 0x123456, 0, 88, 60, 500, 40, 1, when);
+    RecordNode* const queued = st.m_pQueueHead->pNext;
+    ASSERT_TRUE(st.m_Link.IsDeviceOpen());
 
     st.Reset();
 
-    EXPECT_EQ(st.m_nTempUnit, -1);
-    EXPECT_EQ(st.m_nMode, -1);
-    EXPECT_EQ(st.m_nDateFormat, -1);
-    EXPECT_EQ(st.m_nTimeFormat, -1);
-    EXPECT_EQ(st.m_nTempOffset, -1);
-    EXPECT_EQ(st.m_nHumiOffset, -1);
-    EXPECT_EQ(st.m_bReadConfig, 1);
-    EXPECT_EQ(st.m_bRestart, 0);
-    EXPECT_EQ(st.m_bDeviceErased, 0);
-    EXPECT_EQ(st.m_bDbCleared, 0);
-    EXPECT_EQ(st.m_bDeviceKnown, 0);
-    EXPECT_EQ(st.m_bHistoryDone, 0);
-    EXPECT_EQ(st.m_nHistoryTicks, 0u);
-    EXPECT_EQ(st.m_nRealtimeTicks, 0);
-    EXPECT_EQ(st.m_dwDeviceID, 0u);
-    EXPECT_EQ(st.m_nInterval, 0);
-    EXPECT_EQ(st.m_nAutoOff, 0);
-    EXPECT_EQ(st.m_nMaxTemp, TEMP_NONE);
-    EXPECT_EQ(st.m_nRecTemp, TEMP_NONE);
-    EXPECT_EQ(st.m_nMinHumi, HUMI_NONE);
-    EXPECT_EQ(st.m_nHumiRaw, HUMI_NONE);
-    EXPECT_EQ(st.m_Link.m_bLiveBusy, 0);
-    EXPECT_EQ(st.m_Link.m_bCmdBusy, 0);
+    for (const Field& f : fields)
+        EXPECT_EQ(f.get(), f.afterReset == kKept ? kSet : f.afterReset) << f.name;
     for (const OleDateTime& p : st.m_Period) EXPECT_FALSE(p.IsValid());
-    for (int on : st.m_bPeriodOn) EXPECT_EQ(on, 0);
     const ConfigSnapshot snap = st.GetConfigSnapshot();
     EXPECT_EQ(snap.mode, -1);
     EXPECT_FALSE(snap.period[3].IsValid());
-
-    // Untouched.
-    EXPECT_EQ(st.m_bQuit, 1);
-    EXPECT_EQ(st.m_bRealtimeDone, 1);
-    EXPECT_EQ(st.m_bModeChanged, 1);
-    EXPECT_EQ(st.m_nTemp, 500);
-    EXPECT_EQ(st.m_nHumi, 40);
-    EXPECT_EQ(st.m_nLastPage, 100);
-    EXPECT_EQ(st.m_nLastRecord, 5);
-    EXPECT_EQ(st.m_nScreenWidth, 1920);
+    EXPECT_TRUE(st.m_LastTime == when);
+    EXPECT_TRUE(st.m_PageTime == when);
     EXPECT_EQ(st.m_strDbPath, "/x/Quorvantis.db");
+    EXPECT_EQ(st.m_pQueueHead->pNext, queued);
+    EXPECT_TRUE(st.m_Link.IsDeviceOpen());
 }
 
 TEST(DeviceState, InitDataFolderCopiesOnlyMissingFiles)

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -129,6 +131,47 @@ TEST_F(LinkFixture, AtMostFourAttemptsAndAFailedWriteEndsAtOnce)
     EXPECT_EQ(link.m_bCmdBusy.load(), 0);
     EXPECT_EQ(link.m_bLiveBusy.load(), 0);
     EXPECT_EQ(Erase(), 1);  // the link is still usable
+}
+
+TEST_F(LinkFixture, BusyFlagsLetCommandsThenLiveReadingsGoBeforeMemoryReads)
+{
+    // A flag held by another exchange between two of its attempts: which operations wait for it.
+    // An acknowledged command waits for nothing but the lock; a live reading waits for a command;
+    // a memory read waits for both.
+    enum Op { Command, Live, Memory };
+    struct Case {
+        std::atomic<int> CHidLink::*held;
+        Op op;
+        bool waits;
+    } cases[] = {
+        {&CHidLink::m_bCmdBusy, Live, true},
+        {&CHidLink::m_bCmdBusy, Memory, true},
+        {&CHidLink::m_bLiveBusy, Memory, true},
+        {&CHidLink::m_bLiveBusy, Command, false},
+        {&CHidLink::m_bCmdBusy, Command, false},
+    };
+    for (const Case& c : cases) {
+        const char* const names[] = {"command", "live reading", "memory read"};
+        SCOPED_TRACE(testing::Message() << names[c.op] << " while a "
+                                        << names[c.held == &CHidLink::m_bCmdBusy ? Command : Live]
+                                        << " is busy");
+        dev->ClearLog();
+        link.*c.held = 1;
+        auto run = std::async(std::launch::async, [this, op = c.op] {
+            int h = 0, t = 0;
+            std::uint8_t out[64];
+            return op == Command ? Erase() : op == Live ? link.ReadLive(h, t) : link.ReadMemory(ADDR_CONFIG, out, 10);
+        });
+        // One that waits is given room for a wrong send: nothing may reach the recorder while the
+        // flag is up. One that goes ends at once (the bound only guards against a hang).
+        const auto bound = c.waits ? std::chrono::milliseconds(50) : std::chrono::milliseconds(10000);
+        const bool ended = run.wait_for(bound) == std::future_status::ready;
+        EXPECT_EQ(ended, !c.waits);
+        EXPECT_EQ(Writes(), c.waits ? 0 : 1);
+        link.*c.held = 0;
+        EXPECT_EQ(run.get(), 1);
+        EXPECT_EQ(Writes(), 1);
+    }
 }
 
 TEST_F(LinkFixture, ReadsAndCommandsOverTheSimulator)

@@ -28,9 +28,7 @@ protected:
         theDeviceState.InitDataFolder(BuildDir(), m_dir.Path());
         theDeviceState.Reset();
         ASSERT_TRUE(LoadTestLanguage(0));
-        // Outlives theDeviceState, whose link may still hold a handle at exit.
-        m_transport = new sim::SimulatorTransport;
-        theDeviceState.m_Link.SetTransport(m_transport);
+        theDeviceState.m_Link.SetTransport(m_transport.get());
     }
 
     void TearDown() override { theDeviceState.m_Link.Close(); }
@@ -84,7 +82,7 @@ protected:
     }
 
     TempDir m_dir;
-    sim::SimulatorTransport* m_transport = nullptr;
+    std::unique_ptr<sim::SimulatorTransport> m_transport = std::make_unique<sim::SimulatorTransport>();
     ScopedMessageBoxRecorder m_boxes;
 };
 

@@ -3,15 +3,29 @@
 // modal widget (polled from the dialog's own event loop).
 #include <QApplication>
 #include <QDialog>
+#include <QPointer>
 #include <QTimer>
 
 #include <functional>
+
+// Parent of helper objects that must not outlive the test that made them; the runner deletes it
+// after each test.
+inline QPointer<QObject>& TestScopeSlot()
+{
+    static QPointer<QObject> scope;
+    return scope;
+}
+inline QObject* TestScope()
+{
+    if (!TestScopeSlot()) TestScopeSlot() = new QObject;
+    return TestScopeSlot();
+}
 
 // Runs act on the next modal widget whose object name is name (any modal widget when name is
 // empty). The watcher stops after it has acted once.
 inline void WhenModal(const QString& name, std::function<void(QWidget*)> act)
 {
-    auto* timer = new QTimer;
+    auto* timer = new QTimer(TestScope());
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, [timer, name, act] {
         QWidget* modal = QApplication::activeModalWidget();

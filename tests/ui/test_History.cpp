@@ -150,10 +150,9 @@ TEST_F(HistoryTest, DeviceChoiceWithAndWithoutAConnectedRecorder)
         EXPECT_EQ(dlg.m_cbDevice->currentText(), QStringLiteral("0000BEEF"));
     }
 
-    HidTransport* previous = theDeviceState.m_Link.Transport();
-    auto* transport = new sim::SimulatorTransport;  // outlives the link's handle
-    theDeviceState.m_Link.SetTransport(transport);
-    transport->Attach("/dev/hidraw9");
+    sim::SimulatorTransport transport;
+    theDeviceState.m_Link.SetTransport(&transport);
+    transport.Attach("/dev/hidraw9");
     theDeviceState.m_Link.Open();
     ASSERT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
     {
@@ -173,7 +172,7 @@ TEST_F(HistoryTest, DeviceChoiceWithAndWithoutAConnectedRecorder)
         EXPECT_EQ(Status(dlg), QStringLiteral("Data Read Complete"));
     }
     theDeviceState.m_Link.Close();
-    theDeviceState.m_Link.SetTransport(previous);
+    theDeviceState.m_Link.SetTransport(nullptr);
 }
 
 TEST_F(HistoryTest, EqualTimesGiveNoRowsAndAStartAfterTheEndIsATimeError)

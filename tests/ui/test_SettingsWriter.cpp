@@ -306,13 +306,11 @@ protected:
         setenv("QUORVANTIS_DATA_DIR", m_dir.Path().c_str(), 1);
         theDeviceState.InitDataFolder(BuildDir(), m_dir.Path());
         ASSERT_TRUE(LoadTestLanguage(0));
-        m_transport = new sim::SimulatorTransport;  // outlives theDeviceState's link
-        theDeviceState.m_Link.Close();
-        theDeviceState.m_Link.SetTransport(m_transport);
-        theDeviceState.m_bQuit = 0;
+        theDeviceState.m_Link.SetTransport(m_transport.get());
     }
+    void TearDown() override { theDeviceState.m_Link.Close(); }
     TempDir m_dir;
-    sim::SimulatorTransport* m_transport = nullptr;
+    std::unique_ptr<sim::SimulatorTransport> m_transport = std::make_unique<sim::SimulatorTransport>();
 };
 
 TEST_F(FrameSettingsTest, SetupStartsTheWriterAndTheCloseWaitsForIt)

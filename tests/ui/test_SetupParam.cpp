@@ -654,9 +654,9 @@ TEST_F(SetupParamTest, IntervalRadios)
 TEST_F(SetupParamTest, OpenDeviceThroughExec)
 {
     CDeviceState& ds = theDeviceState;
-    auto* transport = new sim::SimulatorTransport;  // outlives theDeviceState
-    ds.m_Link.SetTransport(transport);
-    auto rec = transport->Attach("/dev/hidraw5");
+    sim::SimulatorTransport transport;
+    ds.m_Link.SetTransport(&transport);
+    auto rec = transport.Attach("/dev/hidraw5");
     rec->SetDeviceId(0x0A1B2C3D);
     rec->SetInterval(900);
     rec->SetMode(1);

@@ -1,6 +1,6 @@
 // The live panel with the simulator as the recorder: connection, configuration, download, removal,
-// the worker threads' texts and the painted layout. Each test runs in its own process (CTest), so
-// theDeviceState and theApp are fresh.
+// the worker threads' texts and the painted layout. The runner gives each test a fresh
+// theDeviceState and theApp.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -37,9 +37,7 @@ protected:
         setenv("QUORVANTIS_DATA_DIR", m_dir.Path().c_str(), 1);
         theDeviceState.InitDataFolder(BuildDir(), m_dir.Path());
         ASSERT_TRUE(LoadTestLanguage(0));
-        // Outlives theDeviceState, whose link may still hold a handle at exit.
-        m_transport = new sim::SimulatorTransport;
-        theDeviceState.m_Link.SetTransport(m_transport);
+        theDeviceState.m_Link.SetTransport(m_transport.get());
         theDeviceState.m_nNewDeviceWaitMs = 0;
     }
 
@@ -50,6 +48,7 @@ protected:
             EXPECT_EQ(m_view->m_bThreadExited.load(), 1);
             m_frame.reset();
         }
+        theDeviceState.m_Link.Close();
     }
 
     void Start()
@@ -73,7 +72,7 @@ protected:
     DisplayStrings Shown() const { return m_view->GetDisplayStrings(); }
 
     TempDir m_dir;
-    sim::SimulatorTransport* m_transport = nullptr;
+    std::unique_ptr<sim::SimulatorTransport> m_transport = std::make_unique<sim::SimulatorTransport>();
     std::unique_ptr<CMainFrame> m_frame;
     CQuorvantisView* m_view = nullptr;
 };
@@ -97,6 +96,17 @@ long long CountRows(const std::string& dbPath, const std::string& deviceId)
     sqlite3_finalize(st);
     sqlite3_close(db);
     return n;
+}
+
+// Keeps the event loop running for a while, so that the monitor's ticks are served meanwhile.
+void ProcessEventsFor(int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
 }
 
 const PanelText* FindText(const std::vector<PanelText>& texts, const QString& text)
@@ -232,11 +242,15 @@ TEST_F(ViewTest, ArrivalOpensTheDeviceAndReopensTheOpenOneAfterADelay)
     m_view->OnDeviceChange(DBT_DEVICEARRIVAL, "/dev/hidraw1");
     EXPECT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
     const int opens = m_transport->OpenCount();
-    // Another interface arriving while the device is open is ignored.
+    // Another interface arriving while the device is open is ignored; the open device's own path
+    // arriving again re-opens it after the pause, not at once.
     m_view->OnDeviceChange(DBT_DEVICEARRIVAL, "/dev/hidraw1");
-    // The open device's own path arriving again re-opens it after the pause.
     m_view->OnDeviceChange(DBT_DEVICEARRIVAL, kPath);
+    EXPECT_EQ(m_transport->OpenCount(), opens);
     ASSERT_TRUE(WaitUntil([&] { return m_transport->OpenCount() > opens; }));
+    // Both pauses have long run out: exactly the one re-open.
+    ProcessEventsFor(10 * m_view->m_nReopenDelayMs);
+    EXPECT_EQ(m_transport->OpenCount(), opens + 1);
     EXPECT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
     ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Connect"; }));
 }
@@ -246,19 +260,25 @@ TEST_F(ViewTest, RepeatedAndRequestedDownloadsStoreEveryRecordOnce)
     auto rec = m_transport->Attach(kPath);
     rec->SetInterval(8);
     rec->FillRing(1, 1500);
-    // An interval of 0 makes a download due again on every tick, and a request flag asks for a
-    // new one at once; each waits for the running one, and together they store every record once.
+    // An interval of 0 makes a download due again every other tick.
     rec->SetInterval(0);
-    rec->SetLatencyMs(4);  // a download then spans several ticks
+    rec->SetLatencyMs(4);
     Start();
-    ASSERT_TRUE(WaitUntil([&] { return Shown().status[2] == "Processing records,don't close the soft"; }));
+    ASSERT_TRUE(WaitUntil([&] { return Shown().info[2].toInt() >= 200; }));
+
+    // A request while the running download waits for a reply slower than a tick: the new download
+    // must wait for the running one, which stops at the request, instead of running beside it.
+    rec->SetLatencyMs(600);
+    ProcessEventsFor(50);  // the running download is inside a slow exchange now
     theDeviceState.m_bDeviceErased = 1;
+    ProcessEventsFor(1500);  // ticks pass while it waits
+    rec->SetLatencyMs(4);
     ASSERT_TRUE(WaitUntil([&] {
-        return Shown().status[2] == "Complete historical record deal" && Shown().info[2] == "1500";
+        return Shown().status[2] == "Complete historical record deal" && Shown().info[2].toInt() >= 1500;
     }, 60000));
-    // A few more scheduled downloads find nothing new.
+    // Two more scheduled downloads find nothing new.
     const int reads = rec->Counters().memoryReads;
-    ASSERT_TRUE(WaitUntil([&] { return rec->Counters().memoryReads > reads + 20; }));
+    ASSERT_TRUE(WaitUntil([&] { return rec->Counters().memoryReads > reads + 6; }));
     EXPECT_EQ(CountRows(theDeviceState.m_strDbPath, "00123456"), 1500);
 }
 

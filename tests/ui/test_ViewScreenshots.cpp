@@ -60,8 +60,8 @@ TEST_P(ViewScreenshots, MainWindow)
     setenv("QUORVANTIS_DATA_DIR", dir.Path().c_str(), 1);
     theDeviceState.InitDataFolder(BuildDir(), dir.Path());
     ASSERT_TRUE(LoadTestLanguage(language));
-    auto* transport = new sim::SimulatorTransport;  // outlives theDeviceState
-    theDeviceState.m_Link.SetTransport(transport);
+    sim::SimulatorTransport transport;
+    theDeviceState.m_Link.SetTransport(&transport);
     theDeviceState.m_nNewDeviceWaitMs = 0;
 
     auto frame = std::make_unique<CMainFrame>();
@@ -77,7 +77,7 @@ TEST_P(ViewScreenshots, MainWindow)
     ASSERT_TRUE(frame->grab().save(QString::fromLocal8Bit(out) + "/main_" + code + "_no_recorder.png"));
 
     // A segmented recorder with two periods, records and a reading.
-    auto rec = transport->Attach("/dev/hidraw3");
+    auto rec = transport.Attach("/dev/hidraw3");
     rec->SetDeviceId(0x0A1B2C3D);
     rec->SetInterval(90);
     std::uint8_t block[40];
