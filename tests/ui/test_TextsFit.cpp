@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -126,19 +127,26 @@ TEST_P(PanelTextsFit, LabelsAndValuesStayInTheirRectangles)
     CQuorvantisView view;
     view.LoadTexts();
 
-    for (const DisplayStrings& strings : PanelStates(view)) {
-        const std::vector<PanelText> texts = view.LayoutPanel(strings, language, AllPeriods());
+    ConfigSnapshot noPeriods = AllPeriods();
+    noPeriods.mode = 1;  // dashes in every period place
+    for (const DisplayStrings& strings : PanelStates(view))
+    for (const ConfigSnapshot& config : {AllPeriods(), noPeriods}) {
+        const std::vector<PanelText> texts = view.LayoutPanel(strings, language, config);
         ASSERT_EQ(texts.size(), 48u);
         std::vector<qreal> baselines;
+        std::vector<QRect> inks;
         for (std::size_t i = 0; i < texts.size(); ++i) {
             const PanelText& t = texts[i];
             QTextLayout layout;
             LayoutGdiText(layout, t.text, t.rect, view.PanelFont(t.title), t.wordBreak);
             baselines.push_back(layout.lineCount() > 0 ? layout.lineAt(0).y() + layout.lineAt(0).ascent()
                                                        : 0.0);
-            if (t.wordBreak)
+            if (t.wordBreak) {
+                inks.push_back(QRect());
                 continue;  // the status lines: what runs below the block is cut, as designed
+            }
             const QRect ink = InkOf(layout);
+            inks.push_back(ink);
             EXPECT_TRUE(ink.isNull() || t.rect.contains(ink))
                 << Describe(QStringLiteral("panel text %1").arg(i + 1), t.text, ink, t.rect);
             // The headings stand on a baseline above the line under their header strip (the
@@ -148,9 +156,19 @@ TEST_P(PanelTextsFit, LabelsAndValuesStayInTheirRectangles)
                 EXPECT_LT(baselines.back(), strip - 1) << t.text.toStdString();
             }
         }
-        // A label and its value share one baseline, whichever font draws their characters.
-        for (int row = 1; row <= 5; ++row)
-            EXPECT_DOUBLE_EQ(baselines[row], baselines[row + 5]) << "device row " << row;
+        // A label and its value share one baseline, whichever font draws their characters, and
+        // keep at least two clear pixel columns between them: the device block's rows and the
+        // "Start:" and "End:" rows of the periods.
+        const std::pair<int, int> rows[] = {{1, 6},   {2, 7},   {3, 8},   {4, 9},   {5, 10},
+                                            {22, 33}, {23, 34}, {25, 35}, {26, 36}, {28, 37},
+                                            {29, 38}, {31, 39}, {32, 40}};
+        for (const auto& [label, value] : rows) {
+            EXPECT_DOUBLE_EQ(baselines[label], baselines[value]) << texts[label].text.toStdString();
+            if (!inks[label].isNull() && !inks[value].isNull()) {
+                EXPECT_LT(inks[label].right() + 2, inks[value].left())
+                    << texts[label].text.toStdString() << " runs into " << texts[value].text.toStdString();
+            }
+        }
     }
 }
 
@@ -297,9 +315,15 @@ QRect PlacedInk(const Shown& s, const QFont& font, QTextLayout& layout)
     return InkOf(layout, QPointF(x, top));
 }
 
-// Every control's text against its room; the misfits described.
-std::vector<std::string> Misfits(QWidget* dialog)
+// Every control's text against its room; the misfits described. With QUORVANTIS_SCREENSHOT_DIR
+// set, a picture of the dialog as measured, to look at.
+std::vector<std::string> Misfits(QWidget* dialog, const QString& picture = QString())
 {
+    if (!picture.isEmpty() && !ScreenshotDir().isEmpty()) {
+        QDir().mkpath(ScreenshotDir());
+        QCoreApplication::processEvents();
+        dialog->grab().save(ScreenshotDir() + QLatin1Char('/') + picture + QStringLiteral(".png"));
+    }
     std::vector<std::string> misfits;
     for (QWidget* w : dialog->findChildren<QWidget*>()) {
         if (!w->objectName().startsWith(QLatin1String("IDC_")))
@@ -336,27 +360,32 @@ TEST_F(DialogTextsFit, EveryControlInEveryLanguage)
     for (int language = 0; language < 5; ++language) {
         ASSERT_TRUE(LoadTestLanguage(language));
         SCOPED_TRACE(kLanguageCodes[language]);
+        const QString code = QLatin1String(kLanguageCodes[language]);
         std::vector<std::pair<std::string, std::function<std::vector<std::string>()>>> checks;
 
-        checks.emplace_back("history", [] { Main dlg; dlg.show(); return Misfits(&dlg); });
-        checks.emplace_back("graph", [] { Grapsh dlg; dlg.show(); return Misfits(&dlg); });
-        checks.emplace_back("management", [] { DeleteHistory dlg; dlg.show(); return Misfits(&dlg); });
-        checks.emplace_back("about", [] {
+        checks.emplace_back("history", [&] { Main dlg; dlg.show(); return Misfits(&dlg, "history_" + code); });
+        checks.emplace_back("graph", [&] { Grapsh dlg; dlg.show(); return Misfits(&dlg, "graph_" + code); });
+        checks.emplace_back("management", [&] {
+            DeleteHistory dlg;
+            dlg.show();
+            return Misfits(&dlg, "management_" + code);
+        });
+        checks.emplace_back("about", [&] {
             CAboutDlg dlg(theDeviceState.m_strIniPath);
             dlg.show();
-            return Misfits(&dlg);
+            return Misfits(&dlg, "about_" + code);
         });
-        checks.emplace_back("language", [] {
+        checks.emplace_back("language", [&] {
             selectLanguage dlg(theDeviceState.m_strIniPath);
             dlg.show();
-            return Misfits(&dlg);
+            return Misfits(&dlg, "language_" + code);
         });
-        checks.emplace_back("upload", [this] {
+        checks.emplace_back("upload", [&] {
             CUpload dlg(m_dir.Path(), nullptr);
             dlg.show();
-            return Misfits(&dlg);
+            return Misfits(&dlg, "upload_" + code);
         });
-        checks.emplace_back("settings", [] {
+        checks.emplace_back("settings", [&] {
             std::vector<std::string> all;
             CSetupParam dlg;
             dlg.show();
@@ -369,12 +398,12 @@ TEST_F(DialogTextsFit, EveryControlInEveryLanguage)
                 unit->setCurrentIndex(index);
                 focus("IDC_SETUP_TEMP_OFFSET");
                 focus("IDC_SETUP_INTERVAL");
-                for (const std::string& m : Misfits(&dlg))
+                for (const std::string& m : Misfits(&dlg, QStringLiteral("settings_%1_unit%2").arg(code).arg(index)))
                     all.push_back(m);
             }
             focus("IDC_SETUP_HUMI_OFFSET");
             dlg.findChild<QRadioButton*>(QStringLiteral("IDC_SETUP_SECOND"))->click();
-            for (const std::string& m : Misfits(&dlg))
+            for (const std::string& m : Misfits(&dlg, "settings_" + code + "_seconds"))
                 all.push_back(m);
             return all;
         });
