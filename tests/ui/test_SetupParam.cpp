@@ -198,6 +198,7 @@ TEST_F(SetupParamTest, OffsetsAndSettingsOnOpening)
     EXPECT_FALSE(Edit("IDC_SETUP_TEMP_OFFSET")->isEnabled());
     EXPECT_EQ(LabelText("IDC_SETUP_TEMP_UNIT_LABEL"), "°C");
     EXPECT_EQ(Edit("IDC_SETUP_HUMI_OFFSET")->text(), "--");
+    EXPECT_TRUE(Edit("IDC_SETUP_HUMI_OFFSET")->isEnabled());  // locked only above 40
 }
 
 TEST_F(SetupParamTest, WindowSizeByMode)
@@ -559,6 +560,18 @@ TEST_F(SetupParamTest, UnitSwitchShowsStoredOffset)
     m_dlg->OnCbnSelchangeUnit();
     EXPECT_EQ(Edit("IDC_SETUP_TEMP_OFFSET")->text(), "1.0");
     EXPECT_EQ(LabelText("IDC_SETUP_TEMP_UNIT_LABEL"), "°C");
+
+    // A stored offset outside 0..200 is shown by the same formula once the unit is switched.
+    for (const auto& [offset, unit, text] : {std::tuple{250, 1, "15.0"}, std::tuple{250, 0, "27.0"},
+                                             std::tuple{201, 1, "10.1"}}) {
+        SCOPED_TRACE(offset);
+        ds.m_nTempOffset = offset;
+        Open();
+        EXPECT_EQ(Edit("IDC_SETUP_TEMP_OFFSET")->text(), "--.-");
+        Choose("IDC_SETUP_UNIT", unit);
+        m_dlg->OnCbnSelchangeUnit();
+        EXPECT_EQ(Edit("IDC_SETUP_TEMP_OFFSET")->text(), text);
+    }
 
     // Without a live temperature at opening the offset is not shown.
     ds.m_nTemp = 0xFFFF;
