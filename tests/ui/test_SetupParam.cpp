@@ -16,6 +16,7 @@
 #include <QTimeEdit>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 #include "app/CMainFrame.h"
@@ -199,6 +200,34 @@ TEST_F(SetupParamTest, OffsetsAndSettingsOnOpening)
     EXPECT_EQ(LabelText("IDC_SETUP_TEMP_UNIT_LABEL"), "°C");
     EXPECT_EQ(Edit("IDC_SETUP_HUMI_OFFSET")->text(), "--");
     EXPECT_TRUE(Edit("IDC_SETUP_HUMI_OFFSET")->isEnabled());  // locked only above 40
+}
+
+// The date format, time format and automatic switch-off as a recorder's flag byte gives them.
+TEST_F(SetupParamTest, DisplaySettingsOfARecorderOnOpening)
+{
+    CDeviceState& ds = theDeviceState;
+    auto* transport = new sim::SimulatorTransport;  // outlives theDeviceState
+    ds.m_Link.SetTransport(transport);
+    auto rec = transport->Attach("/dev/hidraw5");
+    rec->SetDeviceId(0x0A1B2C3D);
+    ds.m_Link.Open();
+    ASSERT_TRUE(ds.m_Link.IsDeviceOpen());
+    struct Case {
+        std::uint8_t flags;  // bit 0 Celsius, bit 1 MD, bit 2 24h, bit 5 automatic switch-off
+        const char *unit, *date, *time;
+        bool autoOff;
+    };
+    for (const Case& c : {Case{0x01, "°C", "DM", "12h", false}, Case{0x27, "°C", "MD", "24h", true},
+                          Case{0x22, "°F", "MD", "12h", true}, Case{0x04, "°F", "DM", "24h", false}}) {
+        SCOPED_TRACE(c.flags);
+        rec->SetFlagByte(c.flags);
+        Open();
+        EXPECT_EQ(Combo("IDC_SETUP_UNIT")->currentText(), QString::fromUtf8(c.unit));
+        EXPECT_EQ(Combo("IDC_SETUP_DATE_FORMAT")->currentText(), QLatin1String(c.date));
+        EXPECT_EQ(Combo("IDC_SETUP_TIME_FORMAT")->currentText(), QLatin1String(c.time));
+        EXPECT_EQ(Ctl<QCheckBox>("IDC_SETUP_AUTO_OFF")->isChecked(), c.autoOff);
+    }
+    ds.m_Link.Close();
 }
 
 TEST_F(SetupParamTest, WindowSizeByMode)
@@ -518,6 +547,38 @@ TEST_F(SetupParamTest, PeriodChecks)
             Ctl<QTimeEdit>(p.picker)->setTime(QTime(10, 30));
         EXPECT_FALSE(Save());
         EXPECT_EQ(LastBox(), LoadString(p.message));
+    }
+
+    // The remaining order messages, each the first failing check of its period.
+    struct Order {
+        std::array<int, 4> on;
+        std::function<void()> edit;
+        int message;
+    };
+    auto setHour = [this](const char* picker, int hour) {
+        return [=, this] { Ctl<QTimeEdit>(picker)->setTime(QTime(hour, 0)); };
+    };
+    auto setPast = [this](const char* picker) {
+        return [=, this] { Ctl<QDateEdit>(picker)->setDate(QDate(2020, 1, 2)); };
+    };
+    const Order orders[] = {
+        {{1, 0, 0, 0}, setHour("IDC_SETUP_END_TIME1", 8), IDS_END1_AFTER_START1},
+        {{0, 1, 0, 0}, setHour("IDC_SETUP_END_TIME2", 10), IDS_END2_AFTER_START2},
+        {{0, 0, 0, 1}, setHour("IDC_SETUP_END_TIME4", 13), IDS_END4_AFTER_START4},
+        {{0, 1, 0, 0}, setPast("IDC_SETUP_START_DATE2"), IDS_START2_AFTER_NOW},
+        {{0, 0, 1, 0}, setPast("IDC_SETUP_START_DATE3"), IDS_START3_AFTER_NOW},
+        {{0, 1, 1, 0}, setHour("IDC_SETUP_START_TIME3", 10), IDS_START3_AFTER_END2},
+    };
+    for (const Order& o : orders) {
+        SCOPED_TRACE(o.message);
+        SetDevicePeriods(2,
+                         {At(next, 8, 0), At(next, 9, 0), At(next, 10, 0), At(next, 11, 0), At(next, 12, 0),
+                          At(next, 13, 0), At(next, 14, 0), At(next, 15, 0)},
+                         o.on);
+        Open();
+        o.edit();
+        EXPECT_FALSE(Save());
+        EXPECT_EQ(LastBox(), LoadString(o.message));
     }
 
     // A change to segmented mode runs the checks and, once they pass, does not ask 1107.
