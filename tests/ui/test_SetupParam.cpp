@@ -120,6 +120,17 @@ protected:
         return entries.empty() ? std::string() : entries.back().text;
     }
 
+    // A simulated recorder (ID 0A1B2C3D), opened as the monitor would open it.
+    static std::shared_ptr<sim::VT583Simulator> ConnectRecorder()
+    {
+        auto* transport = new sim::SimulatorTransport;  // outlives theDeviceState
+        theDeviceState.m_Link.SetTransport(transport);
+        auto rec = transport->Attach("/dev/hidraw5");
+        rec->SetDeviceId(0x0A1B2C3D);
+        theDeviceState.m_Link.Open();
+        return rec;
+    }
+
     TempDir m_dir;
     ScopedMessageBoxRecorder m_rec;
     std::unique_ptr<CSetupParam> m_dlg;
@@ -206,11 +217,7 @@ TEST_F(SetupParamTest, OffsetsAndSettingsOnOpening)
 TEST_F(SetupParamTest, DisplaySettingsOfARecorderOnOpening)
 {
     CDeviceState& ds = theDeviceState;
-    auto* transport = new sim::SimulatorTransport;  // outlives theDeviceState
-    ds.m_Link.SetTransport(transport);
-    auto rec = transport->Attach("/dev/hidraw5");
-    rec->SetDeviceId(0x0A1B2C3D);
-    ds.m_Link.Open();
+    auto rec = ConnectRecorder();
     ASSERT_TRUE(ds.m_Link.IsDeviceOpen());
     struct Case {
         std::uint8_t flags;  // bit 0 Celsius, bit 1 MD, bit 2 24h, bit 5 automatic switch-off
@@ -526,48 +533,30 @@ TEST_F(SetupParamTest, PeriodChecks)
     EXPECT_TRUE(m_dlg->m_dtNewEnd[0] == At(next, 9, 15));
     EXPECT_TRUE(m_dlg->m_dtNewStart[2] == At(next, 10, 0));
 
-    // Pair messages when periods are skipped.
-    struct Pair {
-        std::array<int, 4> on;
-        const char* picker;  // set to 8:30, before end 1 (9:00) and every later end
-        int message;
-    };
-    for (const Pair& p : {Pair{{1, 1, 0, 0}, "IDC_SETUP_START_TIME2", IDS_START2_AFTER_END1},
-                          Pair{{1, 0, 0, 1}, "IDC_SETUP_START_TIME4", IDS_START4_AFTER_END1},
-                          Pair{{0, 1, 0, 1}, "IDC_SETUP_START_TIME4", IDS_START4_AFTER_END2},
-                          Pair{{0, 0, 1, 1}, "IDC_SETUP_START_TIME4", IDS_START4_AFTER_END3}}) {
-        SCOPED_TRACE(p.message);
-        SetDevicePeriods(2,
-                         {At(next, 8, 0), At(next, 9, 0), At(next, 10, 0), At(next, 11, 0), At(next, 12, 0),
-                          At(next, 13, 0), At(next, 14, 0), At(next, 15, 0)},
-                         p.on);
-        Open();
-        Ctl<QTimeEdit>(p.picker)->setTime(QTime(8, 30));
-        if (p.on[0] == 0)  // the previous enabled period ends at 11:00 or 13:00
-            Ctl<QTimeEdit>(p.picker)->setTime(QTime(10, 30));
-        EXPECT_FALSE(Save());
-        EXPECT_EQ(LastBox(), LoadString(p.message));
-    }
-
-    // The remaining order messages, each the first failing check of its period.
+    // Every other order message, each the first failing check of its period; the pair messages
+    // name the enabled period before it, also when periods are skipped.
     struct Order {
         std::array<int, 4> on;
         std::function<void()> edit;
         int message;
     };
-    auto setHour = [this](const char* picker, int hour) {
-        return [=, this] { Ctl<QTimeEdit>(picker)->setTime(QTime(hour, 0)); };
+    auto setTime = [this](const char* picker, int hour, int minute = 0) {
+        return [=, this] { Ctl<QTimeEdit>(picker)->setTime(QTime(hour, minute)); };
     };
     auto setPast = [this](const char* picker) {
         return [=, this] { Ctl<QDateEdit>(picker)->setDate(QDate(2020, 1, 2)); };
     };
     const Order orders[] = {
-        {{1, 0, 0, 0}, setHour("IDC_SETUP_END_TIME1", 8), IDS_END1_AFTER_START1},
-        {{0, 1, 0, 0}, setHour("IDC_SETUP_END_TIME2", 10), IDS_END2_AFTER_START2},
-        {{0, 0, 0, 1}, setHour("IDC_SETUP_END_TIME4", 13), IDS_END4_AFTER_START4},
+        {{1, 0, 0, 0}, setTime("IDC_SETUP_END_TIME1", 8), IDS_END1_AFTER_START1},
+        {{0, 1, 0, 0}, setTime("IDC_SETUP_END_TIME2", 10), IDS_END2_AFTER_START2},
+        {{0, 0, 0, 1}, setTime("IDC_SETUP_END_TIME4", 13), IDS_END4_AFTER_START4},
         {{0, 1, 0, 0}, setPast("IDC_SETUP_START_DATE2"), IDS_START2_AFTER_NOW},
         {{0, 0, 1, 0}, setPast("IDC_SETUP_START_DATE3"), IDS_START3_AFTER_NOW},
-        {{0, 1, 1, 0}, setHour("IDC_SETUP_START_TIME3", 10), IDS_START3_AFTER_END2},
+        {{0, 1, 1, 0}, setTime("IDC_SETUP_START_TIME3", 10), IDS_START3_AFTER_END2},
+        {{1, 1, 0, 0}, setTime("IDC_SETUP_START_TIME2", 8, 30), IDS_START2_AFTER_END1},
+        {{1, 0, 0, 1}, setTime("IDC_SETUP_START_TIME4", 8, 30), IDS_START4_AFTER_END1},
+        {{0, 1, 0, 1}, setTime("IDC_SETUP_START_TIME4", 10, 30), IDS_START4_AFTER_END2},
+        {{0, 0, 1, 1}, setTime("IDC_SETUP_START_TIME4", 10, 30), IDS_START4_AFTER_END3},
     };
     for (const Order& o : orders) {
         SCOPED_TRACE(o.message);
@@ -728,14 +717,10 @@ TEST_F(SetupParamTest, IntervalRadios)
 TEST_F(SetupParamTest, OpenDeviceThroughExec)
 {
     CDeviceState& ds = theDeviceState;
-    auto* transport = new sim::SimulatorTransport;  // outlives theDeviceState
-    ds.m_Link.SetTransport(transport);
-    auto rec = transport->Attach("/dev/hidraw5");
-    rec->SetDeviceId(0x0A1B2C3D);
+    auto rec = ConnectRecorder();
     rec->SetInterval(900);
     rec->SetMode(1);
     rec->SetOffsets(95, 25);
-    ds.m_Link.Open();
     ASSERT_TRUE(ds.m_Link.IsDeviceOpen());
     ds.m_nInterval = 5;  // stale until the opening reads again
 

@@ -3,6 +3,7 @@
 // rectangle, and every dialog control's text its control.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCheckBox>
@@ -211,23 +212,16 @@ std::vector<Shown> ShownTexts(QWidget* w)
         if (!text.trimmed().isEmpty())
             out.push_back(Shown{name, text, room, align, wrap});
     };
-    if (auto* b = qobject_cast<QPushButton*>(w)) {
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
         QStyleOptionButton option;
         option.initFrom(b);
         option.text = b->text();
-        add(b->text(), style->subElementRect(QStyle::SE_PushButtonContents, &option, b), Qt::AlignCenter);
-    } else if (auto* c = qobject_cast<QCheckBox*>(w)) {
-        QStyleOptionButton option;
-        option.initFrom(c);
-        option.text = c->text();
-        add(c->text(), style->subElementRect(QStyle::SE_CheckBoxContents, &option, c),
-            Qt::AlignLeft | Qt::AlignVCenter);
-    } else if (auto* r = qobject_cast<QRadioButton*>(w)) {
-        QStyleOptionButton option;
-        option.initFrom(r);
-        option.text = r->text();
-        add(r->text(), style->subElementRect(QStyle::SE_RadioButtonContents, &option, r),
-            Qt::AlignLeft | Qt::AlignVCenter);
+        const bool push = qobject_cast<QPushButton*>(w) != nullptr;
+        const QStyle::SubElement contents = push ? QStyle::SE_PushButtonContents
+                                            : qobject_cast<QCheckBox*>(w) ? QStyle::SE_CheckBoxContents
+                                                                          : QStyle::SE_RadioButtonContents;
+        add(b->text(), style->subElementRect(contents, &option, b),
+            push ? Qt::Alignment(Qt::AlignCenter) : Qt::AlignLeft | Qt::AlignVCenter);
     } else if (auto* l = qobject_cast<QLabel*>(w)) {
         const int m = l->margin();
         add(l->text(), l->contentsRect().adjusted(m, m, -m, -m), l->alignment(), l->wordWrap());
