@@ -3,11 +3,11 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFont>
-#include <QFontMetrics>
 #include <QMetaObject>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QSocketNotifier>
+#include <QTextLayout>
 #include <QTimer>
 
 #include <chrono>
@@ -20,6 +20,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
+#include "app/GdiText.h"
 #include "app/QDeviceWatcher.h"
 #include "device/CDeviceState.h"
 #include "device/RecordNode.h"
@@ -96,21 +97,6 @@ void SleepUnlessQuit(std::chrono::milliseconds d)
 QString Clip255(const QString& s) { return s.size() > 255 ? s.left(255) : s; }
 
 QRect Ltrb(int l, int t, int r, int b) { return QRect(l, t, r - l, b - t); }
-
-// The panel's fonts are given by their cell height (ascent plus descent), as the Windows font
-// height of the design is: Arial with a 17-pixel cell has a smaller em than a 17-pixel em.
-QFont PanelFont(int cellHeight)
-{
-    QFont f(QStringLiteral("Arial"));
-    f.setStyleHint(QFont::SansSerif);
-    f.setWeight(QFont::Normal);
-    for (int px = cellHeight; px > 1; --px) {
-        f.setPixelSize(px);
-        if (QFontMetrics(f).height() <= cellHeight)
-            break;
-    }
-    return f;
-}
 
 }  // namespace
 
@@ -703,23 +689,26 @@ QImage CQuorvantisView::RenderPanel()
     QPainter p(&canvas);
     if (!m_background.isNull())
         p.drawImage(0, 0, m_background);
-    if (m_fontBody.pixelSize() <= 0) {  // chosen once: the metrics search is not free
-        m_fontBody = PanelFont(17);
-        m_fontTitle = PanelFont(30);
-    }
-    const QFont& body = m_fontBody;
-    const QFont& title = m_fontTitle;
     for (const PanelText& t : texts) {
-        p.setFont(t.title ? title : body);
+        QTextLayout layout;
+        LayoutGdiText(layout, t.text, t.rect, PanelFont(t.title), t.wordBreak);
         p.setPen(t.color);
         p.save();
         p.setClipRect(t.rect);
-        p.drawText(t.rect,
-                   Qt::AlignLeft | Qt::AlignTop | (t.wordBreak ? Qt::TextWordWrap : 0), t.text);
+        layout.draw(&p, QPointF());
         p.restore();
     }
     p.end();
     return canvas;
+}
+
+const QFont& CQuorvantisView::PanelFont(bool title)
+{
+    if (m_fontBody.pixelSize() <= 0) {  // chosen once: the metrics search is not free
+        m_fontBody = CellHeightFont(17);
+        m_fontTitle = CellHeightFont(30);
+    }
+    return title ? m_fontTitle : m_fontBody;
 }
 
 void CQuorvantisView::OnDraw(QPainter& painter)

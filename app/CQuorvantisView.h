@@ -95,6 +95,8 @@ public:
                                        const ConfigSnapshot& config) const;
     // Renders the panel as a paint would (also used for the paint itself).
     QImage RenderPanel();
+    // The body font (a 17-pixel cell) or the title font (a 30-pixel cell) of the panel.
+    const QFont& PanelFont(bool title);
 
     std::atomic<int> m_bThreadExited{0};
     // Pause before re-opening a device whose interface arrives again while it is open (ms).

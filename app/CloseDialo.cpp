@@ -1,11 +1,12 @@
 #include "app/CloseDialo.h"
 
-#include <QFont>
 #include <QPainter>
+#include <QTextLayout>
 #include <QTimer>
 
-#include "resources/resource.h"
+#include "app/GdiText.h"
 #include "platform/StringTable.h"
+#include "resources/resource.h"
 
 CloseDialo::CloseDialo(QWidget* parent, int ms)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_nMs(ms)
@@ -30,6 +31,11 @@ void CloseDialo::showEvent(QShowEvent* event)
 
 void CloseDialo::OnTimer() { accept(); }
 
+// The text's place inside the one-pixel border, right and bottom edges exclusive.
+QRect CloseDialo::TextRect() { return QRect(QPoint(1 + 45, 1 + 30), QPoint(1 + 400 - 1, 1 + 200 - 1)); }
+
+QFont CloseDialo::TextFont() { return CellHeightFont(30); }
+
 void CloseDialo::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -48,12 +54,10 @@ void CloseDialo::paintEvent(QPaintEvent*)
     painter.setPen(Qt::black);
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(30);
-    font.setWeight(QFont::Normal);
-    painter.setFont(font);
     painter.setPen(QColor(0x66, 0x66, 0x66));
-    painter.drawText(QRect(QPoint(1 + 45, 1 + 30), QPoint(1 + 400 - 1, 1 + 200 - 1)),
-                     Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                     QString::fromStdString(LoadString(IDS_PROGRAM_CLOSING)));
+    QTextLayout layout;
+    LayoutGdiText(layout, QString::fromStdString(LoadString(IDS_PROGRAM_CLOSING)), TextRect(),
+                  TextFont(), false);
+    painter.setClipRect(TextRect());
+    layout.draw(&painter, QPointF());
 }

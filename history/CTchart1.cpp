@@ -1,5 +1,6 @@
 #include "history/CTchart1.h"
 
+#include <QBuffer>
 #include <QChart>
 #include <QDateTime>
 #include <QDateTimeAxis>
@@ -7,10 +8,11 @@
 #include <QLineSeries>
 #include <QImageWriter>
 #include <QPixmap>
-#include <QSaveFile>
 #include <QValueAxis>
 
 #include <cmath>
+
+#include "history/ExportFile.h"
 
 namespace {
 
@@ -133,22 +135,14 @@ bool CTchart1::SaveJpeg(const QString& path, QString* error)
 {
     // The chart lays itself out on the next event; the picture must show what was last set.
     if (m_pChart->layout()) m_pChart->layout()->activate();
-    const QPixmap picture = grab();
-    QSaveFile file(path);
-    QImageWriter writer(&file, "jpeg");
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
     writer.setQuality(100);
-    bool written = file.open(QIODevice::WriteOnly);
-    QString reason = file.errorString();
-    if (written) {
-        written = writer.write(picture.toImage());
-        reason = writer.errorString();
-        if (written) {
-            written = file.commit();
-            reason = file.errorString();
-        } else {
-            file.cancelWriting();
-        }
+    if (!writer.write(grab().toImage())) {
+        if (error) *error = writer.errorString();
+        return false;
     }
-    if (!written && error) *error = reason;
-    return written;
+    return WriteExportFile(path, bytes, error);
 }

@@ -27,8 +27,8 @@ public:
     void ClearSeries();
     // The series holds exactly the points (dates[i], values[i]), handed over in one call.
     void ReplacePoints(const std::vector<double>& dates, const std::vector<double>& values);
-    // Writes the chart's current picture as a JPEG (quality 100), replacing the file only once the
-    // whole picture is written. False, with the reason in error, when it cannot be written.
+    // Writes the chart's current picture as a JPEG (quality 100), as WriteExportFile writes a file.
+    // False, with the reason in error, when it cannot be written.
     bool SaveJpeg(const QString& path, QString* error = nullptr);
 
     // Milliseconds since the epoch of a local DATE, as the time axis takes it.

@@ -23,6 +23,7 @@ void ShowDatabaseError(const CDB& db)
 
 void ShowFileWriteError(const QString& path, const QString& reason)
 {
-    AfxMessageBox(QStringLiteral("The file %1 cannot be written.\n%2").arg(path, reason).toStdString(),
-                  MsgButtons::Ok, MsgIcon::Stop);
+    QString text = QString::asprintf(LoadString(IDS_FILE_NOT_WRITTEN).c_str(), path.toUtf8().constData());
+    if (!reason.isEmpty()) text += QLatin1Char('\n') + reason;
+    AfxMessageBox(text.toStdString(), MsgButtons::Ok, MsgIcon::Stop);
 }

@@ -8,5 +8,5 @@ class QString;
 // "Processing data failed" with the database's own error text, stop icon.
 void ShowDatabaseError(const CDB& db);
 
-// "The file <path> cannot be written." with the reason, stop icon.
+// "The file <path> cannot be written." in the user's language with the reason, stop icon.
 void ShowFileWriteError(const QString& path, const QString& reason);

@@ -16,6 +16,7 @@
 #include "device/DeviceProtocol.h"
 #include "history/DatabaseError.h"
 #include "history/DeviceCombo.h"
+#include "history/DialogLayout.h"
 #include "platform/MessageBox.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
@@ -54,6 +55,7 @@ QString WrapToWidth(const QString& text, const QFontMetrics& metrics, int width)
 DeleteHistory::DeleteHistory(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral(QV_ID_NAME(IDD_DELETEHISTORY)));
+    setFont(DialogFont());
     setFixedSize(DluSize(215, 102));
 
     m_pGroup = new QGroupBox(this);
@@ -91,6 +93,10 @@ DeleteHistory::DeleteHistory(QWidget* parent) : QDialog(parent)
     connect(m_pDeleteDatabase, &QPushButton::clicked, this,
             &DeleteHistory::OnBnClickedDeleteDatabase);
     connect(m_pDeleteDevice, &QPushButton::clicked, this, &DeleteHistory::OnBnClickedDeleteDevice);
+    // No button is the default: Enter away from a button ends the dialog as OK does.
+    m_pDeleteDatabase->setAutoDefault(false);
+    m_pDeleteDevice->setAutoDefault(false);
+    EnterEndsDialog(this);
 
     OnInitDialog();
 }

@@ -2,7 +2,9 @@
 
 #include <QDateEdit>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QLocale>
+#include <QPushButton>
 #include <QTimeEdit>
 #include <QWidget>
 
@@ -115,5 +117,31 @@ void ExchangeTime(QTimeEdit* picker, OleDateTime& value, bool save)
     if (!value.IsValid() || !value.GetFields(f)) return;
     picker->setTime(QTime(f.hour, f.minute, f.second));
 }
+
+namespace {
+
+// Sees the Enter keys that reach the dialog: those its controls leave to it.
+class EnterKeyFilter : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress) return false;
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+        auto* dialog = static_cast<QDialog*>(watched);
+        if (auto* button = qobject_cast<QPushButton*>(dialog->focusWidget())) {
+            if (button->isEnabled()) button->click();
+        } else {
+            dialog->accept();
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+void EnterEndsDialog(QDialog* dialog) { dialog->installEventFilter(new EnterKeyFilter(dialog)); }
 
 void OnBnClickedExit(QDialog* dialog) { dialog->reject(); }

@@ -1,7 +1,7 @@
 #pragma once
 // What the history and graph dialogs share besides the time range: the anchoring of their
 // controls on resize, the minimum window size, the date and time pickers and their value exchange,
-// and the one-line handlers.
+// and, with the management dialog, the Enter key and the one-line handlers.
 #include <QRect>
 #include <QString>
 
@@ -62,6 +62,10 @@ QTimeEdit* CreateTimePicker(QWidget* parent, const QString& objectName, const QR
 // of day. An invalid value leaves the control unchanged.
 void ExchangeDate(QDateEdit* picker, OleDateTime& value, bool save);
 void ExchangeTime(QTimeEdit* picker, OleDateTime& value, bool save);
+
+// The Enter key of the history, graph and management dialogs, as the Windows dialog manager takes
+// it: on a push button it presses that button, anywhere else it ends the dialog as OK does.
+void EnterEndsDialog(QDialog* dialog);
 
 // The shared one-line handlers: Exit ends the dialog as Cancel does; a combo choice does nothing
 // until Search is pressed.

@@ -70,6 +70,7 @@ double HumidityValue(const std::string& text)
 Grapsh::Grapsh(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral(QV_ID_NAME(IDD_GRAPSH)));
+    setFont(DialogFont());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     resize(DluSize(623, 323));
@@ -120,6 +121,7 @@ Grapsh::Grapsh(QWidget* parent) : QDialog(parent)
     connect(m_pSearch, &QPushButton::clicked, this, &Grapsh::OnBnClickedSearch);
     connect(m_pExit, &QPushButton::clicked, this, [this] { OnBnClickedExit(this); });
     connect(m_pExport, &QPushButton::clicked, this, &Grapsh::OnBnClickedExportImage);
+    EnterEndsDialog(this);
 
     OnInitDialog();
 }
@@ -153,6 +155,11 @@ void Grapsh::OnInitDialog()
 
     DefaultStartRange(m_dtStartDate, m_dtStartTime);
     DoDataExchange(false);
+    // Before the first search the time axis shows the dialog's own range, not the epoch; an
+    // export then writes that picture.
+    const OleDateTime start = CombineDateTime(m_dtStartDate, m_dtStartTime);
+    const OleDateTime end = CombineDateTime(m_dtEndDate, m_dtEndTime);
+    if (start.IsValid() && end.IsValid()) m_chart->SetTimeAxis(start.m_dt, end.m_dt);
 
     FillDeviceCombo(m_cbDevice, theDeviceState.m_dbGraph);
     SelectConnectedDevice(m_cbDevice);

@@ -7,10 +7,8 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTimeEdit>
 
 #include <algorithm>
@@ -22,6 +20,7 @@
 #include "device/CDeviceState.h"
 #include "history/DatabaseError.h"
 #include "history/DeviceCombo.h"
+#include "history/ExportFile.h"
 #include "history/TimeRange.h"
 #include "platform/MessageBox.h"
 #include "platform/NumberText.h"
@@ -136,6 +135,7 @@ Main::Main()
     connect(m_cbDevice, &QComboBox::activated, this, [] { OnDoNothing(); });
     connect(m_pExit, &QPushButton::clicked, this, [this] { OnBnClickedExit(this); });
     connect(m_pExport, &QPushButton::clicked, this, &Main::OnBnClickedExportCsv);
+    EnterEndsDialog(this);
 
     OnInitDialog();
 }
@@ -317,11 +317,8 @@ void Main::OnBnClickedExportCsv()
     appendLine([this](int c) { return m_pModel->headerData(c, Qt::Horizontal).toString().left(259); });
     for (int i = 0; i < items; ++i) appendLine([this, i](int c) { return m_pModel->CellText(i, c); });
 
-    // Written beside the target and renamed over it: a failure never leaves a half-written file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
+    QString reason;
+    if (!WriteExportFile(path, bytes, &reason)) {
         ShowFileWriteError(path, reason);
         return;
     }
@@ -346,15 +343,4 @@ void Main::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     ApplyMinimumWindowSize(this);
-}
-
-void Main::keyPressEvent(QKeyEvent* event)
-{
-    // Enter away from a push button ends the dialog as OK does; Escape cancels.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        !qobject_cast<QPushButton*>(focusWidget())) {
-        accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
 }

@@ -174,6 +174,7 @@ CQuorvantisView* ActiveView()
 CSetupParam::CSetupParam(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral(QV_ID_NAME(IDD_SETUPPARAM)));
+    setFont(DialogFont());
     CreateControls();
 
     const OleDateTime now = OleDateTime::GetCurrentTime();
@@ -373,13 +374,11 @@ QString CSetupParam::TempOffsetText(int offset, int unit)
     // An offset in tenths of a degree Celsius plus 100; in Fahrenheit only the scale changes.
     int magnitude = 0;
     QString sign;
-    if (offset >= 100 && offset <= 200) {
+    if (offset >= 100) {
         magnitude = offset - 100;
-    } else if (offset >= 0 && offset < 100) {
+    } else {
         magnitude = 100 - offset;
         sign = QStringLiteral("-");
-    } else {
-        return kNoTempOffset;
     }
     const double value = unit == 0 ? magnitude * 1.8 / 10 : magnitude / 10.0;
     return sign + QString::fromStdString(FixedText(value));
@@ -485,7 +484,8 @@ bool CSetupParam::OnInitDialog()
     if (unit == 0 || unit == 1) {
         m_pUnit->setCurrentIndex(unit);
         m_pTempUnitLabel->setText(unit == 1 ? QStringLiteral("°C") : QStringLiteral("°F"));
-        m_strTempOffset = TempOffsetText(ds.m_nTempOffset, unit);
+        const int offset = ds.m_nTempOffset;
+        m_strTempOffset = offset >= 0 && offset <= 200 ? TempOffsetText(offset, unit) : kNoTempOffset;
     } else {
         m_pUnit->setCurrentIndex(-1);
         m_strTempOffset = kNoTempOffset;
@@ -523,14 +523,13 @@ bool CSetupParam::OnInitDialog()
     m_chkAutoOff->setChecked(ds.m_nAutoOff != 0);
 
     const int humi = ds.m_nHumiOffset;
-    const bool humiKnown = humi >= 0 && humi <= 40;
     if (humi >= 20 && humi <= 40)
         m_strHumiOffset = QString::number(humi - 20);
     else if (humi >= 0 && humi < 20)
         m_strHumiOffset = QStringLiteral("-") + QString::number(20 - humi);
     else
         m_strHumiOffset = kNoHumiOffset;
-    m_pHumiOffset->setEnabled(humiKnown || deviceOpen);
+    m_pHumiOffset->setEnabled(humi <= 40 || deviceOpen);
 
     m_pSave->setEnabled(deviceOpen);
 

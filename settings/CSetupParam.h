@@ -112,7 +112,8 @@ private:
     void EnablePeriod(int k);
     // The window size for the given mode, centred on the screen.
     void PlaceWindow(bool full);
-    // The offset edit's text for a stored temperature offset in the given unit (1 °C, 0 °F).
+    // A stored temperature offset in the given unit (1 °C, 0 °F) by the offset formula, whatever its
+    // range (the opening shows "--.-" outside 0..200 itself).
     static QString TempOffsetText(int offset, int unit);
     // Messages of a period order check.
     static int StartAfterNowId(int k);

@@ -40,6 +40,7 @@ CUpload::CUpload(const std::string& iniDir, QWidget* parent)
     : QDialog(parent), m_strUploadIniDir(iniDir)
 {
     setObjectName(QStringLiteral(QV_ID_NAME(IDD_UPLOAD)));
+    setFont(DialogFont());
     setFixedSize(DluSize(316, 193));
     CreateControls();
 }

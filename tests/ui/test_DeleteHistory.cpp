@@ -1,11 +1,17 @@
 // The management dialog over a database in a fresh data folder, with the simulator as the
 // connected recorder: the texts, the database deletion, the device erase and which answers close
 // the dialog, and a screenshot.
+#include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
+#include <functional>
+
 #include "history/DeleteHistory.h"
+#include "history/Grapsh.h"
+#include "history/Main.h"
 #include "resources/resource.h"
 #include "ui/DialogTestSupport.h"
 
@@ -207,6 +213,58 @@ TEST_F(DeleteHistoryTest, AFailedDeletionIsReportedNotSuccess)
     EXPECT_NE(boxes[1].text.find("kept"), std::string::npos);
     EXPECT_EQ(Rows("00123456"), 2);
     EXPECT_EQ(DeviceRows("00123456"), 1);
+}
+
+// Enter as the Windows dialog manager takes it, in the three dialogs that share it: away from a
+// push button it ends the dialog as OK does (no confirmation opens); on a push button it presses
+// that button.
+TEST_F(DeleteHistoryTest, EnterEndsTheDialogAsOkOrPressesTheFocusedButton)
+{
+    Connect(0x00123456);
+    auto enter = [](QWidget* target) {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(target, &key);
+    };
+    struct Case {
+        std::function<std::unique_ptr<QDialog>()> make;
+        const char* combo;
+        const char* button;
+        int buttonResult;  // what pressing the button ends the dialog with
+        std::size_t buttonBoxes;
+    };
+    const Case cases[] = {
+        {[] { return std::make_unique<DeleteHistory>(); }, QV_ID_NAME(IDC_MANAGE_DEVICE),
+         QV_ID_NAME(IDC_MANAGE_DELETE_DEVICE), QDialog::Rejected, 1},  // the confirmation, cancelled
+        {[] { return std::make_unique<Grapsh>(); }, QV_ID_NAME(IDC_GRAPH_DEVICE),
+         QV_ID_NAME(IDC_GRAPH_EXIT), QDialog::Rejected, 0},
+        {[] { return std::make_unique<Main>(); }, QV_ID_NAME(IDC_HISTORY_DEVICE),
+         QV_ID_NAME(IDC_HISTORY_EXIT), QDialog::Rejected, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.combo);
+        m_boxes->Clear();
+        std::unique_ptr<QDialog> dlg = c.make();
+        dlg->show();
+        auto* combo = dlg->findChild<QWidget*>(QLatin1String(c.combo));
+        combo->setFocus();
+        enter(combo);
+        EXPECT_FALSE(dlg->isVisible());
+        EXPECT_EQ(dlg->result(), QDialog::Accepted);
+        EXPECT_EQ(m_boxes->Count(), 0u);
+
+        dlg = c.make();
+        dlg->show();
+        auto* button = dlg->findChild<QPushButton*>(QLatin1String(c.button));
+        button->setFocus();
+        if (c.buttonBoxes) m_boxes->PushAnswer(MsgAnswer::Cancel);
+        enter(button);
+        EXPECT_FALSE(dlg->isVisible());
+        EXPECT_EQ(dlg->result(), c.buttonResult);
+        ASSERT_EQ(m_boxes->Count(), c.buttonBoxes);
+        if (c.buttonBoxes) {
+            EXPECT_EQ(m_boxes->Entries()[0].text.rfind("Are you sure to delete device history", 0), 0u);
+        }
+    }
 }
 
 TEST_F(DeleteHistoryTest, Screenshot)

@@ -12,6 +12,7 @@
 
 #include "history/CTchart1.h"
 #include "history/Grapsh.h"
+#include "history/TimeRange.h"
 #include "resources/resource.h"
 #include "ui/DialogTestSupport.h"
 
@@ -70,6 +71,11 @@ TEST_F(GrapshTest, DeviceSelectionAndTypes)
         EXPECT_EQ(dlg.m_cbType->itemText(0), QStringLiteral("Humidity"));
         EXPECT_EQ(dlg.m_cbType->itemText(1), QStringLiteral("Temperature"));
         EXPECT_EQ(dlg.m_chart->Series()->count(), 0);
+        // Before any search the time axis spans the pickers' range, not the epoch.
+        EXPECT_EQ(dlg.m_chart->TimeAxis()->min().toMSecsSinceEpoch(),
+                  Ms(CombineDateTime(dlg.m_dtStartDate, dlg.m_dtStartTime).m_dt));
+        EXPECT_EQ(dlg.m_chart->TimeAxis()->max().toMSecsSinceEpoch(),
+                  Ms(CombineDateTime(dlg.m_dtEndDate, dlg.m_dtEndTime).m_dt));
     }
     {
         // A connected recorder that is listed, by its ID; one that is not, no selection.

@@ -12,6 +12,9 @@
 #include <QTimer>
 
 #include <sqlite3.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -20,6 +23,7 @@
 #include "database/CDB.h"
 #include "database/RowFormat.h"
 #include "device/CDeviceState.h"
+#include "history/Grapsh.h"
 #include "history/Main.h"
 #include "history/TimeRange.h"
 #include "platform/MessageBox.h"
@@ -27,6 +31,7 @@
 #include "resources/resource.h"
 #include "simulator/VT583Simulator.h"
 #include "support/TempDir.h"
+#include "ui/DialogTestSupport.h"
 #include "ui/ModalHelper.h"
 #include "ui/ViewTestSupport.h"
 
@@ -279,11 +284,9 @@ TEST_F(HistoryTest, AnchoringFollowsMaximiseAndRestore)
     EXPECT_EQ(geometry("IDC_HISTORY_SEARCH"), search0);
     EXPECT_EQ(geometry("IDC_HISTORY_GROUP"), group0);
 
-    EXPECT_GE(dlg.minimumWidth(), 1);
-    EXPECT_LE(dlg.minimumWidth(), kMinWindowWidth);
+    // Sized smaller, the window, frame included, stops at 280 x 250: no smaller, and no larger.
     dlg.resize(100, 100);
-    EXPECT_GE(dlg.width(), dlg.minimumWidth());
-    EXPECT_GE(dlg.height(), dlg.minimumHeight());
+    EXPECT_EQ(dlg.frameGeometry().size(), QSize(kMinWindowWidth, kMinWindowHeight));
 }
 
 TEST_F(HistoryTest, ExportWritesTheListAsUtf16TextAndReplacesWholeFiles)
@@ -343,6 +346,79 @@ TEST_F(HistoryTest, ExportToAnUnwritablePlaceReportsAndLeavesNoFile)
         EXPECT_FALSE(QFile::exists(QString::fromStdString(target)));
     }
     EXPECT_TRUE(dlg.isEnabled());
+}
+
+// While it lives, this thread reaches files as an ordinary user would. Root may write anywhere,
+// so it takes the file-system identity of "nobody"; other users are ordinary already.
+class AsOrdinaryUser {
+public:
+    AsOrdinaryUser()
+    {
+        if (geteuid() == 0) {
+            setfsgid(65534);
+            setfsuid(65534);
+            m_bDropped = true;
+        }
+    }
+    ~AsOrdinaryUser()
+    {
+        if (m_bDropped) {
+            setfsuid(0);
+            setfsgid(0);
+        }
+    }
+
+private:
+    bool m_bDropped = false;
+};
+
+// A folder that takes no new file: both exports write a writable file in it in place, as the
+// original overwrote it, and announce success; a read-only file in it is reported in the user's
+// language, never announced, and keeps its content.
+TEST_F(HistoryTest, ExportsOverwriteAWritableFileInAFolderThatTakesNoNewFile)
+{
+    const std::string folder = m_dir.File("locked");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    const QString csv = QString::fromStdString(folder + "/open.csv");
+    const QString jpeg = QString::fromStdString(folder + "/open.jpeg");
+    const QString readOnly = QString::fromStdString(folder + "/kept.csv");
+    for (const QString& path : {csv, jpeg, readOnly}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("old");
+    }
+    ASSERT_EQ(chmod(csv.toLocal8Bit().constData(), 0666), 0);
+    ASSERT_EQ(chmod(jpeg.toLocal8Bit().constData(), 0666), 0);
+    ASSERT_EQ(chmod(readOnly.toLocal8Bit().constData(), 0444), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+    ASSERT_EQ(chmod(m_dir.Path().c_str(), 0755), 0);
+
+    Main history;
+    Grapsh graph;
+    {
+        AsOrdinaryUser user;
+        history.m_fnGetSaveFileName = [&] { return csv; };
+        history.OnBnClickedExportCsv();
+        graph.m_fnGetSaveFileName = [&] { return jpeg; };
+        graph.OnBnClickedExportImage();
+        ASSERT_TRUE(LoadTestLanguage(2));
+        history.m_fnGetSaveFileName = [&] { return readOnly; };
+        history.OnBnClickedExportCsv();
+    }
+    chmod(folder.c_str(), 0755);
+
+    const auto boxes = m_boxes->Entries();
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[0].text, "Successfully exported the history records");
+    EXPECT_EQ(boxes[1].text, "Successfully exported the history records");
+    EXPECT_EQ(boxes[2].icon, MsgIcon::Stop);
+    EXPECT_EQ(boxes[2].text.rfind("Die Datei " + readOnly.toStdString() + " kann nicht geschrieben werden.", 0), 0u)
+        << boxes[2].text;
+    EXPECT_EQ(ReadFile(csv).left(2), QByteArray("\xFF\xFE", 2));
+    EXPECT_TRUE(ReadFile(csv).contains(Utf16(QStringLiteral("Number\tRecord Time"))));
+    EXPECT_EQ(ReadFile(jpeg).left(2), QByteArray("\xFF\xD8", 2));
+    EXPECT_EQ(ReadFile(readOnly), QByteArray("old"));
+    EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Files).size(), 3);
 }
 
 TEST_F(HistoryTest, DatabaseFailuresEndTheSearchWithAMessage)
@@ -420,8 +496,12 @@ TEST_F(HistoryTest, FrameHistoryCommandRunsTheDialogModally)
     EXPECT_TRUE(shown);
 }
 
-TEST_F(HistoryTest, ScreenshotAndExportWithRows)
+// A picture of the dialog with rows, and their export, to look at with ordinary tools. Written to
+// $QUORVANTIS_SCREENSHOT_DIR; skipped when it is not set.
+TEST_F(HistoryTest, Screenshot)
 {
+    if (ScreenshotDir().isEmpty()) GTEST_SKIP() << "QUORVANTIS_SCREENSHOT_DIR not set";
+    QDir().mkpath(ScreenshotDir());
     AddDevice(kDev);
     AddDevice("0000BEEF");
     for (int i = 0; i < 40; ++i)
@@ -434,11 +514,8 @@ TEST_F(HistoryTest, ScreenshotAndExportWithRows)
     dlg.OnBnClickedSearch();
     ASSERT_EQ(dlg.m_list->model()->rowCount(), 40);
     QCoreApplication::processEvents();
-    const QImage image = dlg.grab().toImage();
-    EXPECT_EQ(image.size(), dlg.size());
-    image.save(QString::fromStdString(BuildDir() + "/history-dialog.png"));
-    // The export of the same rows, for a look with ordinary tools.
-    dlg.m_fnGetSaveFileName = [] { return QString::fromStdString(BuildDir() + "/history-export.csv"); };
+    EXPECT_TRUE(dlg.grab().save(ScreenshotDir() + QStringLiteral("/history-dialog.png")));
+    dlg.m_fnGetSaveFileName = [] { return ScreenshotDir() + QStringLiteral("/history-export.csv"); };
     dlg.OnBnClickedExportCsv();
     EXPECT_EQ(m_boxes->Count(), 1u);
 }

@@ -16,6 +16,7 @@
 #include <QTimeEdit>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 #include "app/CMainFrame.h"
@@ -119,7 +120,18 @@ protected:
         return entries.empty() ? std::string() : entries.back().text;
     }
 
+    // A simulated recorder (ID 0A1B2C3D), opened as the monitor would open it.
+    std::shared_ptr<sim::VT583Simulator> ConnectRecorder()
+    {
+        theDeviceState.m_Link.SetTransport(&m_transport);
+        auto rec = m_transport.Attach("/dev/hidraw5");
+        rec->SetDeviceId(0x0A1B2C3D);
+        theDeviceState.m_Link.Open();
+        return rec;
+    }
+
     TempDir m_dir;
+    sim::SimulatorTransport m_transport;
     ScopedMessageBoxRecorder m_rec;
     std::unique_ptr<CSetupParam> m_dlg;
 };
@@ -198,6 +210,31 @@ TEST_F(SetupParamTest, OffsetsAndSettingsOnOpening)
     EXPECT_FALSE(Edit("IDC_SETUP_TEMP_OFFSET")->isEnabled());
     EXPECT_EQ(LabelText("IDC_SETUP_TEMP_UNIT_LABEL"), "°C");
     EXPECT_EQ(Edit("IDC_SETUP_HUMI_OFFSET")->text(), "--");
+    EXPECT_TRUE(Edit("IDC_SETUP_HUMI_OFFSET")->isEnabled());  // locked only above 40
+}
+
+// The date format, time format and automatic switch-off as a recorder's flag byte gives them.
+TEST_F(SetupParamTest, DisplaySettingsOfARecorderOnOpening)
+{
+    CDeviceState& ds = theDeviceState;
+    auto rec = ConnectRecorder();
+    ASSERT_TRUE(ds.m_Link.IsDeviceOpen());
+    struct Case {
+        std::uint8_t flags;  // bit 0 Celsius, bit 1 MD, bit 2 24h, bit 5 automatic switch-off
+        const char *unit, *date, *time;
+        bool autoOff;
+    };
+    for (const Case& c : {Case{0x01, "°C", "DM", "12h", false}, Case{0x27, "°C", "MD", "24h", true},
+                          Case{0x22, "°F", "MD", "12h", true}, Case{0x04, "°F", "DM", "24h", false}}) {
+        SCOPED_TRACE(c.flags);
+        rec->SetFlagByte(c.flags);
+        Open();
+        EXPECT_EQ(Combo("IDC_SETUP_UNIT")->currentText(), QString::fromUtf8(c.unit));
+        EXPECT_EQ(Combo("IDC_SETUP_DATE_FORMAT")->currentText(), QLatin1String(c.date));
+        EXPECT_EQ(Combo("IDC_SETUP_TIME_FORMAT")->currentText(), QLatin1String(c.time));
+        EXPECT_EQ(Ctl<QCheckBox>("IDC_SETUP_AUTO_OFF")->isChecked(), c.autoOff);
+    }
+    ds.m_Link.Close();
 }
 
 TEST_F(SetupParamTest, WindowSizeByMode)
@@ -496,27 +533,41 @@ TEST_F(SetupParamTest, PeriodChecks)
     EXPECT_TRUE(m_dlg->m_dtNewEnd[0] == At(next, 9, 15));
     EXPECT_TRUE(m_dlg->m_dtNewStart[2] == At(next, 10, 0));
 
-    // Pair messages when periods are skipped.
-    struct Pair {
+    // Every other order message, each the first failing check of its period; the pair messages
+    // name the enabled period before it, also when periods are skipped.
+    struct Order {
         std::array<int, 4> on;
-        const char* picker;  // set to 8:30, before end 1 (9:00) and every later end
+        std::function<void()> edit;
         int message;
     };
-    for (const Pair& p : {Pair{{1, 1, 0, 0}, "IDC_SETUP_START_TIME2", IDS_START2_AFTER_END1},
-                          Pair{{1, 0, 0, 1}, "IDC_SETUP_START_TIME4", IDS_START4_AFTER_END1},
-                          Pair{{0, 1, 0, 1}, "IDC_SETUP_START_TIME4", IDS_START4_AFTER_END2},
-                          Pair{{0, 0, 1, 1}, "IDC_SETUP_START_TIME4", IDS_START4_AFTER_END3}}) {
-        SCOPED_TRACE(p.message);
+    auto setTime = [this](const char* picker, int hour, int minute = 0) {
+        return [=, this] { Ctl<QTimeEdit>(picker)->setTime(QTime(hour, minute)); };
+    };
+    auto setPast = [this](const char* picker) {
+        return [=, this] { Ctl<QDateEdit>(picker)->setDate(QDate(2020, 1, 2)); };
+    };
+    const Order orders[] = {
+        {{1, 0, 0, 0}, setTime("IDC_SETUP_END_TIME1", 8), IDS_END1_AFTER_START1},
+        {{0, 1, 0, 0}, setTime("IDC_SETUP_END_TIME2", 10), IDS_END2_AFTER_START2},
+        {{0, 0, 0, 1}, setTime("IDC_SETUP_END_TIME4", 13), IDS_END4_AFTER_START4},
+        {{0, 1, 0, 0}, setPast("IDC_SETUP_START_DATE2"), IDS_START2_AFTER_NOW},
+        {{0, 0, 1, 0}, setPast("IDC_SETUP_START_DATE3"), IDS_START3_AFTER_NOW},
+        {{0, 1, 1, 0}, setTime("IDC_SETUP_START_TIME3", 10), IDS_START3_AFTER_END2},
+        {{1, 1, 0, 0}, setTime("IDC_SETUP_START_TIME2", 8, 30), IDS_START2_AFTER_END1},
+        {{1, 0, 0, 1}, setTime("IDC_SETUP_START_TIME4", 8, 30), IDS_START4_AFTER_END1},
+        {{0, 1, 0, 1}, setTime("IDC_SETUP_START_TIME4", 10, 30), IDS_START4_AFTER_END2},
+        {{0, 0, 1, 1}, setTime("IDC_SETUP_START_TIME4", 10, 30), IDS_START4_AFTER_END3},
+    };
+    for (const Order& o : orders) {
+        SCOPED_TRACE(o.message);
         SetDevicePeriods(2,
                          {At(next, 8, 0), At(next, 9, 0), At(next, 10, 0), At(next, 11, 0), At(next, 12, 0),
                           At(next, 13, 0), At(next, 14, 0), At(next, 15, 0)},
-                         p.on);
+                         o.on);
         Open();
-        Ctl<QTimeEdit>(p.picker)->setTime(QTime(8, 30));
-        if (p.on[0] == 0)  // the previous enabled period ends at 11:00 or 13:00
-            Ctl<QTimeEdit>(p.picker)->setTime(QTime(10, 30));
+        o.edit();
         EXPECT_FALSE(Save());
-        EXPECT_EQ(LastBox(), LoadString(p.message));
+        EXPECT_EQ(LastBox(), LoadString(o.message));
     }
 
     // A change to segmented mode runs the checks and, once they pass, does not ask 1107.
@@ -559,6 +610,18 @@ TEST_F(SetupParamTest, UnitSwitchShowsStoredOffset)
     m_dlg->OnCbnSelchangeUnit();
     EXPECT_EQ(Edit("IDC_SETUP_TEMP_OFFSET")->text(), "1.0");
     EXPECT_EQ(LabelText("IDC_SETUP_TEMP_UNIT_LABEL"), "°C");
+
+    // A stored offset outside 0..200 is shown by the same formula once the unit is switched.
+    for (const auto& [offset, unit, text] : {std::tuple{250, 1, "15.0"}, std::tuple{250, 0, "27.0"},
+                                             std::tuple{201, 1, "10.1"}}) {
+        SCOPED_TRACE(offset);
+        ds.m_nTempOffset = offset;
+        Open();
+        EXPECT_EQ(Edit("IDC_SETUP_TEMP_OFFSET")->text(), "--.-");
+        Choose("IDC_SETUP_UNIT", unit);
+        m_dlg->OnCbnSelchangeUnit();
+        EXPECT_EQ(Edit("IDC_SETUP_TEMP_OFFSET")->text(), text);
+    }
 
     // Without a live temperature at opening the offset is not shown.
     ds.m_nTemp = 0xFFFF;
@@ -654,14 +717,10 @@ TEST_F(SetupParamTest, IntervalRadios)
 TEST_F(SetupParamTest, OpenDeviceThroughExec)
 {
     CDeviceState& ds = theDeviceState;
-    sim::SimulatorTransport transport;
-    ds.m_Link.SetTransport(&transport);
-    auto rec = transport.Attach("/dev/hidraw5");
-    rec->SetDeviceId(0x0A1B2C3D);
+    auto rec = ConnectRecorder();
     rec->SetInterval(900);
     rec->SetMode(1);
     rec->SetOffsets(95, 25);
-    ds.m_Link.Open();
     ASSERT_TRUE(ds.m_Link.IsDeviceOpen());
     ds.m_nInterval = 5;  // stale until the opening reads again
 
