@@ -136,6 +136,7 @@ constexpr int IDS_START4_AFTER_END2 = 1136;
 constexpr int IDS_CONFIRM_MODE_CHANGE = 1137;
 constexpr int IDS_DATA_READ_COMPLETE = 1138;
 constexpr int IDS_READING_DATA = 1139;
+constexpr int IDS_RECORDS_NOT_STORED = 1220;
 constexpr int IDS_APP_ABOUT_PROMPT = 57664;
 
 // ---- Dialog templates ----
@@ -450,6 +451,7 @@ inline constexpr ResourceId kStringIds[] = {
     {IDS_CONFIRM_MODE_CHANGE, "IDS_CONFIRM_MODE_CHANGE"},
     {IDS_DATA_READ_COMPLETE, "IDS_DATA_READ_COMPLETE"},
     {IDS_READING_DATA, "IDS_READING_DATA"},
+    {IDS_RECORDS_NOT_STORED, "IDS_RECORDS_NOT_STORED"},
     {IDS_APP_ABOUT_PROMPT, "IDS_APP_ABOUT_PROMPT"},
 };
 

@@ -81,7 +81,7 @@ TEST_F(DeleteHistoryTest, EmptyTableDeletesTheEmptyIdAndStillReportsSuccess)
     EXPECT_EQ(boxes[1].text, "Successfully deleted information and history data from database");
     EXPECT_EQ(boxes[1].icon, MsgIcon::Information);
     EXPECT_EQ(boxes[1].caption, AppDisplayName());
-    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
     EXPECT_EQ(Rows("00123456"), 2);
     EXPECT_EQ(Rows("00ABCDEF"), 2);
 }
@@ -102,7 +102,7 @@ TEST_F(DeleteHistoryTest, DeletingTheConnectedDeviceEmptiesItsRowsAndRaisesTheFl
     EXPECT_EQ(DeviceRows("00123456"), 0);
     EXPECT_EQ(Rows("00ABCDEF"), 2);
     EXPECT_EQ(DeviceRows("00ABCDEF"), 1);
-    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
     EXPECT_EQ(theDeviceState.m_bDeviceKnown.load(), 0);
     // The list is rebuilt from the table.
     ASSERT_EQ(dlg.m_cbDevice->count(), 1);
@@ -121,7 +121,7 @@ TEST_F(DeleteHistoryTest, DeletingAnotherDevicesIdRaisesTheFlagsToo)
     EXPECT_EQ(DeviceRows("00ABCDEF"), 0);
     EXPECT_EQ(Rows("00123456"), 2);
     EXPECT_EQ(DeviceRows("00123456"), 1);
-    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
     EXPECT_EQ(theDeviceState.m_bDeviceKnown.load(), 0);
 }
 
