@@ -667,8 +667,11 @@ TEST(Download, DeletingAnotherDevicesRowsNeitherBlocksNorLosesTheConnectedOnesRe
     Deletion deletion{rig, other};
     rig.transport.writes = 0;
     rig.transport.beforeWrite = [&](int n) {
-        rig.Drain();
-        if (n != 15) return;
+        if (n != 15) {
+            rig.Drain();
+            return;
+        }
+        // Records 14..26 of page 105 are queued.
         deletion.Step();
         rig.Drain();
         deletion.Step();
