@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -278,11 +279,12 @@ TEST_F(DeleteHistoryTest, BothActionsWorkWithRealOkClicks)
     // The record writer holds the queue while its own box waits for this thread: the deletion
     // must serve that box while it waits for the queue.
     const QString writerText = QStringLiteral("A box of the record writer");
+    std::atomic<bool> closed{false};
     std::thread writer([&] {
         std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
-        while (theDeviceState.m_bDbCleared != DB_DELETING)
+        while (theDeviceState.m_bDbCleared != DB_DELETING && !closed)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        AfxMessageBox(writerText.toStdString());
+        if (!closed) AfxMessageBox(writerText.toStdString());
     });
 
     // Every box is answered with a click on its OK button.
@@ -303,6 +305,7 @@ TEST_F(DeleteHistoryTest, BothActionsWorkWithRealOkClicks)
         DeleteHistory dlg;
         EXPECT_TRUE(PressCloses(dlg, DatabaseButton(dlg)));
     }
+    closed = true;
     writer.join();
     EXPECT_EQ(Rows("00123456"), 0);
     EXPECT_EQ(DeviceRows("00123456"), 0);
