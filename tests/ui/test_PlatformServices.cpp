@@ -1,4 +1,4 @@
-// The real platform pieces that other tests replace with stand-ins: the save-file dialogs of the
+// The real platform services that other tests replace with stand-ins: the save-file dialogs of the
 // history and graph exports, the About link handed to the desktop, and the restart's start of a
 // detached process.
 #include <gtest/gtest.h>
@@ -65,11 +65,11 @@ public slots:
     void Open(const QUrl& url) { urls << url; }
 };
 
-using PlatformPiecesTest = DialogTest;
+using PlatformServicesTest = DialogTest;
 
 }  // namespace
 
-TEST_F(PlatformPiecesTest, ExportsGoThroughTheRealSaveDialog)
+TEST_F(PlatformServicesTest, ExportsGoThroughTheRealSaveDialog)
 {
     const QString folder = QString::fromStdString(m_dir.Path());
     {
@@ -104,7 +104,7 @@ TEST_F(PlatformPiecesTest, ExportsGoThroughTheRealSaveDialog)
         EXPECT_EQ(box.text, "Successfully exported the history records");
 }
 
-TEST_F(PlatformPiecesTest, AboutLinkGoesToTheDesktopAsAWebAddress)
+TEST_F(PlatformServicesTest, AboutLinkGoesToTheDesktopAsAWebAddress)
 {
     LinkCatcher catcher;
     QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "Open");
@@ -120,7 +120,7 @@ TEST_F(PlatformPiecesTest, AboutLinkGoesToTheDesktopAsAWebAddress)
                                          QUrl(QStringLiteral("https://example.org/help"))}));
 }
 
-TEST_F(PlatformPiecesTest, RestartStartsTheProgramDetached)
+TEST_F(PlatformServicesTest, RestartStartsTheProgramDetached)
 {
     // A stand-in program in a folder whose name has a space; it notes its arguments.
     const std::string folder = m_dir.File("my programs");
@@ -136,4 +136,4 @@ TEST_F(PlatformPiecesTest, RestartStartsTheProgramDetached)
     EXPECT_EQ(Contents(QString::fromStdString(note)), QByteArray("0\n"));
 }
 
-#include "test_PlatformPieces.moc"
+#include "test_PlatformServices.moc"
