@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,13 +11,11 @@
 #include <QProcess>
 #include <QStatusBar>
 
-#include <chrono>
-#include <thread>
-
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
 #include "app/CloseDialo.h"
 #include "app/Language.h"
+#include "app/UiWait.h"
 #include "resources/resource.h"
 #include "app/selectLanguage.h"
 #include "device/CDeviceState.h"
@@ -158,10 +155,7 @@ void CMainFrame::OnMenuSetup()
 
 void CMainFrame::WaitForSettingsWriters()
 {
-    while (m_settingsWriter.IsRunning()) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    WaitServingHandOvers([this] { return !m_settingsWriter.IsRunning(); });
     m_settingsWriter.Join();
 }
 

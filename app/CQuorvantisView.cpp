@@ -22,6 +22,7 @@
 #include "app/CQuorvantisApp.h"
 #include "app/GdiText.h"
 #include "app/QDeviceWatcher.h"
+#include "app/UiWait.h"
 #include "device/CDeviceState.h"
 #include "device/RecordNode.h"
 #include "platform/NumberText.h"
@@ -185,17 +186,11 @@ void CQuorvantisView::StopWorkerThreads()
     ds.m_bQuit = 1;
 
     // The monitor may be blocked in a hand-over to this thread: keep dispatching until it is out.
-    auto waitFor = [](auto done) {
-        while (!done()) {
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    };
-    waitFor([this] { return !m_bMonitorRunning && !m_bWriterRunning; });
+    WaitServingHandOvers([this] { return !m_bMonitorRunning && !m_bWriterRunning; });
     // Nothing starts a one-shot thread any more. Without the device a download or a live reading
     // ends at its next exchange instead of running to completion.
     ds.m_Link.CloseHandles();
-    waitFor([this] { return !m_bHistoryRunning && !m_bLiveRunning; });
+    WaitServingHandOvers([this] { return !m_bHistoryRunning && !m_bLiveRunning; });
     for (auto* t : {&m_pMonitorThread, &m_pWriterThread, &m_pHistoryThread, &m_pLiveThread})
         if (*t && (*t)->joinable())
             (*t)->join();

@@ -113,12 +113,13 @@ MsgAnswer QtMessageBoxService::ShowHere(const std::string& text, const std::stri
         box.setEscapeButton(QMessageBox::Cancel);
         break;
     case MsgButtons::YesNo:
-        // A Yes/No question cannot be escaped; it needs an answer.
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(second ? QMessageBox::No : QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
         break;
     }
     switch (box.exec()) {
+    case QMessageBox::Ok: return MsgAnswer::Ok;
     case QMessageBox::Cancel: return MsgAnswer::Cancel;
     case QMessageBox::Yes: return MsgAnswer::Yes;
     case QMessageBox::No: return MsgAnswer::No;

@@ -12,6 +12,13 @@
 #include "device/RecordNode.h"
 #include "platform/OleDateTime.h"
 
+// Values of m_bDbCleared. Either one stops downloads and makes the drain drop what is queued.
+// Raised before a deletion of Device and Records rows touches the database:
+constexpr int DB_DELETING = 1;
+// Set once that deletion has committed (or failed) and the queue has been emptied; the next
+// download clears it before it loads the Device row, so it starts from what the deletion left.
+constexpr int DB_DELETED = 2;
+
 // The configuration the live panel paints, published as one piece by each configuration read.
 struct ConfigSnapshot {
     int mode = -1;
@@ -53,6 +60,10 @@ public:
 
     // Record storage.
     int FlushRecordQueue();  // the caller holds m_csQueue
+    bool HasQueuedRecords() const;  // the caller holds m_csQueue
+    // Ends a deletion of rows: drops every queued record and sets m_bDbCleared to DB_DELETED.
+    // The caller holds m_csQueue.
+    void EndRowDeletion();
     int LoadDeviceRow();
     int CountStoredRecords();
 
@@ -66,7 +77,7 @@ public:
 
     // request and stop flags
     std::atomic<int> m_bDeviceErased{0};
-    std::atomic<int> m_bDbCleared{0};
+    std::atomic<int> m_bDbCleared{0};  // 0, DB_DELETING or DB_DELETED
     std::atomic<int> m_bRestart{0};
     std::atomic<int> m_bQuit{0};
     std::atomic<int> m_bReadConfig{0};

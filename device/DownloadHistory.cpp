@@ -32,6 +32,10 @@ public:
         // The resume point in the database is behind records still queued from the last walk;
         // starting from it would fetch them a second time.
         if (!WaitForEmptyQueue()) return 0;
+        // A finished deletion no longer blocks downloads: the Device row loaded below is what it
+        // left. One still under way does, unless this device has no row to resume from.
+        int finished = DB_DELETED;
+        st.m_bDbCleared.compare_exchange_strong(finished, 0);
         st.LoadDeviceRow();
         const int mode = st.m_nMode;
 
@@ -41,9 +45,6 @@ public:
                 std::this_thread::sleep_for(std::chrono::milliseconds(st.m_nNewDeviceWaitMs));
             return FromOldest(mode);
         }
-        // A deletion raised the flag for another device's rows (this one's row is still there):
-        // the downloads under way have stopped, and this one must not stay blocked.
-        st.m_bDbCleared = 0;
         if (mode < 0 || mode > 2) return 1;
         return Resume(mode);
     }
@@ -54,7 +55,7 @@ private:
         for (int waited = 0;; waited += 10) {
             {
                 std::lock_guard<std::mutex> lock(m_st.m_csQueue);
-                if (!m_st.m_pQueueHead || !m_st.m_pQueueHead->pNext) return true;
+                if (!m_st.HasQueuedRecords()) return true;
             }
             if (waited >= kQueueWaitMs) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

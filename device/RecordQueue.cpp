@@ -52,8 +52,7 @@ int CDeviceState::ResumePage(int first, int page, unsigned count, OleDateTime pa
     // monitor thread may reload while a page is fetched.
     int recordNo = first;
     m_nLastRecord = recordNo;
-    // The records of this page belong to the device and mode of its start, whatever a reset on
-    // another thread does to the members meanwhile.
+    // The records of this page belong to the device and mode of its start.
     const std::uint32_t deviceId = m_dwDeviceID;
     const int mode = m_nMode;
 
@@ -67,8 +66,13 @@ int CDeviceState::ResumePage(int first, int page, unsigned count, OleDateTime pa
             m_nRecHumi = HumiValueFromRaw(record[0]);
             m_nRecTemp = TempValueFromRaw((unsigned(record[1]) << 8) | record[2]);
             m_nLastRecord = ++recordNo;
-            if (m_bDbCleared || m_bDeviceErased) return 1;
+            // Tested under the queue lock, which a deletion holds while it empties the queue and
+            // an erase while it raises its flag: nothing of this page is queued after either.
             std::lock_guard<std::mutex> lock(m_csQueue);
+            if (m_bDbCleared || m_bDeviceErased) return 1;
+            // The device state was reset meanwhile (unplugged): the device's rows may be deleted
+            // before the record reaches the writer. It is fetched again from the resume point.
+            if (m_dwDeviceID != deviceId) return 0;
             AppendRecordNode(m_pQueueHead, deviceId, mode, page, interval, m_nRecTemp, m_nRecHumi,
                              recordNo, pageTime);
         }

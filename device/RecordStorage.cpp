@@ -18,6 +18,14 @@ void FreeNodes(RecordNode* node)
     }
 }
 
+// Frees every queued record; the sentinel stays.
+void DropQueue(RecordNode* head)
+{
+    if (!head) return;
+    FreeNodes(head->pNext);
+    head->pNext = nullptr;
+}
+
 // Start time of the page as the node carries it.
 OleDateTime PageStart(const RecordNode& node)
 {
@@ -34,8 +42,7 @@ int CDeviceState::FlushRecordQueue()
     if (!m_pQueueHead || !m_pQueueHead->pNext) return 1;
 
     auto dropAll = [this] {
-        FreeNodes(m_pQueueHead->pNext);
-        m_pQueueHead->pNext = nullptr;
+        DropQueue(m_pQueueHead);
         m_pQueueCur = nullptr;
     };
     if (m_bDbCleared) {
@@ -115,6 +122,16 @@ int CDeviceState::FlushRecordQueue()
     }
     m_pQueueCur = nullptr;
     return 1;
+}
+
+bool CDeviceState::HasQueuedRecords() const { return m_pQueueHead && m_pQueueHead->pNext; }
+
+void CDeviceState::EndRowDeletion()
+{
+    // Whatever a download queued before the deletion may continue rows that are gone now.
+    DropQueue(m_pQueueHead);
+    m_pQueueCur = nullptr;
+    m_bDbCleared = DB_DELETED;
 }
 
 int CDeviceState::LoadDeviceRow()

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/DialogUnits.h"
+#include "app/UiWait.h"
 #include "database/RowFormat.h"
 #include "device/CDeviceState.h"
 #include "device/DeviceProtocol.h"
@@ -132,21 +133,19 @@ void DeleteHistory::OnBnClickedDeleteDatabase()
         return;
     }
 
-    // Downloads and the record writer drop their work while the flag is set; give them the time
-    // to see it before the rows go.
-    theDeviceState.m_bDbCleared = 1;
+    // Downloads and the record writer stop and drop their work from here until the deletion has
+    // ended below; a download that starts meanwhile resumes nothing. The pause lets one under way
+    // stop before the rows go.
+    CDeviceState& ds = theDeviceState;
+    ds.m_bDbCleared = DB_DELETING;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
     // The records and the device row go together or not at all. The empty ID (an empty list)
-    // names no row: nothing to delete.
-    CDB& db = theDeviceState.m_dbManage;
-    if (db.Open(theDeviceState.m_strDbPath) != 0) {
-        // The failed open has shown why; nothing was deleted.
-        reject();
-        return;
-    }
-    bool deleted = true;
-    if (!id.empty()) {
+    // names no row: nothing to delete. A failed open has shown why.
+    CDB& db = ds.m_dbManage;
+    const bool opened = db.Open(ds.m_strDbPath) == 0;
+    bool deleted = opened;
+    if (opened && !id.empty()) {
         deleted = db.BeginTransaction() == 1 && db.DeleteRecords(id) == 1 &&
                   db.DeleteDevice(id) == 0 && db.Commit() == 1;
         if (!deleted) {
@@ -155,10 +154,20 @@ void DeleteHistory::OnBnClickedDeleteDatabase()
             db.Rollback();
         }
     }
+    {
+        // Records queued meanwhile may continue rows that are gone; the next download starts
+        // from the database as it is now.
+        const auto lock = LockServingHandOvers(ds.m_csQueue);
+        ds.EndRowDeletion();
+    }
+    if (!opened) {
+        reject();
+        return;
+    }
 
     FillDeviceCombo(m_cbDevice, db);
     // Re-read from table Device when the next download starts, whichever ID went.
-    theDeviceState.m_bDeviceKnown = 0;
+    ds.m_bDeviceKnown = 0;
     m_cbDevice->setCurrentIndex(m_cbDevice->count() > 0 ? 0 : -1);
 
     if (deleted)
@@ -178,8 +187,25 @@ void DeleteHistory::OnBnClickedDeleteDevice()
         reject();
         return;
     }
-    if (theDeviceState.m_Link.SendShortCommand(ERASE_RECORDS_REQUEST) == 1) {
-        theDeviceState.m_bDeviceErased = 1;
+    CDeviceState& ds = theDeviceState;
+    bool waiting = false;
+    int acknowledged = 0;
+    {
+        // Downloaded records that wait in the queue are held nowhere else once the recorder is
+        // erased: they must be stored first. The flag goes up under the same lock, so a download
+        // under way queues nothing after the erase.
+        const auto lock = LockServingHandOvers(ds.m_csQueue);
+        waiting = ds.HasQueuedRecords();
+        if (!waiting) {
+            acknowledged = ds.m_Link.SendShortCommand(ERASE_RECORDS_REQUEST);
+            if (acknowledged == 1) ds.m_bDeviceErased = 1;
+        }
+    }
+    if (waiting) {
+        AfxMessageBox(LoadString(IDS_RECORDS_NOT_STORED), MsgButtons::Ok, MsgIcon::Warning);
+        return;
+    }
+    if (acknowledged == 1) {
         AfxMessageBox(LoadString(IDS_DEVICE_ERASED));
         reject();
         return;

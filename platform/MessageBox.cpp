@@ -7,9 +7,15 @@
 
 namespace {
 
+// The answer that changes nothing: No, Cancel, or the Ok of a box that only informs.
 MsgAnswer DefaultAnswer(MsgButtons buttons)
 {
-    return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+    switch (buttons) {
+    case MsgButtons::YesNo: return MsgAnswer::No;
+    case MsgButtons::OkCancel: return MsgAnswer::Cancel;
+    case MsgButtons::Ok: break;
+    }
+    return MsgAnswer::Ok;
 }
 
 // Used while no service is installed: nobody can answer, so the cautious answer is given.

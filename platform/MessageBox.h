@@ -27,7 +27,7 @@ public:
 };
 
 // Installs the service used by AfxMessageBox; nullptr restores the default (prints to stderr,
-// answers Ok, or No for a Yes/No question). Returns the previous one.
+// answers what changes nothing: No, Cancel or Ok). Returns the previous one.
 IMessageBoxService* SetMessageBoxService(IMessageBoxService* service);
 
 // The caption of every box: the base name of the running executable.

@@ -137,6 +137,7 @@ constexpr int IDS_CONFIRM_MODE_CHANGE = 1137;
 constexpr int IDS_DATA_READ_COMPLETE = 1138;
 constexpr int IDS_READING_DATA = 1139;
 constexpr int IDS_FILE_NOT_WRITTEN = 1200;
+constexpr int IDS_RECORDS_NOT_STORED = 1220;
 constexpr int IDS_APP_ABOUT_PROMPT = 57664;
 
 // ---- Dialog templates ----
@@ -452,6 +453,7 @@ inline constexpr ResourceId kStringIds[] = {
     {IDS_DATA_READ_COMPLETE, "IDS_DATA_READ_COMPLETE"},
     {IDS_READING_DATA, "IDS_READING_DATA"},
     {IDS_FILE_NOT_WRITTEN, "IDS_FILE_NOT_WRITTEN"},
+    {IDS_RECORDS_NOT_STORED, "IDS_RECORDS_NOT_STORED"},
     {IDS_APP_ABOUT_PROMPT, "IDS_APP_ABOUT_PROMPT"},
 };
 

@@ -10,8 +10,10 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "database/CDB.h"
 #include "database/RowFormat.h"
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
@@ -27,6 +29,7 @@ class HookTransport : public HidTransport {
 public:
     explicit HookTransport(HidTransport& inner) : m_inner(inner) {}
     int writes = 0;
+    std::vector<std::uint8_t> request;  // the one being written
     std::function<void(int)> beforeWrite;
 
     std::vector<HidDeviceInfo> Enumerate(std::uint16_t v, std::uint16_t p) override
@@ -47,6 +50,7 @@ private:
             : m_owner(owner), m_inner(std::move(inner)) {}
         int Write(const std::uint8_t* data, std::size_t length) override
         {
+            m_owner.request.assign(data, data + length);
             const int n = ++m_owner.writes;
             if (m_owner.beforeWrite) m_owner.beforeWrite(n);
             return m_inner->Write(data, length);
@@ -445,16 +449,245 @@ TEST(Download, RequestFlagEndsTheDownloadBeforeTheNextRecord)
     }
 }
 
-TEST(Download, DeletionOfAnotherDevicesRowsDoesNotBlockTheConnectedOne)
+namespace {
+
+// Runs test code inside the program's own database work, through SQLite's process-wide hooks:
+// when the next connection is opened, after each row inserted into Records, and when a
+// transaction is about to commit.
+class SqlHooks {
+public:
+    SqlHooks()
+    {
+        s_hooks = this;
+        sqlite3_auto_extension(reinterpret_cast<void (*)()>(&OnOpen));
+    }
+    ~SqlHooks()
+    {
+        sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(&OnOpen));
+        s_hooks = nullptr;
+    }
+    std::function<void()> onOpen;  // once
+    std::function<void(int inserted)> onInsert;
+    std::function<void()> onCommit;
+
+private:
+    static int OnOpen(sqlite3* db, char**, const sqlite3_api_routines*)
+    {
+        SqlHooks* hooks = s_hooks;
+        if (!hooks) return SQLITE_OK;
+        sqlite3_update_hook(db, &OnUpdate, hooks);
+        sqlite3_commit_hook(db, &OnCommit, hooks);
+        if (auto once = std::exchange(hooks->onOpen, nullptr)) once();
+        return SQLITE_OK;
+    }
+    static void OnUpdate(void* self, int op, const char*, const char* table, sqlite3_int64)
+    {
+        auto* hooks = static_cast<SqlHooks*>(self);
+        if (op == SQLITE_INSERT && std::string(table) == "Records" && hooks->onInsert)
+            hooks->onInsert(++hooks->m_inserted);
+    }
+    static int OnCommit(void* self)
+    {
+        auto* hooks = static_cast<SqlHooks*>(self);
+        if (hooks->onCommit) hooks->onCommit();
+        return 0;
+    }
+    int m_inserted = 0;
+    static inline SqlHooks* s_hooks = nullptr;
+};
+
+// A deletion of one device's rows as the management dialog makes it: the flag raised, the rows
+// deleted in one transaction, then the queue emptied and the deletion ended under the queue lock.
+struct Deletion {
+    Rig& rig;
+    std::string id;
+    int done = 0;
+
+    void Step()
+    {
+        switch (done++) {
+        case 0: rig.st.m_bDbCleared = DB_DELETING; break;
+        case 1: {
+            CDB db;
+            ASSERT_EQ(db.Open(rig.st.m_strDbPath), 0);
+            ASSERT_EQ(db.BeginTransaction(), 1);
+            ASSERT_EQ(db.DeleteRecords(id), 1);
+            ASSERT_EQ(db.DeleteDevice(id), 0);
+            ASSERT_EQ(db.Commit(), 1);
+            break;
+        }
+        case 2: {
+            std::lock_guard<std::mutex> lock(rig.st.m_csQueue);
+            rig.st.EndRowDeletion();
+            break;
+        }
+        default: break;
+        }
+    }
+    void Rest()
+    {
+        while (done < 3) Step();
+    }
+};
+
+// 3,000 records on the recorder, the first 1,000 stored: the next walk resumes on page 103
+// (record 40) and goes on with page 104 (count block at request 5, header 6, records 7..11),
+// page 105 (header 12, records 13..17), ...
+void ThousandOfThreeThousandStored(Rig& rig)
 {
-    Rig rig;
-    rig.dev->FillRing(0, 50);
+    rig.dev->FillRing(0, 1000);
     ASSERT_EQ(rig.Download(), 1);
-    rig.st.m_bDbCleared = 1;  // another device's rows were deleted; this one's row remains
-    rig.dev->TakeRecords(20);
+    ASSERT_EQ(rig.Rows().size(), 1000u);
+    rig.dev->TakeRecords(2000);
+    rig.Configure();
+}
+
+bool ReadsAt(const std::vector<std::uint8_t>& request, int address)
+{
+    return request.size() > 6 && request[2] == 0x01 && ((request[4] << 8) | request[5]) == address;
+}
+
+}  // namespace
+
+TEST(Download, DeletingTheConnectedDevicesRowsAnywhereInAWalkOrDrainEndsWithEveryRecordOnce)
+{
+    // Where each of the deletion's three steps happens: before the walk, when the walk opens the
+    // database to load the Device row, before the walk's n-th request, or after the walk.
+    constexpr int kBeforeWalk = -2, kBeforeLoad = -1, kAfterWalk = INT_MAX;
+    struct Case {
+        const char* name;
+        int raise, commit, end;
+    };
+    const Case cases[] = {
+        {"raised before the walk, committed once it has loaded the row", kBeforeWalk, 1, 8},
+        {"raised before the walk, committed before it loads the row", kBeforeWalk, kBeforeLoad, 3},
+        {"all of it before the walk loads the row", kBeforeLoad, kBeforeLoad, kBeforeLoad},
+        {"between pages", 12, 13, 14},
+        {"within a page", 15, 16, 17},
+        {"raised while the resumed page is fetched, ended after the walk", 4, 9, kAfterWalk},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        ThousandOfThreeThousandStored(rig);
+        Deletion deletion{rig, DeviceIdText(kDeviceId)};
+        const int at[3] = {c.raise, c.commit, c.end};
+        auto stepsAt = [&](int when) {
+            while (deletion.done < 3 && at[deletion.done] == when) deletion.Step();
+        };
+        SqlHooks hooks;
+        stepsAt(kBeforeWalk);
+        hooks.onOpen = [&] { stepsAt(kBeforeLoad); };
+        rig.transport.writes = 0;
+        rig.transport.beforeWrite = [&](int n) {
+            if (n == 12 && c.raise == 12) {
+                EXPECT_TRUE(ReadsAt(rig.transport.request, PageHeaderAddress(105)));
+            }
+            rig.Drain();  // the writer runs all along
+            stepsAt(n);
+        };
+        rig.st.DownloadHistory();
+        rig.transport.beforeWrite = nullptr;
+        hooks.onOpen = nullptr;
+        rig.Drain();
+        deletion.Rest();
+
+        for (int i = 0; i < 2; ++i) ASSERT_EQ(rig.Download(), 1);
+        ExpectRows(rig.Rows(), rig.dev->Records());
+        ExpectResumePointAtNewest(rig);
+        EXPECT_EQ(rig.st.m_bDbCleared, 0);
+    }
+
+    // Unplugged as a reply comes in: the writer stops, the state is reset on every tick, and the
+    // rows are deleted before the download has noticed. Neither what was queued nor the rest of
+    // the page in hand may be stored later on top of the deletion.
+    {
+        SCOPED_TRACE("unplugged during a walk, deleted before it is plugged in again");
+        Rig rig;
+        ThousandOfThreeThousandStored(rig);
+        Deletion deletion{rig, DeviceIdText(kDeviceId)};
+        rig.transport.writes = 0;
+        rig.transport.beforeWrite = [&](int n) {
+            if (n < 15) rig.Drain();
+            if (n != 15) return;
+            rig.st.Reset();
+            deletion.Rest();
+            rig.st.Reset();
+        };
+        EXPECT_EQ(rig.st.DownloadHistory(), 0);
+        rig.transport.beforeWrite = nullptr;
+
+        for (int i = 0; i < 2; ++i) ASSERT_EQ(rig.Download(), 1);
+        ExpectRows(rig.Rows(), rig.dev->Records());
+        ExpectResumePointAtNewest(rig);
+    }
+
+    // The drain: the flag raised between its inserts (it then stores nothing), or after its last
+    // look at the flag (it commits, and the deletion's transaction waits for it).
+    for (bool atCommit : {false, true}) {
+        SCOPED_TRACE(atCommit ? "raised as a drain commits" : "raised between a drain's inserts");
+        Rig rig;
+        ThousandOfThreeThousandStored(rig);
+        ASSERT_EQ(rig.st.DownloadHistory(), 1);
+        ASSERT_EQ(rig.Queued(), 2000);
+        Deletion deletion{rig, DeviceIdText(kDeviceId)};
+        {
+            SqlHooks hooks;
+            if (atCommit) {
+                hooks.onCommit = [&] {
+                    if (deletion.done == 0) deletion.Step();
+                };
+            } else {
+                hooks.onInsert = [&](int inserted) {
+                    if (inserted == 500) deletion.Step();
+                };
+            }
+            rig.Drain();
+        }
+        EXPECT_EQ(deletion.done, 1);
+        EXPECT_EQ(rig.Rows().size(), atCommit ? 3000u : 1000u);
+        deletion.Rest();
+        EXPECT_TRUE(rig.Rows().empty());
+
+        for (int i = 0; i < 2; ++i) ASSERT_EQ(rig.Download(), 1);
+        ExpectRows(rig.Rows(), rig.dev->Records());
+        ExpectResumePointAtNewest(rig);
+    }
+}
+
+TEST(Download, DeletingAnotherDevicesRowsNeitherBlocksNorLosesTheConnectedOnesRecords)
+{
+    // All of the deletion while one request of the walk is under way: the walk never sees the
+    // flag up until the deletion has ended, and the writer drops what was queued meanwhile.
+    Rig rig;
+    ThousandOfThreeThousandStored(rig);
+    const std::string other = "00ABCDEF";
+    rig.Exec("INSERT INTO Device VALUES ('" + other + "', '', 0, '2026-01-01 00:00:00', 5, 88)");
+    rig.Exec("INSERT INTO Records VALUES ('" + other + "', '0058', '2026-01-01 00:00:00', 21.5, 40)");
+    Deletion deletion{rig, other};
+    rig.transport.writes = 0;
+    rig.transport.beforeWrite = [&](int n) {
+        if (n != 15) {
+            rig.Drain();
+            return;
+        }
+        // Records 14..26 of page 105 are queued.
+        deletion.Step();
+        rig.Drain();
+        deletion.Step();
+        rig.Drain();
+        deletion.Step();
+    };
+    rig.st.DownloadHistory();
+    rig.transport.beforeWrite = nullptr;
+    rig.Drain();
+    ASSERT_EQ(deletion.done, 3);
+
+    // The next download is not blocked and fetches what was dropped.
     ASSERT_EQ(rig.Download(), 1);
     EXPECT_EQ(rig.st.m_bDbCleared, 0);
     ExpectRows(rig.Rows(), rig.dev->Records());
+    ExpectResumePointAtNewest(rig);
 }
 
 TEST(Download, HeaderThatDoesNotConvertTwiceEndsTheWalk)

@@ -12,16 +12,17 @@ TEST(MessageBox, RecorderLogsBoxesAndScriptsAnswers)
     ScopedMessageBoxRecorder boxes;
     boxes->PushAnswer(MsgAnswer::Yes);
     EXPECT_EQ(AfxMessageBox("Sure?", MsgButtons::YesNo, MsgIcon::Question), MsgAnswer::Yes);
-    // Unscripted: the cautious default answer.
+    // Unscripted: the answer that changes nothing.
     EXPECT_EQ(AfxMessageBox("Again?", MsgButtons::YesNo), MsgAnswer::No);
+    EXPECT_EQ(AfxMessageBox("Delete?", MsgButtons::OkCancel), MsgAnswer::Cancel);
     EXPECT_EQ(AfxMessageBox("Failed", MsgButtons::Ok, MsgIcon::Stop), MsgAnswer::Ok);
     const auto entries = boxes->Entries();
-    ASSERT_EQ(entries.size(), 3u);
+    ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries[0].text, "Sure?");
     EXPECT_EQ(entries[0].caption, "core_tests");
     EXPECT_EQ(entries[0].buttons, MsgButtons::YesNo);
     EXPECT_EQ(entries[0].icon, MsgIcon::Question);
-    EXPECT_EQ(entries[2].icon, MsgIcon::Stop);
+    EXPECT_EQ(entries[3].icon, MsgIcon::Stop);
     boxes->Clear();
     EXPECT_EQ(boxes->Count(), 0u);
 }

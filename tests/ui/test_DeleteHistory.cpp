@@ -5,10 +5,18 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 
 #include <functional>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "app/QtMessageBoxService.h"
+#include "device/RecordNode.h"
 #include "history/DeleteHistory.h"
 #include "history/Grapsh.h"
 #include "history/Main.h"
@@ -38,6 +46,20 @@ protected:
     static QString CurrentId(DeleteHistory& dlg)
     {
         return dlg.findChild<QLabel*>(QStringLiteral(QV_ID_NAME(IDC_MANAGE_CURRENT_ID)))->text();
+    }
+
+    // Queues one downloaded record of the device, as a download under way would.
+    static void QueueRecord(std::uint32_t id)
+    {
+        std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
+        if (!theDeviceState.m_pQueueHead) theDeviceState.m_pQueueHead = AllocRecordNode();
+        AppendRecordNode(theDeviceState.m_pQueueHead, id, 0, 88, 60, 635, 45, 1,
+                         OleDateTime(2024, 3, 1, 10, 30, 0));
+    }
+    static bool Queued()
+    {
+        std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
+        return theDeviceState.HasQueuedRecords();
     }
 
     int Rows(const std::string& id) { return Count("SELECT count(*) FROM Records WHERE ID='" + id + "'"); }
@@ -87,7 +109,7 @@ TEST_F(DeleteHistoryTest, EmptyTableDeletesTheEmptyIdAndStillReportsSuccess)
     EXPECT_EQ(boxes[1].text, "Successfully deleted information and history data from database");
     EXPECT_EQ(boxes[1].icon, MsgIcon::Information);
     EXPECT_EQ(boxes[1].caption, AppDisplayName());
-    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
     EXPECT_EQ(Rows("00123456"), 2);
     EXPECT_EQ(Rows("00ABCDEF"), 2);
 }
@@ -96,6 +118,7 @@ TEST_F(DeleteHistoryTest, DeletingTheConnectedDeviceEmptiesItsRowsAndRaisesTheFl
 {
     Connect(0x00123456);
     theDeviceState.m_bDeviceKnown = 1;
+    QueueRecord(0x00123456);  // downloaded before the deletion, not yet stored
     DeleteHistory dlg;
     ASSERT_EQ(dlg.m_cbDevice->currentText(), QStringLiteral("00123456"));
     m_boxes->PushAnswer(MsgAnswer::Ok);
@@ -108,7 +131,8 @@ TEST_F(DeleteHistoryTest, DeletingTheConnectedDeviceEmptiesItsRowsAndRaisesTheFl
     EXPECT_EQ(DeviceRows("00123456"), 0);
     EXPECT_EQ(Rows("00ABCDEF"), 2);
     EXPECT_EQ(DeviceRows("00ABCDEF"), 1);
-    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
+    EXPECT_FALSE(Queued());
     EXPECT_EQ(theDeviceState.m_bDeviceKnown.load(), 0);
     // The list is rebuilt from the table.
     ASSERT_EQ(dlg.m_cbDevice->count(), 1);
@@ -127,7 +151,7 @@ TEST_F(DeleteHistoryTest, DeletingAnotherDevicesIdRaisesTheFlagsToo)
     EXPECT_EQ(DeviceRows("00ABCDEF"), 0);
     EXPECT_EQ(Rows("00123456"), 2);
     EXPECT_EQ(DeviceRows("00123456"), 1);
-    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
     EXPECT_EQ(theDeviceState.m_bDeviceKnown.load(), 0);
 }
 
@@ -160,6 +184,29 @@ TEST_F(DeleteHistoryTest, DeviceEraseAcknowledgedRefusedAndWithoutDevice)
     auto device = Connect(0x00123456);
     device->FillRing(0, 100);
     ASSERT_FALSE(device->Records().empty());
+
+    // Downloaded records still wait in the queue: refused before anything is sent.
+    QueueRecord(0x00123456);
+    {
+        DeleteHistory dlg;
+        const int erasesBefore = device->Counters().erases;
+        m_boxes->PushAnswer(MsgAnswer::Ok);
+        EXPECT_FALSE(PressCloses(dlg, DeviceButton(dlg)));
+        ASSERT_EQ(m_boxes->Count(), 2u);
+        EXPECT_EQ(m_boxes->Entries()[1].text,
+                  "Downloaded records are still waiting to be stored in the database. The device "
+                  "records were not deleted; try again once they are stored.");
+        EXPECT_EQ(device->Counters().erases, erasesBefore);
+        EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 0);
+        EXPECT_TRUE(Queued());
+    }
+    // Once they are stored the erase goes ahead (below).
+    {
+        std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
+        theDeviceState.FlushRecordQueue();
+    }
+    ASSERT_FALSE(Queued());
+    m_boxes->Clear();
 
     // Refused (every retry): 1110, the dialog stays open, no flag.
     {
@@ -213,6 +260,77 @@ TEST_F(DeleteHistoryTest, AFailedDeletionIsReportedNotSuccess)
     EXPECT_NE(boxes[1].text.find("kept"), std::string::npos);
     EXPECT_EQ(Rows("00123456"), 2);
     EXPECT_EQ(DeviceRows("00123456"), 1);
+    // Nothing was deleted, but downloads are not left blocked.
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
+
+    // A database that cannot be opened: its box, then the same.
+    m_boxes->Clear();
+    theDeviceState.m_bDbCleared = 0;
+    DeleteHistory again;
+    theDeviceState.m_strDbPath = m_dir.Path() + "/missing/Quorvantis.db";
+    m_boxes->PushAnswer(MsgAnswer::Ok);
+    EXPECT_TRUE(PressCloses(again, DatabaseButton(again)));
+    ASSERT_EQ(m_boxes->Count(), 2u);
+    EXPECT_NE(m_boxes->Entries()[1].text, "Successfully deleted information and history data from database");
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
+}
+
+TEST_F(DeleteHistoryTest, BothActionsWorkWithRealOkClicks)
+{
+    QtMessageBoxService service;
+    IMessageBoxService* previous = SetMessageBoxService(&service);
+    auto device = Connect(0x00123456);
+    device->FillRing(0, 100);
+
+    // The record writer holds the queue while its own box waits for this thread: the deletion
+    // must serve that box while it waits for the queue.
+    const QString writerText = QStringLiteral("A box of the record writer");
+    std::atomic<bool> closed{false};
+    std::thread writer([&] {
+        std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
+        while (theDeviceState.m_bDbCleared != DB_DELETING && !closed)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (!closed) AfxMessageBox(writerText.toStdString());
+    });
+
+    // Every box is answered with a click on its OK button.
+    QStringList shown;
+    int rowsWhenWriterAnswered = -1;
+    QTimer answerer;
+    answerer.setInterval(5);
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        shown << box->text();
+        if (box->text() == writerText) rowsWhenWriterAnswered = Rows("00123456");
+        QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+    });
+    answerer.start();
+
+    {
+        DeleteHistory dlg;
+        EXPECT_TRUE(PressCloses(dlg, DatabaseButton(dlg)));
+    }
+    closed = true;
+    writer.join();
+    EXPECT_EQ(Rows("00123456"), 0);
+    EXPECT_EQ(DeviceRows("00123456"), 0);
+    EXPECT_EQ(rowsWhenWriterAnswered, 0);  // the rows were gone; the queue was still to be emptied
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
+    {
+        DeleteHistory dlg;
+        EXPECT_TRUE(PressCloses(dlg, DeviceButton(dlg)));
+    }
+    EXPECT_TRUE(device->Records().empty());
+    EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 1);
+    EXPECT_EQ(shown, QStringList({
+        QStringLiteral("Are you sure to delete device information from database of the ID 00123456?"),
+        writerText,
+        QStringLiteral("Successfully deleted information and history data from database"),
+        QStringLiteral("Are you sure to delete device history record of the ID 00123456?"),
+        QStringLiteral("Successfully Delete device records"),
+    }));
+    SetMessageBoxService(previous);
 }
 
 // Enter as the Windows dialog manager takes it, in the three dialogs that share it: away from a
