@@ -9,10 +9,9 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <functional>
-
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "app/QtMessageBoxService.h"
