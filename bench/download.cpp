@@ -119,7 +119,8 @@ Run DrainFullRing(const Folder& folder)
     const OleDateTime start(2026, 1, 1, 0, 0, 0);
     for (int page = PAGE_FIRST; page <= PAGE_LAST; ++page)
         for (int k = 1; k <= PAGE_RECORDS; ++k)
-            AppendRecordNode(st.m_pQueueHead, 0x00123456, 0, page, 60, 400 + k, 40 + k % 50, k,
+            AppendRecordNode(st.m_pQueueHead, st.m_pQueueTail, 0x00123456, 0, page, 60, 400 + k,
+                             40 + k % 50, k,
                              start.AddSeconds(std::int64_t(page - PAGE_FIRST) * PAGE_RECORDS * 60));
     const auto t0 = Clock::now();
     {

@@ -32,7 +32,8 @@ public:
         // The resume point in the database is behind records still queued from the last walk;
         // starting from it would fetch them a second time.
         if (!WaitForEmptyQueue()) return 0;
-        st.LoadDeviceRow();
+        // A Device table that cannot be read ends the download; the next one tries again.
+        if (!st.LoadDeviceRow()) return 0;
         const int mode = st.m_nMode;
 
         if (!st.m_bDeviceKnown) {

@@ -56,6 +56,23 @@ MsgAnswer AfxMessageBox(const std::string& text, const std::string& caption, Msg
                                     icon, defaultButton);
 }
 
+bool FailureNotice::Show(const std::string& text, MsgIcon icon)
+{
+    {
+        // Marked before the box opens: the same failure on another thread meanwhile stays quiet.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_shown.insert(text).second) return false;
+    }
+    AfxMessageBox(text, MsgButtons::Ok, icon);
+    return true;
+}
+
+void FailureNotice::Recovered()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_shown.clear();
+}
+
 MsgAnswer RecordingMessageBoxService::Show(const std::string& text, const std::string& caption,
                                            MsgButtons buttons, MsgIcon icon)
 {

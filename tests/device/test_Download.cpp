@@ -517,9 +517,9 @@ TEST(RecordStorage, DrainEdgeCases)
 
     // Records wait in the queue while the database cannot be opened.
     const OleDateTime start(2026, 3, 1, 23, 59, 30);
-    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 88, 60, 635, 45, 1, start);
-    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 88, 60, 1001, 100, 2, start);
-    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 88, 60, 0, 0, 64, start);
+    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 635, 45, 1, start);
+    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 1001, 100, 2, start);
+    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 0, 0, 64, start);
     rig.Drain();
     EXPECT_EQ(boxes->Count(), 1u);
     EXPECT_EQ(rig.Queued(), 3);
@@ -548,8 +548,8 @@ TEST(RecordStorage, DrainEdgeCases)
     // While a deletion runs, queued records are dropped unwritten.
     rig.st.m_bDeviceKnown = 0;
     rig.st.m_bDbCleared = 1;
-    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 89, 60, 635, 45, 1, start);
-    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 89, 60, 635, 45, 2, start);
+    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 89, 60, 635, 45, 1, start);
+    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 89, 60, 635, 45, 2, start);
     rig.Drain();
     EXPECT_EQ(rig.Queued(), 0);
     EXPECT_EQ(rig.Rows().size(), 3u);
