@@ -56,13 +56,6 @@ protected:
     ScopedMessageBoxRecorder m_boxes;
 };
 
-// The boxes name their failure in the user's language: English here.
-void LoadEnglish()
-{
-    ASSERT_TRUE(AppStrings().LoadFromText(
-        ReadFile(std::string(QUORVANTIS_SOURCE_DIR) + "/resources/strings/en.txt")));
-}
-
 void Sql(const std::string& path, const std::string& sql)
 {
     sqlite3* db = nullptr;
@@ -339,7 +332,7 @@ TEST_F(DatabaseTest, TransactionsAndAReaderThatDoesNotBlockTheWriter)
 
 TEST_F(DatabaseTest, UnusableFilesAreReportedAtOpenOnceUntilAnOpenSucceeds)
 {
-    LoadEnglish();
+    ASSERT_TRUE(LoadEnglishStrings());
     const std::string noTables = LoadString(IDS_DB_NO_TABLES);
     struct Case {
         const char* name;
@@ -394,7 +387,7 @@ TEST_F(DatabaseTest, UnusableFilesAreReportedAtOpenOnceUntilAnOpenSucceeds)
 
 TEST_F(DatabaseTest, FileOrFolderThatMayNotBeWrittenIsReportedAtOpen)
 {
-    LoadEnglish();
+    ASSERT_TRUE(LoadEnglishStrings());
     // Permissions do not stop root: the opens run in a child process as an unprivileged user.
     ASSERT_EQ(chmod(m_dir.Path().c_str(), 0755), 0);
     const std::string writableFolder = m_dir.File("rw");
