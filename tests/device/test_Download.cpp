@@ -514,7 +514,7 @@ TEST(Download, FailingInsertKeepsTheRecordAndTheResumePointBeforeIt)
     EXPECT_EQ(rig.st.m_bStoreFailed, 0);
 
     // Refused again after storing worked: shown again.
-    rig.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");
+    rig.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'refused'); END");
     AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 90, 60, 635, 45, 1,
                      OleDateTime(2026, 3, 2, 0, 0, 0));
     rig.Drain();
