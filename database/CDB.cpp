@@ -329,7 +329,8 @@ int CDB::Open(const std::string& path)
         OpenFailures().Show(error);
         return -1;
     }
-    OpenFailures().Recovered();
+    // A file that failed and opens again may be another one: counts kept of it are stale.
+    if (OpenFailures().Recovered()) ++g_changes;
     m_pConnection = db;
     m_statements = std::make_unique<StatementCache>(db);
     return 0;

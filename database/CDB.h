@@ -57,8 +57,8 @@ public:
     std::string LastError() const;
 
     // Rows of the database changed through DeleteRecords or Execute, by any CDB object, counted
-    // once committed. Whoever keeps a stored-record count refreshes it when this moves; the
-    // record writer's own inserts are not counted.
+    // once committed, and an open that succeeds after a failed one. Whoever keeps a stored-record
+    // count refreshes it when this moves; the record writer's own inserts are not counted.
     static unsigned ChangeCount();
 
     // Runs a statement, discarding rows. 1 = done, -1 = failed.

@@ -62,7 +62,8 @@ public:
     // passes after a failed one.
     void StoreQueuedRecords();
     // The connected device's stored-record count, counted again only when it can have changed
-    // (another device, rows changed by a deletion) and kept up by the drain; -1 = unknown.
+    // (another device or database file, rows changed by a deletion, a database that failed and
+    // works again) and kept up by the drain; -1 = unknown.
     // Writer thread.
     int StoredRecordCount();
     // Waits until the records queued so far are stored (1), or until a drain fails, the device
@@ -167,6 +168,7 @@ public:
     // The stored-record count as last counted (writer thread).
     std::uint32_t m_dwCountedID = 0;
     unsigned m_nCountedChanges = 0;
+    std::string m_strCountedPath;
     int m_nStoredCount = -1;
     int m_nCountRetry = 0;  // passes until a failed count is tried again
 };

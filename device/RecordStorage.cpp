@@ -237,11 +237,12 @@ void CDeviceState::StoreQueuedRecords()
 int CDeviceState::StoredRecordCount()
 {
     // Counting a large database takes a while: the count is kept up by the drain, and counted
-    // again only for another device or after rows were deleted. The change counter is read
-    // first, so that a deletion committed during the count moves it once more.
+    // again only for another device or database, or after rows were deleted. The change counter
+    // is read first, so that a deletion committed during the count moves it once more.
     const std::uint32_t id = m_dwDeviceID;
     const unsigned changes = CDB::ChangeCount();
-    if (m_nStoredCount >= 0 && id == m_dwCountedID && changes == m_nCountedChanges)
+    if (m_nStoredCount >= 0 && id == m_dwCountedID && changes == m_nCountedChanges &&
+        m_strDbPath == m_strCountedPath)
         return m_nStoredCount;
     if (m_nCountRetry > 0) {
         --m_nCountRetry;
@@ -249,6 +250,7 @@ int CDeviceState::StoredRecordCount()
     }
     m_dwCountedID = id;
     m_nCountedChanges = changes;
+    m_strCountedPath = m_strDbPath;
     m_nStoredCount = CountStoredRecordsOf(id);
     if (m_nStoredCount < 0) m_nCountRetry = kMaxBackoffPasses;
     return m_nStoredCount;

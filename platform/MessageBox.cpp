@@ -67,10 +67,12 @@ bool FailureNotice::Show(const std::string& text, MsgIcon icon)
     return true;
 }
 
-void FailureNotice::Recovered()
+bool FailureNotice::Recovered()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    const bool failed = !m_shown.empty();
     m_shown.clear();
+    return failed;
 }
 
 MsgAnswer RecordingMessageBoxService::Show(const std::string& text, const std::string& caption,

@@ -46,7 +46,8 @@ class FailureNotice {
 public:
     // Shows the text in an OK box unless it was shown since the last Recovered(); true when shown.
     bool Show(const std::string& text, MsgIcon icon = MsgIcon::None);
-    void Recovered();
+    // True when a failure had been shown.
+    bool Recovered();
 
 private:
     std::mutex m_mutex;

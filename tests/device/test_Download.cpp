@@ -6,6 +6,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -639,7 +640,24 @@ TEST(RecordStorage, StoredCountFollowsStoresDeletionsAndDevices)
     EXPECT_EQ(rig.st.StoredRecordCount(), 131);  // not committed yet
     ASSERT_EQ(manage.Commit(), 1);
     EXPECT_EQ(rig.st.StoredRecordCount(), 0);
-    EXPECT_EQ(rig.st.StoredRecordCount(), rig.st.CountStoredRecords());
+
+    // Another database file; and a file that could not be opened and then opens again, which may
+    // be another file by then.
+    const std::string first = rig.st.m_strDbPath;
+    const std::string second = rig.dir.File("second.db");
+    ASSERT_TRUE(CopyShippedDatabase(second));
+    rig.st.m_strDbPath = second;
+    rig.Exec("INSERT INTO Records(ID, Time) VALUES ('00123456', '2020-01-01 00:00:00')");
+    EXPECT_EQ(rig.st.StoredRecordCount(), 1);
+    std::filesystem::rename(second, rig.dir.File("aside.db"));
+    {
+        ScopedMessageBoxRecorder boxes;
+        EXPECT_EQ(manage.Open(second), -1);
+        std::filesystem::copy_file(first, second);
+        EXPECT_EQ(manage.Open(second), 0);
+    }
+    EXPECT_EQ(rig.st.StoredRecordCount(), 0);  // the first file's rows, all deleted above
+    EXPECT_EQ(rig.st.CountStoredRecords(), 0);
 }
 
 TEST(RecordStorage, DrainEdgeCases)
