@@ -492,7 +492,10 @@ int CQuorvantisView::HistoryReadThreadProc(CQuorvantisView* view)
     const QString* res = view->m_strRes;
     ds.m_bHistoryDone = 0;
     view->SetStatus(2, res[RES_PROCESSING]);
-    const int r = ds.DownloadHistory();
+    int r = ds.DownloadHistory();
+    // Complete only once what the walk queued is in the database.
+    if (r == 1 && !ds.m_bDbCleared)
+        r = ds.WaitForQueuedRecords();
     ds.m_bHistoryDone = 1;
     if (r == 0)
         view->SetStatus(2, res[RES_HISTORY_FAILED]);
@@ -538,15 +541,13 @@ int CQuorvantisView::RecordWriterThreadProc(CQuorvantisView* view)
     CDeviceState& ds = theDeviceState;
     while (!ds.m_bQuit) {
         if (ds.m_Link.IsDeviceOpen()) {
-            {
-                std::lock_guard<std::mutex> lock(ds.m_csQueue);
-                ds.FlushRecordQueue();
-            }
+            ds.StoreQueuedRecords();
             if (ds.m_dwDeviceID != 0) {
-                const int n = ds.CountStoredRecords();
+                const int n = ds.StoredRecordCount();
                 if (n >= 0) {
+                    std::string text = std::to_string(n);
                     std::lock_guard<std::mutex> lock(view->m_csDisplay);
-                    view->m_strInfo[2] = std::to_string(n);
+                    view->m_strInfo[2] = std::move(text);
                 }
             }
         }

@@ -16,6 +16,7 @@
 
 #include "database/RowFormat.h"
 #include "device/CDeviceState.h"
+#include "platform/MessageBox.h"
 #include "platform/Paths.h"
 #include "simulator/VT583Simulator.h"
 
@@ -64,11 +65,14 @@ struct Run {
     double seconds = 0;
     long stored = 0;
     int requests = 0;
+    long queued = 0;  // left in the queue at the end
 };
 
 // The walk on this thread, the writer's 10 ms drain loop on another, as the program runs them.
 // Without the writer thread the queue is drained once after the walk (the link alone is timed).
-Run DownloadFullRing(const Folder& folder, const std::string& name, int latencyMs, bool writerThread = true)
+// With refuse, the database takes no record (as on a full disk): they all stay queued.
+Run DownloadFullRing(const Folder& folder, const std::string& name, int latencyMs, bool writerThread = true,
+                     bool refuse = false)
 {
     sim::SimulatorTransport transport;
     auto dev = transport.Attach("sim-bench");
@@ -76,6 +80,13 @@ Run DownloadFullRing(const Folder& folder, const std::string& name, int latencyM
     dev->FillRing(0, kFullRing);
     CDeviceState st;
     st.m_strDbPath = FreshDatabase(folder, name);
+    if (refuse) {
+        sqlite3* c = nullptr;
+        sqlite3_open(st.m_strDbPath.c_str(), &c);
+        sqlite3_exec(c, "CREATE TRIGGER full BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END",
+                     nullptr, nullptr, nullptr);
+        sqlite3_close(c);
+    }
     st.m_pQueueHead = AllocRecordNode();
     st.m_nNewDeviceWaitMs = 0;
     st.m_Link.SetTransport(&transport);
@@ -90,10 +101,7 @@ Run DownloadFullRing(const Folder& folder, const std::string& name, int latencyM
         while (!writerThread && walking) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         for (;;) {
             const bool last = !walking;
-            {
-                std::lock_guard<std::mutex> lock(st.m_csQueue);
-                st.FlushRecordQueue();
-            }
+            st.StoreQueuedRecords();
             if (last) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -107,7 +115,28 @@ Run DownloadFullRing(const Folder& folder, const std::string& name, int latencyM
     run.requests = dev->Counters().writes - before;
     st.m_Link.Close();
     run.stored = CountRows(st.m_strDbPath);
+    for (RecordNode* node = st.m_pQueueHead->pNext; node; node = node->pNext) ++run.queued;
     return run;
+}
+
+// Appending the full ring to the queue one record at a time, as the page download does; with
+// walk, each append finds the tail by walking the list from its head.
+double AppendFullRing(bool walk)
+{
+    CDeviceState st;
+    st.m_pQueueHead = AllocRecordNode();
+    const OleDateTime start(2026, 1, 1, 0, 0, 0);
+    const auto t0 = Clock::now();
+    for (int i = 0; i < kFullRing; ++i) {
+        if (walk) {
+            RecordNode* tail = st.m_pQueueHead;
+            while (tail->pNext) tail = tail->pNext;
+            st.m_pQueueTail = tail;
+        }
+        AppendRecordNode(st.m_pQueueHead, st.m_pQueueTail, 0x00123456, 0, PAGE_FIRST + i / PAGE_RECORDS, 60,
+                         500, 45, i % PAGE_RECORDS + 1, start);
+    }
+    return Seconds(t0);
 }
 
 // The writer alone: one drain of a queue holding the full ring.
@@ -119,7 +148,8 @@ Run DrainFullRing(const Folder& folder)
     const OleDateTime start(2026, 1, 1, 0, 0, 0);
     for (int page = PAGE_FIRST; page <= PAGE_LAST; ++page)
         for (int k = 1; k <= PAGE_RECORDS; ++k)
-            AppendRecordNode(st.m_pQueueHead, 0x00123456, 0, page, 60, 400 + k, 40 + k % 50, k,
+            AppendRecordNode(st.m_pQueueHead, st.m_pQueueTail, 0x00123456, 0, page, 60, 400 + k,
+                             40 + k % 50, k,
                              start.AddSeconds(std::int64_t(page - PAGE_FIRST) * PAGE_RECORDS * 60));
     const auto t0 = Clock::now();
     {
@@ -209,5 +239,21 @@ int main()
     const Run linkOnly = DownloadFullRing(folder, "link-only.db", 1, false);
     std::printf("  the same walk without the writer running meanwhile: %.3f s (%.2f x link-bound)\n",
                 linkOnly.seconds, linkOnly.seconds / linkBound);
+
+    RecordingMessageBoxService boxes;  // the refusal's one box
+    IMessageBoxService* previous = SetMessageBoxService(&boxes);
+    const Run refused = DownloadFullRing(folder, "refused.db", 1, true, true);
+    SetMessageBoxService(previous);
+    std::printf("  the same while the database refuses every record (a full disk): %.0f requests/s "
+                "against %.0f with storage working (%.2f); %ld stored, %ld kept queued\n\n",
+                refused.requests / refused.seconds, slow.requests / slow.seconds,
+                (refused.requests / refused.seconds) / (slow.requests / slow.seconds), refused.stored,
+                refused.queued);
+
+    const double append = AppendFullRing(false);
+    const double walked = AppendFullRing(true);
+    std::printf("record queue, the full ring appended record by record: %.4f s; finding the tail by "
+                "walking the list: %.3f s (%.0fx)\n",
+                append, walked, walked / append);
     return 0;
 }

@@ -2,9 +2,12 @@
 
 #include "platform/MessageBox.h"
 #include "platform/NumberText.h"
+#include "platform/StringTable.h"
+#include "resources/resource.h"
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <initializer_list>
@@ -110,6 +113,43 @@ bool EqualNoCase(const char* a, const std::string& b)
 
 // IDs a where clause admits: eight hex digits, or empty (matches no row).
 bool IsLookupId(const std::string& id) { return id.empty() || IsDeviceIdText(id); }
+
+// Shared by every CDB object: the writer, the count and the Device-row loader open the database
+// again on each pass, so one damaged file would otherwise raise a box every few milliseconds.
+FailureNotice& OpenFailures()
+{
+    static FailureNotice notice;
+    return notice;
+}
+
+std::atomic<unsigned> g_changes{0};
+
+// The columns the program reads and writes: preparing these finds a missing table or column.
+constexpr const char* kTableChecks[] = {
+    "SELECT DevID,DevTitle,DevMoudle,DevLastTime,DevLastPagnRecords,DevLastPag FROM Device",
+    "SELECT ID,PagAddr,Time,Temp,Humi FROM Records"};
+
+// Why an opened file cannot serve as the record database; "" when it can.
+std::string UnusableReason(sqlite3* db, const std::string& path)
+{
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    // A file that is no database is only noticed on first access: read the header now.
+    const int rc = sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr);
+    // SQLite falls back to reading only when the file may not be written; a folder that may not
+    // be written fails here too, as the write-ahead log cannot be made in it.
+    if ((rc & 0xFF) == SQLITE_READONLY || (rc == SQLITE_OK && sqlite3_db_readonly(db, "main") == 1))
+        return LoadString(IDS_DB_READ_ONLY) + "\n" + path;
+    if (rc != SQLITE_OK) return sqlite3_errmsg(db);
+    // An empty file is an empty database to SQLite: every insert would fail later, unseen.
+    for (const char* sql : kTableChecks) {
+        sqlite3_stmt* stmt = nullptr;
+        const int prc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+        sqlite3_finalize(stmt);
+        if (prc == SQLITE_ERROR) return LoadString(IDS_DB_NO_TABLES) + "\n" + path;
+        if (prc != SQLITE_OK) return sqlite3_errmsg(db);
+    }
+    return "";
+}
 
 }  // namespace
 
@@ -258,16 +298,15 @@ int CDB::Open(const std::string& path)
     } else if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
         error = db ? sqlite3_errmsg(db) : sqlite3_errstr(SQLITE_NOMEM);
     } else {
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
-        // A file that is no database is only noticed on first access: read the header now.
-        if (sqlite3_exec(db, "PRAGMA schema_version", nullptr, nullptr, nullptr) != SQLITE_OK)
-            error = sqlite3_errmsg(db);
+        error = UnusableReason(db, path);
     }
     if (!error.empty()) {
         sqlite3_close(db);
-        AfxMessageBox(error, MsgButtons::Ok);
+        OpenFailures().Show(error);
         return -1;
     }
+    // A file that failed and opens again may be another one: counts kept of it are stale.
+    if (OpenFailures().Recovered()) ++g_changes;
     m_pConnection = db;
     m_statements = std::make_unique<StatementCache>(db);
     return 0;
@@ -279,6 +318,7 @@ int CDB::Close()
     m_pMaxMin.Close();
     m_pRecord.Close();
     m_statements.reset();
+    m_bChangesPending = false;
     if (m_pConnection) {
         sqlite3_close(m_pConnection);
         m_pConnection = nullptr;
@@ -286,7 +326,33 @@ int CDB::Close()
     return 0;
 }
 
-int CDB::Execute(const std::string& sql) { return Run(m_pConnection, sql) ? 1 : -1; }
+std::string CDB::LastError() const
+{
+    if (!m_pConnection || sqlite3_errcode(m_pConnection) == SQLITE_OK) return "";
+    const char* text = sqlite3_errmsg(m_pConnection);
+    return text ? text : "";
+}
+
+unsigned CDB::ChangeCount() { return g_changes.load(); }
+
+// Counts the rows changed since totalBefore once they are committed.
+void CDB::NoteChanges(int totalBefore)
+{
+    if (sqlite3_total_changes(m_pConnection) != totalBefore) m_bChangesPending = true;
+    if (m_bChangesPending && sqlite3_get_autocommit(m_pConnection)) {
+        ++g_changes;
+        m_bChangesPending = false;
+    }
+}
+
+int CDB::Execute(const std::string& sql)
+{
+    if (!m_pConnection) return -1;
+    const int before = sqlite3_total_changes(m_pConnection);
+    if (!Run(m_pConnection, sql)) return -1;
+    NoteChanges(before);
+    return 1;
+}
 
 int CDB::DeleteDevice(const std::string& deviceId)
 {
@@ -297,7 +363,10 @@ int CDB::DeleteDevice(const std::string& deviceId)
 int CDB::DeleteRecords(const std::string& deviceId)
 {
     if (!IsDeviceIdText(deviceId) || !m_statements) return -1;
-    return m_statements->Run("DELETE FROM Records WHERE [ID]=?", {deviceId}) ? 1 : -1;
+    const int before = sqlite3_total_changes(m_pConnection);
+    if (!m_statements->Run("DELETE FROM Records WHERE [ID]=?", {deviceId})) return -1;
+    NoteChanges(before);
+    return 1;
 }
 
 int CDB::SaveDevice(const std::string& deviceId, const std::string& lastTime, int recordNo, int page,
@@ -337,8 +406,19 @@ int CDB::InsertRecord(const std::string& deviceId, const std::string& page, cons
 }
 
 int CDB::BeginTransaction() { return m_statements && m_statements->Run("BEGIN IMMEDIATE", {}) ? 1 : -1; }
-int CDB::Commit() { return m_statements && m_statements->Run("COMMIT", {}) ? 1 : -1; }
-int CDB::Rollback() { return m_statements && m_statements->Run("ROLLBACK", {}) ? 1 : -1; }
+
+int CDB::Commit()
+{
+    if (!m_statements || !m_statements->Run("COMMIT", {})) return -1;
+    NoteChanges(sqlite3_total_changes(m_pConnection));
+    return 1;
+}
+
+int CDB::Rollback()
+{
+    m_bChangesPending = false;
+    return m_statements && m_statements->Run("ROLLBACK", {}) ? 1 : -1;
+}
 
 int CDB::OpenDevice(const std::string& deviceId)
 {

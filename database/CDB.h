@@ -46,11 +46,20 @@ public:
     CDB(const CDB&) = delete;
     CDB& operator=(const CDB&) = delete;
 
-    // Closes, then opens the file (never creating it) and checks that it is a database.
-    // 0 = open; -1 = failed, after one message box with the database's error text.
+    // Closes, then opens the file (never creating it) and checks that it is a database the
+    // program can write, holding both tables. 0 = open; -1 = failed: a message box says why, once
+    // for a failure that repeats, and again only after some open has succeeded since.
     int Open(const std::string& path);
     int Close();  // always 0
     bool IsOpen() const { return m_pConnection != nullptr; }
+
+    // The database's text for the last failed call on this connection; "" when there is none.
+    std::string LastError() const;
+
+    // Rows of the database changed through DeleteRecords or Execute, by any CDB object, counted
+    // once committed, and an open that succeeds after a failed one. Whoever keeps a stored-record
+    // count refreshes it when this moves; the record writer's own inserts are not counted.
+    static unsigned ChangeCount();
 
     // Runs a statement, discarding rows. 1 = done, -1 = failed.
     int Execute(const std::string& sql);
@@ -93,7 +102,9 @@ private:
     struct StatementCache;  // the fixed statements, prepared once per connection
 
     int OpenCursor(CRecordset& cursor, const std::string& sql, const std::string* param);
+    void NoteChanges(int totalBefore);
     std::unique_ptr<StatementCache> m_statements;
+    bool m_bChangesPending = false;  // rows changed in the open transaction
 };
 
 // True for exactly eight hexadecimal digits, the only ID form the methods above accept.

@@ -10,6 +10,7 @@
 #include "database/CDB.h"
 #include "device/CHidLink.h"
 #include "device/RecordNode.h"
+#include "platform/MessageBox.h"
 #include "platform/OleDateTime.h"
 
 // Values of m_bDbCleared. Either one stops downloads and makes the drain drop what is queued.
@@ -64,8 +65,23 @@ public:
     // Ends a deletion of rows: drops every queued record and sets m_bDbCleared to DB_DELETED.
     // The caller holds m_csQueue.
     void EndRowDeletion();
+    // 1 = table Device was read (m_bDeviceKnown says whether it holds a usable resume point);
+    // 0 = the database could not be read, m_bDeviceKnown unchanged.
     int LoadDeviceRow();
     int CountStoredRecords();
+    // One pass of the record writer: the drain under m_csQueue, left out for a growing number of
+    // passes after a failed one.
+    void StoreQueuedRecords();
+    // The connected device's stored-record count, counted again only when it can have changed
+    // (another device or database file, rows changed by a deletion, a database that failed and
+    // works again) and kept up by the drain; -1 = unknown.
+    // Writer thread.
+    int StoredRecordCount();
+    // Waits until the records queued so far are stored (1), or until a drain fails, the device
+    // is closed or the program quits (0). The record writer must be running.
+    int WaitForQueuedRecords();
+
+    int CountStoredRecordsOf(std::uint32_t deviceId);
 
     // The configuration as last read, in one piece (for the paint).
     ConfigSnapshot GetConfigSnapshot() const;
@@ -132,6 +148,7 @@ public:
 
     // record queue
     RecordNode* m_pQueueHead = nullptr;
+    RecordNode* m_pQueueTail = nullptr;  // the last node; nullptr when the queue is empty
     RecordNode* m_pQueuePrev = nullptr;
     RecordNode* m_pQueueCur = nullptr;
     std::mutex m_csQueue;
@@ -152,6 +169,19 @@ public:
     std::mutex m_csDeviceRow;
     // The pause before a new device's first walk (ms); tests shorten it.
     int m_nNewDeviceWaitMs = 500;
+
+    // Record writer: 1 while records wait in the queue because the database refused them.
+    std::atomic<int> m_bStoreFailed{0};
+    std::atomic<unsigned> m_nDrains{0};  // drains the writer has run
+    FailureNotice m_StoreFailure;
+    int m_nDrainBackoff = 0;  // passes left out after the last failed drain, doubling
+    int m_nDrainSkip = 0;     // passes still to leave out
+    // The stored-record count as last counted (writer thread).
+    std::uint32_t m_dwCountedID = 0;
+    unsigned m_nCountedChanges = 0;
+    std::string m_strCountedPath;
+    int m_nStoredCount = -1;
+    int m_nCountRetry = 0;  // passes until a failed count is tried again
 };
 
 // The program's one device state.

@@ -36,7 +36,8 @@ public:
         // left. One still under way does, unless this device has no row to resume from.
         int finished = DB_DELETED;
         st.m_bDbCleared.compare_exchange_strong(finished, 0);
-        st.LoadDeviceRow();
+        // A Device table that cannot be read ends the download; the next one tries again.
+        if (!st.LoadDeviceRow()) return 0;
         const int mode = st.m_nMode;
 
         if (!st.m_bDeviceKnown) {

@@ -21,7 +21,9 @@ struct RecordNode {
 // Allocates a zero-filled node; nullptr when out of memory.
 RecordNode* AllocRecordNode();
 
-// Links one record at the tail of the queue whose sentinel is head. The caller holds the queue lock.
-// On allocation failure shows a message and gives the record up.
-void AppendRecordNode(RecordNode* head, std::uint32_t deviceId, int mode, int page, int interval,
-                      int temp, int humi, int recordNo, const OleDateTime& pageTime);
+// Links one record at the tail of the queue whose sentinel is head; tail is the queue's last node
+// (nullptr when empty) and moves to the new one, so an append costs the same however long the
+// queue. The caller holds the queue lock. On allocation failure shows a message and gives the
+// record up.
+void AppendRecordNode(RecordNode* head, RecordNode*& tail, std::uint32_t deviceId, int mode, int page,
+                      int interval, int temp, int humi, int recordNo, const OleDateTime& pageTime);

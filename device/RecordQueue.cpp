@@ -13,8 +13,8 @@ RecordNode* AllocRecordNode()
     return static_cast<RecordNode*>(std::calloc(1, sizeof(RecordNode)));
 }
 
-void AppendRecordNode(RecordNode* head, std::uint32_t deviceId, int mode, int page, int interval,
-                      int temp, int humi, int recordNo, const OleDateTime& pageTime)
+void AppendRecordNode(RecordNode* head, RecordNode*& tail, std::uint32_t deviceId, int mode, int page,
+                      int interval, int temp, int humi, int recordNo, const OleDateTime& pageTime)
 {
     if (!head) return;
     RecordNode* node = AllocRecordNode();
@@ -33,9 +33,12 @@ void AppendRecordNode(RecordNode* head, std::uint32_t deviceId, int mode, int pa
     node->nPageStartStatus = pageTime.m_status == OleDateTime::valid ? 0 : 1;
     node->pNext = nullptr;
 
-    RecordNode* tail = head;
-    while (tail->pNext) tail = tail->pNext;
-    tail->pNext = node;
+    // An emptied queue is a head without a successor, whatever tail still says.
+    RecordNode* last = head->pNext ? tail : head;
+    if (!last)  // a queue filled without its tail
+        for (last = head; last->pNext;) last = last->pNext;
+    last->pNext = node;
+    tail = node;
 }
 
 int CDeviceState::DownloadPage(int page, unsigned count, OleDateTime pageTime, int interval)
@@ -73,8 +76,8 @@ int CDeviceState::ResumePage(int first, int page, unsigned count, OleDateTime pa
             // The device state was reset meanwhile (unplugged): the device's rows may be deleted
             // before the record reaches the writer. It is fetched again from the resume point.
             if (m_dwDeviceID != deviceId) return 0;
-            AppendRecordNode(m_pQueueHead, deviceId, mode, page, interval, m_nRecTemp, m_nRecHumi,
-                             recordNo, pageTime);
+            AppendRecordNode(m_pQueueHead, m_pQueueTail, deviceId, mode, page, interval, m_nRecTemp,
+                             m_nRecHumi, recordNo, pageTime);
         }
     }
     return 1;

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-#include <sqlite3.h>
-
 #include <string>
 
 #include "database/CDB.h"
@@ -14,10 +12,8 @@
 void ShowDatabaseError(const CDB& db)
 {
     std::string text = LoadString(IDS_PROCESSING_FAILED);
-    if (db.m_pConnection && sqlite3_errcode(db.m_pConnection) != SQLITE_OK) {
-        const char* detail = sqlite3_errmsg(db.m_pConnection);
-        if (detail && *detail) text += std::string("\n") + detail;
-    }
+    const std::string detail = db.LastError();
+    if (!detail.empty()) text += "\n" + detail;
     AfxMessageBox(text, MsgButtons::Ok, MsgIcon::Stop);
 }
 

@@ -202,7 +202,7 @@ void DeleteHistory::OnBnClickedDeleteDevice()
         }
     }
     if (waiting) {
-        AfxMessageBox(LoadString(IDS_RECORDS_NOT_STORED), MsgButtons::Ok, MsgIcon::Warning);
+        AfxMessageBox(LoadString(IDS_ERASE_WAITS_FOR_STORING), MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
     if (acknowledged == 1) {

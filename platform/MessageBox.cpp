@@ -62,6 +62,25 @@ MsgAnswer AfxMessageBox(const std::string& text, const std::string& caption, Msg
                                     icon, defaultButton);
 }
 
+bool FailureNotice::Show(const std::string& text, MsgIcon icon)
+{
+    {
+        // Marked before the box opens: the same failure on another thread meanwhile stays quiet.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_shown.insert(text).second) return false;
+    }
+    AfxMessageBox(text, MsgButtons::Ok, icon);
+    return true;
+}
+
+bool FailureNotice::Recovered()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const bool failed = !m_shown.empty();
+    m_shown.clear();
+    return failed;
+}
+
 MsgAnswer RecordingMessageBoxService::Show(const std::string& text, const std::string& caption,
                                            MsgButtons buttons, MsgIcon icon)
 {

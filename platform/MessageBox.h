@@ -3,6 +3,7 @@
 // worker threads are handed to the UI thread and wait for the answer); tests install a recorder.
 #include <deque>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,20 @@ MsgAnswer AfxMessageBox(const std::string& text, MsgButtons buttons = MsgButtons
 // The same with a caption of its own (empty: the display name) and a chosen default button.
 MsgAnswer AfxMessageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
                         MsgIcon icon, MsgDefault defaultButton = MsgDefault::First);
+
+// One failure, one message: a failure met again on every pass of a loop is shown once, and again
+// only after the program has recovered from it. Failures are told apart by their text.
+class FailureNotice {
+public:
+    // Shows the text in an OK box unless it was shown since the last Recovered(); true when shown.
+    bool Show(const std::string& text, MsgIcon icon = MsgIcon::None);
+    // True when a failure had been shown.
+    bool Recovered();
+
+private:
+    std::mutex m_mutex;
+    std::set<std::string> m_shown;
+};
 
 // Test service: logs every box and returns scripted answers (then the default answer).
 class RecordingMessageBoxService : public IMessageBoxService {

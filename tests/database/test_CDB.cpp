@@ -4,10 +4,19 @@
 #include "database/RowFormat.h"
 #include "platform/MessageBox.h"
 #include "platform/OleDateTime.h"
+#include "platform/StringTable.h"
+#include "resources/resource.h"
 #include "support/TempDir.h"
 
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -46,6 +55,14 @@ protected:
     CDB m_db;
     ScopedMessageBoxRecorder m_boxes;
 };
+
+void Sql(const std::string& path, const std::string& sql)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
 
 std::vector<std::string> Times(CRecordset& rs)
 {
@@ -118,21 +135,6 @@ TEST_F(DatabaseTest, OpenOfMissingFileFailsOnceAndEverythingAfterFails)
 
     EXPECT_EQ(m_db.Open(""), -1);
     EXPECT_EQ(m_boxes->Count(), 2u);
-}
-
-TEST_F(DatabaseTest, OpenOfAFileThatIsNoDatabase)
-{
-    const std::string junk = m_dir.File("junk.db");
-    {
-        std::ofstream out(junk);
-        out << "This is a text file and nothing else, long enough to fill a header of a hundred bytes, "
-               "which SQLite reads on first access.\n";
-    }
-    EXPECT_EQ(m_db.Open(junk), -1);
-    ASSERT_EQ(m_boxes->Count(), 1u);
-    EXPECT_EQ(m_boxes->Entries()[0].text, "file is not a database");
-    EXPECT_FALSE(m_db.IsOpen());
-    EXPECT_EQ(m_db.ListDevices(), -1);
 }
 
 TEST_F(DatabaseTest, SaveDeviceInsertsThenUpdatesOneRowWithEmptyTitle)
@@ -326,4 +328,118 @@ TEST_F(DatabaseTest, TransactionsAndAReaderThatDoesNotBlockTheWriter)
     EXPECT_EQ(m_db.Execute("DELETE FROM Records WHERE ID='0012AB34' AND Time='2024-02-01 09:00:00'"), 1);
     EXPECT_EQ(Rows("Records"), 2);
     EXPECT_EQ(m_boxes->Count(), 0u);
+}
+
+TEST_F(DatabaseTest, UnusableFilesAreReportedAtOpenOnceUntilAnOpenSucceeds)
+{
+    ASSERT_TRUE(LoadEnglishStrings());
+    const std::string noTables = LoadString(IDS_DB_NO_TABLES);
+    struct Case {
+        const char* name;
+        std::string path;
+        std::string text;  // the box's text
+    };
+    const std::string zero = m_dir.File("zero.db");
+    WriteFile(zero, "");
+    const std::string tableless = m_dir.File("tableless.db");
+    Sql(tableless, "CREATE TABLE Other(a)");
+    const std::string noHumi = m_dir.File("nohumi.db");
+    ASSERT_TRUE(CopyShippedDatabase(noHumi));
+    Sql(noHumi, "ALTER TABLE Records DROP COLUMN Humi");
+    const std::string junk = m_dir.File("junk.db");
+    std::string bytes(8192, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919u + 13u) >> 3);
+    WriteFile(junk, bytes);
+    const std::string folder = m_dir.File("folder.db");
+    std::filesystem::create_directory(folder);
+    const std::string gone = m_dir.File("removed/Quorvantis.db");
+    const Case cases[] = {
+        {"zero-byte file", zero, noTables + "\n" + zero},
+        {"no tables", tableless, noTables + "\n" + tableless},
+        {"a column missing", noHumi, noTables + "\n" + noHumi},
+        {"random bytes", junk, "file is not a database"},
+        {"a folder in its place", folder, "unable to open database file"},
+        {"data folder removed", gone, "unable to open database file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_boxes->Clear();
+        // The writer, the count and the loader all fail on every pass: one box.
+        CDB other;
+        for (int pass = 0; pass < 3; ++pass) {
+            EXPECT_EQ(m_db.Open(c.path), -1);
+            EXPECT_EQ(other.Open(c.path), -1);
+        }
+        EXPECT_FALSE(m_db.IsOpen());
+        ASSERT_EQ(m_boxes->Count(), 1u);
+        EXPECT_EQ(m_boxes->Entries()[0].text, c.text);
+        EXPECT_EQ(m_db.InsertRecord("0012AB34", "0058", "2024-02-01 09:05:03", " 23.5", "45"), -1);
+
+        // Once an open has succeeded, the same failure is shown again.
+        ASSERT_EQ(other.Open(m_path), 0);
+        EXPECT_EQ(m_db.Open(c.path), -1);
+        EXPECT_EQ(m_boxes->Count(), 2u);
+        ASSERT_EQ(m_db.Open(m_path), 0);
+    }
+    EXPECT_EQ(std::filesystem::file_size(zero), 0u);  // nothing was written into it
+    EXPECT_FALSE(std::filesystem::exists(m_dir.File("removed")));
+}
+
+TEST_F(DatabaseTest, FileOrFolderThatMayNotBeWrittenIsReportedAtOpen)
+{
+    ASSERT_TRUE(LoadEnglishStrings());
+    // Permissions do not stop root: the opens run in a child process as an unprivileged user.
+    ASSERT_EQ(chmod(m_dir.Path().c_str(), 0755), 0);
+    const std::string writableFolder = m_dir.File("rw");
+    const std::string readOnlyFolder = m_dir.File("ro");
+    std::filesystem::create_directory(writableFolder);
+    std::filesystem::create_directory(readOnlyFolder);
+    const std::string readOnlyFile = writableFolder + "/Quorvantis.db";
+    const std::string fileInReadOnlyFolder = readOnlyFolder + "/Quorvantis.db";
+    ASSERT_TRUE(CopyShippedDatabase(readOnlyFile));
+    ASSERT_TRUE(CopyShippedDatabase(fileInReadOnlyFolder));
+    ASSERT_EQ(chmod(readOnlyFile.c_str(), 0444), 0);
+    ASSERT_EQ(chmod(fileInReadOnlyFolder.c_str(), 0666), 0);
+    ASSERT_EQ(chmod(writableFolder.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(readOnlyFolder.c_str(), 0555), 0);
+
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(out[0]);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        std::ostringstream report;
+        for (const std::string& path : {readOnlyFile, fileInReadOnlyFolder}) {
+            RecordingMessageBoxService boxes;
+            IMessageBoxService* previous = SetMessageBoxService(&boxes);
+            CDB db;
+            const int first = db.Open(path);
+            const int second = db.Open(path);
+            SetMessageBoxService(previous);
+            const auto entries = boxes.Entries();
+            report << first << ' ' << second << ' ' << entries.size() << '\t'
+                   << (entries.empty() ? std::string() : entries[0].text) << '\x1f';
+        }
+        const std::string text = report.str();
+        const bool written = write(out[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        _exit(written ? 0 : 3);
+    }
+    close(out[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    close(out[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "cannot drop root's privileges here";
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+
+    const std::string readOnly = LoadString(IDS_DB_READ_ONLY);
+    const std::string expected = "-1 -1 1\t" + readOnly + "\n" + readOnlyFile + "\x1f" + "-1 -1 1\t" +
+                                 readOnly + "\n" + fileInReadOnlyFolder + "\x1f";
+    EXPECT_EQ(text, expected);
+    ASSERT_EQ(chmod(readOnlyFolder.c_str(), 0755), 0);  // so that the folder can be removed
 }

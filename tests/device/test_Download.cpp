@@ -6,6 +6,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +18,8 @@
 #include "database/RowFormat.h"
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
+#include "platform/StringTable.h"
+#include "resources/resource.h"
 #include "simulator/VT583Simulator.h"
 #include "support/TempDir.h"
 
@@ -710,6 +713,8 @@ TEST(Download, HeaderThatDoesNotConvertTwiceEndsTheWalk)
 
 TEST(Download, FailingInsertKeepsTheRecordAndTheResumePointBeforeIt)
 {
+    ASSERT_TRUE(LoadEnglishStrings());
+    ScopedMessageBoxRecorder boxes;
     Rig rig;
     rig.dev->FillRing(0, 100);
     const auto records = rig.dev->Records();
@@ -727,15 +732,165 @@ TEST(Download, FailingInsertKeepsTheRecordAndTheResumePointBeforeIt)
     EXPECT_EQ(d.record, records[69].recordNo);
     EXPECT_EQ(rig.Queued(), 30);
 
-    rig.Drain();  // still refused: nothing changes, nothing is lost
+    EXPECT_EQ(rig.st.m_bStoreFailed, 1);
+
+    rig.Drain();  // still refused: nothing changes, nothing is lost, nothing more is said
     EXPECT_EQ(rig.Rows().size(), 70u);
     EXPECT_EQ(rig.Queued(), 30);
+    ASSERT_EQ(boxes->Count(), 1u);
+    EXPECT_EQ(boxes->Entries()[0].text, LoadString(IDS_RECORDS_NOT_STORED) + "\nrefused");
 
     rig.Exec("DROP TRIGGER refuse");
     rig.Drain();
     ExpectRows(rig.Rows(), records);
     ExpectResumePointAtNewest(rig);
     EXPECT_EQ(rig.Queued(), 0);
+    EXPECT_EQ(rig.st.m_bStoreFailed, 0);
+
+    // Refused again after storing worked: shown again.
+    rig.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'refused'); END");
+    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 90, 60, 635, 45, 1,
+                     OleDateTime(2026, 3, 2, 0, 0, 0));
+    rig.Drain();
+    EXPECT_EQ(boxes->Count(), 2u);
+    EXPECT_EQ(rig.Queued(), 1);
+}
+
+TEST(RecordStorage, WriterBacksOffAfterAFailedDrainAndLosesNothing)
+{
+    ScopedMessageBoxRecorder boxes;
+    Rig rig;
+    const OleDateTime start(2026, 3, 1, 10, 0, 0);
+    auto append = [&](int recordNo) {
+        std::lock_guard<std::mutex> lock(rig.st.m_csQueue);
+        AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 635, 45,
+                         recordNo, start);
+    };
+    for (int k = 1; k <= 3; ++k) append(k);
+    rig.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");
+
+    // 300 passes of the writer (3 s): a few drains, not one per pass.
+    for (int pass = 0; pass < 300; ++pass) rig.st.StoreQueuedRecords();
+    EXPECT_GE(rig.st.m_nDrains.load(), 3u);
+    EXPECT_LE(rig.st.m_nDrains.load(), 15u);
+    EXPECT_EQ(rig.Queued(), 3);
+    EXPECT_EQ(boxes->Count(), 1u);
+
+    // Records queued meanwhile follow the waiting ones; within a second of the database taking
+    // them again, all are stored in their order.
+    for (int k = 4; k <= 5; ++k) append(k);
+    rig.Exec("DROP TRIGGER refuse");
+    for (int pass = 0; pass <= 100 && rig.Queued() > 0; ++pass) rig.st.StoreQueuedRecords();
+    const auto rows = rig.Rows();
+    ASSERT_EQ(rows.size(), 5u);
+    for (int k = 0; k < 5; ++k) EXPECT_EQ(rows[k].time, DateTimeText(start.AddSeconds(60 * k)));
+    EXPECT_EQ(rig.Device().record, 5);
+
+    // A deletion's request is served on the next pass, however long the pause.
+    rig.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");
+    append(6);
+    rig.st.StoreQueuedRecords();
+    ASSERT_EQ(rig.st.m_bStoreFailed, 1);
+    append(7);
+    rig.st.m_bDbCleared = 1;
+    rig.st.StoreQueuedRecords();
+    EXPECT_EQ(rig.Queued(), 0);
+    EXPECT_EQ(rig.Rows().size(), 5u);
+}
+
+TEST(Download, UnreadableDeviceTableEndsTheDownloadWithoutResult)
+{
+    // The Device table cannot be read (an integer overflow while a row is made) in the count or in
+    // the row itself, or the database cannot be opened at all.
+    const char* countFails =
+        "CREATE VIEW Device AS SELECT CASE WHEN abs(-9223372036854775807 - 1) THEN DevID END AS DevID, "
+        "DevTitle, DevMoudle, DevLastTime, DevLastPagnRecords, DevLastPag FROM Saved";
+    const char* rowFails =
+        "CREATE VIEW Device AS SELECT DevID, DevTitle, DevMoudle, DevLastTime, DevLastPagnRecords, "
+        "abs(-9223372036854775807 - 1) AS DevLastPag FROM Saved";
+    for (const char* view : {countFails, rowFails, static_cast<const char*>(nullptr)}) {
+        SCOPED_TRACE(view ? view : "no database");
+        ScopedMessageBoxRecorder boxes;
+        Rig rig;
+        rig.dev->FillRing(0, 50);
+        ASSERT_EQ(rig.Download(), 1);
+        rig.dev->TakeRecords(10);
+
+        const std::string good = rig.st.m_strDbPath;
+        if (view) {
+            rig.Exec("ALTER TABLE Device RENAME TO Saved");
+            rig.Exec(view);
+        } else {
+            WriteFile(rig.dir.File("junk.db"), std::string(4096, 'x'));
+            rig.st.m_strDbPath = rig.dir.File("junk.db");
+        }
+        rig.dev->ClearLog();
+        EXPECT_EQ(rig.st.LoadDeviceRow(), 0);
+        EXPECT_EQ(rig.st.m_bDeviceKnown, 1);
+        // Not taken for a new device: nothing is fetched, nothing queued.
+        EXPECT_EQ(rig.st.DownloadHistory(), 0);
+        EXPECT_EQ(rig.Queued(), 0);
+        EXPECT_TRUE(rig.dev->RequestLog().empty());
+
+        rig.st.m_strDbPath = good;
+        if (view) {
+            rig.Exec("DROP VIEW Device");
+            rig.Exec("ALTER TABLE Saved RENAME TO Device");
+        }
+        ASSERT_EQ(rig.Download(), 1);
+        ExpectRows(rig.Rows(), rig.dev->Records());  // every record once
+    }
+}
+
+TEST(RecordStorage, StoredCountFollowsStoresDeletionsAndDevices)
+{
+    Rig rig;
+    rig.st.m_dwDeviceID = kDeviceId;
+    EXPECT_EQ(rig.st.StoredRecordCount(), 0);
+    rig.dev->FillRing(0, 100);
+    ASSERT_EQ(rig.Download(), 1);
+    EXPECT_EQ(rig.st.StoredRecordCount(), 100);
+
+    // Idle passes count nothing: a row written behind the program's back is not seen.
+    rig.Exec("INSERT INTO Records(ID, Time) VALUES ('00123456', '2020-01-01 00:00:00')");
+    for (int pass = 0; pass < 3; ++pass) EXPECT_EQ(rig.st.StoredRecordCount(), 100);
+
+    // Stored records are added on.
+    rig.dev->TakeRecords(30);
+    ASSERT_EQ(rig.Download(), 1);
+    EXPECT_EQ(rig.st.StoredRecordCount(), 130);
+
+    // Another device, then a deletion through the program (committed on another connection).
+    rig.Exec("INSERT INTO Records(ID, Time) VALUES ('00ABCDEF', '2020-01-01 00:00:00')");
+    rig.st.m_dwDeviceID = 0x00ABCDEF;
+    EXPECT_EQ(rig.st.StoredRecordCount(), 1);
+    rig.st.m_dwDeviceID = kDeviceId;
+    EXPECT_EQ(rig.st.StoredRecordCount(), 131);
+    CDB manage;
+    ASSERT_EQ(manage.Open(rig.st.m_strDbPath), 0);
+    ASSERT_EQ(manage.BeginTransaction(), 1);
+    ASSERT_EQ(manage.DeleteRecords(DeviceIdText(kDeviceId)), 1);
+    EXPECT_EQ(rig.st.StoredRecordCount(), 131);  // not committed yet
+    ASSERT_EQ(manage.Commit(), 1);
+    EXPECT_EQ(rig.st.StoredRecordCount(), 0);
+
+    // Another database file; and a file that could not be opened and then opens again, which may
+    // be another file by then.
+    const std::string first = rig.st.m_strDbPath;
+    const std::string second = rig.dir.File("second.db");
+    ASSERT_TRUE(CopyShippedDatabase(second));
+    rig.st.m_strDbPath = second;
+    rig.Exec("INSERT INTO Records(ID, Time) VALUES ('00123456', '2020-01-01 00:00:00')");
+    EXPECT_EQ(rig.st.StoredRecordCount(), 1);
+    std::filesystem::rename(second, rig.dir.File("aside.db"));
+    {
+        ScopedMessageBoxRecorder boxes;
+        EXPECT_EQ(manage.Open(second), -1);
+        std::filesystem::copy_file(first, second);
+        EXPECT_EQ(manage.Open(second), 0);
+    }
+    EXPECT_EQ(rig.st.StoredRecordCount(), 0);  // the first file's rows, all deleted above
+    EXPECT_EQ(rig.st.CountStoredRecords(), 0);
 }
 
 TEST(RecordStorage, DrainEdgeCases)
@@ -750,9 +905,9 @@ TEST(RecordStorage, DrainEdgeCases)
 
     // Records wait in the queue while the database cannot be opened.
     const OleDateTime start(2026, 3, 1, 23, 59, 30);
-    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 88, 60, 635, 45, 1, start);
-    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 88, 60, 1001, 100, 2, start);
-    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 88, 60, 0, 0, 64, start);
+    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 635, 45, 1, start);
+    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 1001, 100, 2, start);
+    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 0, 0, 64, start);
     rig.Drain();
     EXPECT_EQ(boxes->Count(), 1u);
     EXPECT_EQ(rig.Queued(), 3);
@@ -781,8 +936,8 @@ TEST(RecordStorage, DrainEdgeCases)
     // While a deletion runs, queued records are dropped unwritten.
     rig.st.m_bDeviceKnown = 0;
     rig.st.m_bDbCleared = 1;
-    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 89, 60, 635, 45, 1, start);
-    AppendRecordNode(rig.st.m_pQueueHead, kDeviceId, 0, 89, 60, 635, 45, 2, start);
+    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 89, 60, 635, 45, 1, start);
+    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 89, 60, 635, 45, 2, start);
     rig.Drain();
     EXPECT_EQ(rig.Queued(), 0);
     EXPECT_EQ(rig.Rows().size(), 3u);

@@ -1,5 +1,7 @@
 #include "support/TempDir.h"
 
+#include "platform/StringTable.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,4 +43,9 @@ std::string ReadFile(const std::string& path)
 void WriteFile(const std::string& path, const std::string& bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool LoadEnglishStrings()
+{
+    return AppStrings().LoadFromText(ReadFile(std::string(QUORVANTIS_SOURCE_DIR) + "/resources/strings/en.txt"));
 }

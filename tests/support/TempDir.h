@@ -23,3 +23,5 @@ void WriteFile(const std::string& path, const std::string& bytes);
 bool CopyShippedDatabase(const std::string& path);
 // Path of the build folder, where the program and its shipped files lie.
 std::string BuildDir();
+// Makes the English string table the program's (from the sources); true on success.
+bool LoadEnglishStrings();

@@ -8,8 +8,11 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QThread>
+#include <QTimer>
 
 #include <sqlite3.h>
 
@@ -20,10 +23,14 @@
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
+#include "app/QtMessageBoxService.h"
 #include "device/CDeviceState.h"
+#include "platform/MessageBox.h"
 #include "platform/StringTable.h"
+#include "resources/resource.h"
 #include "simulator/VT583Simulator.h"
 #include "support/TempDir.h"
+#include "ui/ModalHelper.h"
 #include "ui/ViewTestSupport.h"
 
 namespace {
@@ -107,6 +114,14 @@ void ProcessEventsFor(int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(2);
     }
+}
+
+void ExecSql(const std::string& dbPath, const std::string& sql)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dbPath.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
 }
 
 const PanelText* FindText(const std::vector<PanelText>& texts, const QString& text)
@@ -309,4 +324,96 @@ TEST_F(ViewTest, StoppingWhileTheMonitorWaitsForTheWindowDoesNotDeadlock)
     EXPECT_EQ(m_view->m_bThreadExited.load(), 1);
     // Once stopped nothing runs any more: a second stop returns at once.
     m_view->StopWorkerThreads();
+}
+
+TEST_F(ViewTest, DamagedDatabaseShowsOneBoxWhileTheWindowKeepsWorking)
+{
+    // The real boxes, answered as a user would: OK on each one that appears.
+    QtMessageBoxService service;
+    IMessageBoxService* previous = SetMessageBoxService(&service);
+    QStringList shown;
+    QTimer answerer;
+    answerer.setInterval(5);
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        shown << box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+    answerer.start();
+
+    const std::string good = ReadFile(theDeviceState.m_strDbPath);
+    WriteFile(theDeviceState.m_strDbPath, std::string(4096, 'x'));
+    auto rec = m_transport->Attach(kPath);
+    rec->FillRing(0, 20);
+    rec->SetInterval(0);  // a download on every tick
+    Start();
+    {
+        // Records downloaded before the damage still wait: the writer tries them again and again.
+        std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
+        for (int k = 1; k <= 3; ++k)
+            AppendRecordNode(theDeviceState.m_pQueueHead, theDeviceState.m_pQueueTail, 0x00123456, 0, 88,
+                             60, 635, 45, k, OleDateTime(2026, 3, 1, 10, 0, 0));
+    }
+    // Several drains have failed, and two downloads one after the other.
+    const QString failed = QStringLiteral("Processing data failed");
+    ASSERT_TRUE(WaitUntil([&] { return theDeviceState.m_nDrains >= 6 && Shown().status[2] == failed; }));
+    ASSERT_TRUE(WaitUntil([&] { return Shown().status[2] != failed; }));
+    ASSERT_TRUE(WaitUntil([&] { return Shown().status[2] == failed; }));
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0], "file is not a database");
+
+    // The menu works: the history dialog opens (its failed open says nothing new) and closes.
+    bool opened = false;
+    WhenModal(QString(), [&](QWidget* w) {
+        if (qobject_cast<QMessageBox*>(w)) return;
+        opened = true;
+        static_cast<QDialog*>(w)->reject();
+    });
+    m_frame->findChild<QAction*>(QStringLiteral("ID_MENU_HISTORY"))->trigger();
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(shown.size(), 1);
+
+    // Repaired: the waiting records are stored, none lost.
+    WriteFile(theDeviceState.m_strDbPath, good);
+    ASSERT_TRUE(WaitUntil([&] { return CountRows(theDeviceState.m_strDbPath, "00123456") >= 3; }));
+
+    // And the window closes.
+    m_frame->m_nCloseNoticeMs = 10;
+    m_frame->close();
+    EXPECT_EQ(m_view->m_bThreadExited.load(), 1);
+    EXPECT_EQ(shown.size(), 1);
+    SetMessageBoxService(previous);
+}
+
+TEST_F(ViewTest, DownloadIsCompleteOnlyOnceItsRecordsAreStored)
+{
+    ScopedMessageBoxRecorder boxes;
+    const std::string& db = theDeviceState.m_strDbPath;
+    // A database that takes no record, as a full disk would.
+    ExecSql(db, "CREATE TRIGGER full BEFORE INSERT ON Records BEGIN "
+                "SELECT RAISE(FAIL, 'database or disk is full'); END");
+    auto rec = m_transport->Attach(kPath);
+    rec->FillRing(0, 100);
+    rec->SetInterval(0);
+    Start();
+    bool sawComplete = false;
+    ASSERT_TRUE(WaitUntil([&] {
+        const QString status = Shown().status[2];
+        sawComplete = sawComplete || status == "Complete historical record deal";
+        return theDeviceState.m_nDrains >= 3 && status == "Processing data failed";
+    }));
+    EXPECT_FALSE(sawComplete);
+    EXPECT_EQ(CountRows(db, "00123456"), 0);
+    ASSERT_EQ(boxes->Count(), 1u);
+    EXPECT_EQ(boxes->Entries()[0].text,
+              AppStrings().Get(IDS_RECORDS_NOT_STORED) + "\ndatabase or disk is full");
+
+    // Room again: the waiting records are stored, and only then is the download complete.
+    ExecSql(db, "DROP TRIGGER full");
+    ASSERT_TRUE(WaitUntil([&] {
+        return Shown().status[2] == "Complete historical record deal" && Shown().info[2] == "100";
+    }));
+    EXPECT_EQ(CountRows(db, "00123456"), 100);
+    EXPECT_EQ(boxes->Count(), 1u);
 }

@@ -1,0 +1,206 @@
+// Idle cost: CPU time per minute of the whole program (main window, device monitor, record writer,
+// live readings) once it has nothing to do, with 1,000,000 records of the recorder stored, with a
+// simulated recorder attached and its download done, against the same program without a recorder.
+// Each case runs in a process of its own; the measured window is scaled to a minute.
+#include <QApplication>
+#include <QEventLoop>
+#include <QLockFile>
+#include <QTimer>
+
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "app/CMainFrame.h"
+#include "app/CQuorvantisApp.h"
+#include "app/CQuorvantisView.h"
+#include "device/CDeviceState.h"
+#include "platform/Paths.h"
+#include "simulator/VT583Simulator.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr long kStoredRows = 1000000;
+constexpr int kRingRecords = 64;    // what the recorder holds: its download adds these
+constexpr int kWindowSeconds = 15;  // measured, then scaled to a minute
+
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+bool Exec(sqlite3* db, const char* sql)
+{
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+    std::fprintf(stderr, "%s\n", sqlite3_errmsg(db));
+    return false;
+}
+
+// The shipped database with a million one-minute records of the simulated recorder (under two
+// years), as a long-used installation has them.
+bool MakeLargeDatabase(const std::string& path)
+{
+    fs::copy_file(ExecutableDir() + "/Quorvantis.db", path, fs::copy_options::overwrite_existing);
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return false;
+    const std::string fill =
+        "WITH RECURSIVE n(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM n WHERE k < " +
+        std::to_string(kStoredRows - 1) +
+        ") INSERT INTO Records(ID, PagAddr, Time, Temp, Humi) "
+        "SELECT '00123456', '0058', datetime('2023-01-01', '+' || k || ' minutes'), 21.5, 45 FROM n";
+    const bool ok = Exec(db, fill.c_str());
+    sqlite3_close(db);
+    return ok;
+}
+
+// One full count of the device's rows, as every writer pass used to run it.
+double FullCountSeconds(const std::string& path)
+{
+    CDeviceState st;
+    st.m_strDbPath = path;
+    st.m_dwDeviceID = 0x00123456;
+    const auto start = Clock::now();
+    const int n = st.CountStoredRecords();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (n != kStoredRows) std::fprintf(stderr, "count %d\n", n);
+    return seconds;
+}
+
+// Runs the program in this process, waits until it is idle, and prints the CPU seconds of the
+// window scaled to a minute.
+int RunProgram(int argc, char** argv, bool withRecorder)
+{
+    QApplication app(argc, argv);
+    sim::SimulatorTransport transport;
+    if (withRecorder) {
+        auto dev = transport.Attach("/dev/hidraw-bench");
+        dev->SetClock({2026, 3, 1, 10, 0, 0});
+        dev->FillRing(0, kRingRecords);
+    }
+    theDeviceState.m_Link.SetTransport(&transport);
+    if (!theApp.InitInstance(app)) {
+        std::fprintf(stderr, "start-up failed\n");
+        return 1;
+    }
+    CQuorvantisView* view = theApp.m_pMainWnd->GetActiveView();
+
+    // Idle: with the recorder, once its download is complete and the count shown.
+    const QString expected = QString::number(kStoredRows + kRingRecords);
+    const auto settleStart = Clock::now();
+    for (;;) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const double waited = std::chrono::duration<double>(Clock::now() - settleStart).count();
+        const DisplayStrings shown = view->GetDisplayStrings();
+        if (!withRecorder && waited > 2) break;
+        if (withRecorder && shown.status[2] == QLatin1String("Complete historical record deal") &&
+            shown.info[2] == expected)
+            break;
+        if (waited > 120) {
+            std::fprintf(stderr, "the download did not complete (count %s)\n",
+                         shown.info[2].toStdString().c_str());
+            return 1;
+        }
+    }
+
+    QEventLoop loop;
+    QTimer::singleShot(kWindowSeconds * 1000, &loop, &QEventLoop::quit);
+    const double cpu0 = CpuSeconds();
+    loop.exec();
+    const double cpu = CpuSeconds() - cpu0;
+    std::printf("%.4f\n", cpu * 60.0 / kWindowSeconds);
+    std::fflush(stdout);
+
+    theApp.m_pMainWnd->m_nCloseNoticeMs = 0;
+    theApp.m_pMainWnd->close();
+    theApp.ExitInstance();
+    theApp.m_hMutex.reset();
+    theDeviceState.m_Link.Close();
+    return 0;
+}
+
+// Runs one case in a child process with its own data folder; CPU seconds per minute, or -1.
+double RunCase(const fs::path& dir, const std::string& database, bool withRecorder)
+{
+    const fs::path data = dir / (withRecorder ? "with" : "without");
+    fs::create_directories(data / "run");
+    fs::permissions(data / "run", fs::perms::owner_all);
+    fs::copy_file(database, data / "Quorvantis.db");
+    std::ofstream(data / "Main.ini") << "[Language]\nLanguage=English\n";
+
+    int out[2];
+    if (pipe(out) != 0) return -1;
+    const pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        setenv("QUORVANTIS_DATA_DIR", data.c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", (data / "run").c_str(), 1);
+        const std::string self = ExecutablePath();
+        const char* mode = withRecorder ? "--with-recorder" : "--without-recorder";
+        execl(self.c_str(), self.c_str(), mode, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string text;
+    char buffer[256];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || text.empty()) return -1;
+    return std::strtod(text.c_str(), nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (!std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    Q_INIT_RESOURCE(resources);
+    if (argc == 2 && std::strcmp(argv[1], "--with-recorder") == 0) return RunProgram(argc, argv, true);
+    if (argc == 2 && std::strcmp(argv[1], "--without-recorder") == 0) return RunProgram(argc, argv, false);
+
+    const fs::path dir = fs::temp_directory_path() / ("quorvantis-bench-idle-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string database = (dir / "large.db").string();
+    int result = 1;
+    if (MakeLargeDatabase(database)) {
+        const double count = FullCountSeconds(database);
+        const double without = RunCase(dir, database, false);
+        const double with = RunCase(dir, database, true);
+        if (without > 0 && with > 0) {
+            std::printf("idle CPU per minute, %ld records stored: with a simulated recorder %.2f s, "
+                        "without a recorder %.2f s; ratio %.2f\n",
+                        kStoredRows, with, without, with / without);
+            std::printf("one full count of the stored records takes %.3f s\n", count);
+            std::printf("target: with a recorder no more than twice the figure without\n");
+            result = 0;
+        } else {
+            std::fprintf(stderr, "a case failed\n");
+        }
+    }
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    return result;
+}
