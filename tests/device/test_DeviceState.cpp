@@ -126,7 +126,7 @@ TEST(DeviceState, ResetSetsExactlyItsMembers)
     st.m_PageTime = when;
     st.m_strDbPath = "/x/Quorvantis.db";
     st.m_pQueueHead = AllocRecordNode();
-    AppendRecordNode(st.m_pQueueHead, 0x123456, 0, 88, 60, 500, 40, 1, when);
+    AppendRecordNode(st.m_pQueueHead, st.m_pQueueTail, 0x123456, 0, 88, 60, 500, 40, 1, when);
     RecordNode* const queued = st.m_pQueueHead->pNext;
     ASSERT_TRUE(st.m_Link.IsDeviceOpen());
 

@@ -52,7 +52,7 @@ protected:
     {
         std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
         if (!theDeviceState.m_pQueueHead) theDeviceState.m_pQueueHead = AllocRecordNode();
-        AppendRecordNode(theDeviceState.m_pQueueHead, id, 0, 88, 60, 635, 45, 1,
+        AppendRecordNode(theDeviceState.m_pQueueHead, theDeviceState.m_pQueueTail, id, 0, 88, 60, 635, 45, 1,
                          OleDateTime(2024, 3, 1, 10, 30, 0));
     }
     static bool Queued()
