@@ -66,9 +66,10 @@ public:
 
 private:
     enum class BusyRule { Command, Live, Memory };
-    // The exchange loop shared by all six operations; reply receives the 61 bytes kept.
+    // The exchange loop shared by all six operations; reply receives the 61 bytes kept. A reply
+    // whose body is shorter than minBody bytes counts as a checksum failure.
     int Exchange(const std::uint8_t* request, int length, BusyRule rule, bool acknowledged,
-                 std::uint8_t* reply);
+                 int minBody, std::uint8_t* reply);
     std::atomic<bool> m_bDeviceOpen{false};
     HidTransport* m_pTransport = nullptr;
 };

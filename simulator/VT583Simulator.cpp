@@ -644,7 +644,10 @@ void VT583Simulator::HandleRequest(const std::uint8_t* data, std::size_t length,
         return;
     }
 
-    std::vector<std::uint8_t> reply = MakeReply(refused ? REFUSAL_BODY : body);
+    if (refused) body = REFUSAL_BODY;
+    if (fault && *fault == Fault::ShortReply && !body.empty()) body.pop_back();
+    if (fault && *fault == Fault::LongReply) body.push_back(0x5A);
+    std::vector<std::uint8_t> reply = MakeReply(body);
     if (fault) {
         switch (*fault) {
         case Fault::LengthZero: reply[1] = 0; break;

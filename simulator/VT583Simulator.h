@@ -27,6 +27,8 @@ enum class Fault {
     LengthOver64,    // the reply's length byte is 65 (a failed read)
     LengthOver59,    // the reply's length byte is 60: its checksum would lie past the 61 bytes kept
     BadChecksum,     // the reply's checksum byte is off by one
+    ShortReply,      // the reply's body lacks its last byte (length and checksum match what is sent)
+    LongReply,       // the reply's body has one byte more than asked (length and checksum match)
     Refusal,         // the request is not executed; the reply is 02 02 55 55 (valid frame, not 0xAA)
     WriteFail,       // the write itself fails (-1); the request is not executed
     Unplug,          // the device goes away at this write: it and everything after fail with -1
