@@ -50,7 +50,8 @@ public:
 
     // Reads: 1 = read, 0 = failed after the retries.
     int ReadLive(int& humidity, int& temperature);
-    // Reads count (<= 59) bytes of device memory at address into out (at least 59 bytes long).
+    // Reads count bytes of device memory at address into out (at least 59 bytes long). A reply
+    // with fewer bytes than asked is a failed read; one with more is taken.
     int ReadMemory(std::uint16_t address, std::uint8_t* out, int count);
 
     std::string m_strDevicePath;  // path of the interface found last (UI thread)
