@@ -217,8 +217,8 @@ void CMainFrame::RunCloseSequence()
     notice.exec();
 
     if (restart) {
-        // The new instance must find the lock free.
-        if (theApp.m_hMutex) theApp.m_hMutex->unlock();
+        // The new instance must find the locks free.
+        theApp.ReleaseInstanceLocks();
         const std::string path = ExecutablePath();
         if (!path.empty() && m_fnStartProcess) m_fnStartProcess(path);
     }
