@@ -38,7 +38,10 @@ std::shared_ptr<HidHandle> CHidLink::FindDevice()
     HidTransport* transport = Transport();
     for (const HidDeviceInfo& info : transport->Enumerate(HID_VENDOR_ID, HID_PRODUCT_ID)) {
         std::shared_ptr<HidHandle> handle = transport->Open(info.path);
-        m_strDevicePath = info.path;  // kept whether or not the open succeeded
+        {
+            std::lock_guard<std::mutex> lock(m_csPath);
+            m_strDevicePath = info.path;  // kept whether or not the open succeeded
+        }
         if (!handle) continue;
         if (info.vendorId != HID_VENDOR_ID || info.productId != HID_PRODUCT_ID) continue;
         m_hRead = handle;
@@ -83,7 +86,14 @@ int CHidLink::Open()
 void CHidLink::Close()
 {
     CloseHandles();
+    std::lock_guard<std::mutex> lock(m_csPath);
     m_strDevicePath.clear();
+}
+
+std::string CHidLink::DevicePath() const
+{
+    std::lock_guard<std::mutex> lock(m_csPath);
+    return m_strDevicePath;
 }
 
 void CHidLink::CloseHandles()

@@ -54,7 +54,10 @@ public:
     // with fewer bytes than asked is a failed read; one with more is taken.
     int ReadMemory(std::uint16_t address, std::uint8_t* out, int count);
 
-    std::string m_strDevicePath;  // path of the interface found last (UI thread)
+    // Path of the interface found last. Written by whichever thread opens (under m_csPath);
+    // other threads read it through DevicePath.
+    std::string m_strDevicePath;
+    std::string DevicePath() const;
     // The open device. One hidraw handle serves reads and writes; all three name it while open.
     // Changed only under m_csIo.
     std::shared_ptr<HidHandle> m_hDevice, m_hWrite, m_hRead;
@@ -72,5 +75,6 @@ private:
     int Exchange(const std::uint8_t* request, int length, BusyRule rule, bool acknowledged,
                  int minBody, std::uint8_t* reply);
     std::atomic<bool> m_bDeviceOpen{false};
+    mutable std::mutex m_csPath;  // guards m_strDevicePath (never held for long)
     HidTransport* m_pTransport = nullptr;
 };
