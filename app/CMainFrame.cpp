@@ -195,6 +195,9 @@ void CMainFrame::OnClose()
 void CMainFrame::RunCloseSequence()
 {
     m_bClosing = true;
+    // Decided now: a "no device" hand-over served while the close waits resets the device state,
+    // the restart request with it.
+    const bool restart = theDeviceState.m_bRestart != 0;
 
     CQuorvantisView* view = GetActiveView();
     theDeviceState.m_bQuit = 1;
@@ -207,9 +210,9 @@ void CMainFrame::RunCloseSequence()
     CloseDialo notice(this, m_nCloseNoticeMs);
     notice.exec();
 
-    if (theDeviceState.m_bRestart) {
-        // The new instance must find the lock free.
-        if (theApp.m_hMutex) theApp.m_hMutex->unlock();
+    if (restart) {
+        // The new instance must find the locks free.
+        theApp.ReleaseInstanceLocks();
         const std::string path = ExecutablePath();
         if (!path.empty() && m_fnStartProcess) m_fnStartProcess(path);
     }

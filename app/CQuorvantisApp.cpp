@@ -17,6 +17,7 @@
 #include "app/QtMessageBoxService.h"
 #include "app/selectLanguage.h"
 #include "device/CDeviceState.h"
+#include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "platform/StringTable.h"
 
@@ -32,6 +33,17 @@ bool LoadLanguageStrings(int language)
     return AppStrings().LoadFromText(file.readAll().toStdString());
 }
 
+// False only when another live process holds the lock at path; the lock of a process that died
+// is taken over. No path, or a lock that cannot be made at all: go on without the protection.
+bool TakeInstanceLock(std::unique_ptr<QLockFile>& lock, const QString& path)
+{
+    lock.reset();
+    if (path.isEmpty()) return true;
+    lock = std::make_unique<QLockFile>(path);
+    lock->setStaleLockTime(0);
+    return lock->tryLock(0) || lock->error() != QLockFile::LockFailedError;
+}
+
 }  // namespace
 
 CQuorvantisApp::CQuorvantisApp() = default;
@@ -40,13 +52,29 @@ CQuorvantisApp::~CQuorvantisApp() = default;
 
 QString CQuorvantisApp::SingleInstanceLockPath()
 {
-    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (dir.isEmpty() || !QDir(dir).exists()) {
-        dir = QDir::tempPath() + QStringLiteral("/quorvantis-") + QString::number(getuid());
-        QDir().mkpath(dir);
-        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const unsigned uid = getuid();
+    std::string dir = qEnvironmentVariable("XDG_RUNTIME_DIR").toStdString();
+    if (dir.empty() || !IsFolderOwnedBy(dir, uid)) {
+        // Anyone may make this folder first under the shared temporary folder; a lock in another
+        // user's folder would let that user keep the program from starting.
+        dir = (QDir::tempPath() + QStringLiteral("/quorvantis-") + QString::number(uid))
+                  .toStdString();
+        if (!MakePrivateFolder(dir, uid)) return {};
     }
-    return dir + QStringLiteral("/tickets");
+    return QString::fromStdString(dir) + QStringLiteral("/tickets");
+}
+
+QString CQuorvantisApp::DataFolderLockPath()
+{
+    const std::string dir = DataFolder();
+    if (dir.empty()) return {};
+    return QString::fromStdString(dir) + QStringLiteral("/Quorvantis.lock");
+}
+
+void CQuorvantisApp::ReleaseInstanceLocks()
+{
+    if (m_hMutex) m_hMutex->unlock();
+    if (m_hDataLock) m_hDataLock->unlock();
 }
 
 QRect CQuorvantisApp::MainWindowRect(const QRect& screen, int menuHeight, int captionHeight)
@@ -74,12 +102,14 @@ void CQuorvantisApp::FixLanguage(const std::string& iniPath)
 
 bool CQuorvantisApp::InitInstance(QApplication& qapp)
 {
-    // One instance only; the lock of a process that died is taken over.
-    m_hMutex = std::make_unique<QLockFile>(SingleInstanceLockPath());
-    m_hMutex->setStaleLockTime(0);
-    if (!m_hMutex->tryLock(0) && m_hMutex->error() == QLockFile::LockFailedError)
+    // One instance only, and one copy per data folder whatever its runtime folder (another
+    // session's copy would store every record a second time).
+    if (!TakeInstanceLock(m_hMutex, SingleInstanceLockPath())) return false;
+    MakeSureDirectoryPathExists(DataFolder());
+    if (!TakeInstanceLock(m_hDataLock, DataFolderLockPath())) {
+        m_hMutex.reset();
         return false;
-    // Any other failure (the lock cannot be made at all): go on without the protection.
+    }
 
     // Texts and boxes work from here on (a failing database open reports itself); the table is
     // replaced once the language is known. A service installed before (a test's recorder) stays.

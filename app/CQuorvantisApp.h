@@ -28,15 +28,21 @@ public:
     // Reads the language word from Main.ini (asking on the very first start) and sets m_nLanguage.
     void FixLanguage(const std::string& iniPath);
 
-    // Where the single-instance lock lives: $XDG_RUNTIME_DIR/tickets, else a private folder under
-    // the temporary folder.
+    // Where the single-instance lock lives: $XDG_RUNTIME_DIR/tickets when that folder is the
+    // user's, else in a private folder under the temporary folder; "" when that folder is not the
+    // user's either (no such lock then).
     static QString SingleInstanceLockPath();
+    // The lock that keeps a second copy off the same data folder; "" without a data folder.
+    static QString DataFolderLockPath();
+    // Frees both locks for the instance a restart starts.
+    void ReleaseInstanceLocks();
 
     // The main window as a whole, caption included: 708 x (522 + menu bar + caption), centred.
     static QRect MainWindowRect(const QRect& screen, int menuHeight, int captionHeight);
 
     int m_nLanguage = 0;                 // 0 English, 1 Chinese, 2 Deutsch, 3 Portuguese, 4 French
-    std::unique_ptr<QLockFile> m_hMutex;  // the single-instance lock "tickets"
+    std::unique_ptr<QLockFile> m_hMutex;     // the single-instance lock "tickets"
+    std::unique_ptr<QLockFile> m_hDataLock;  // the data folder's lock
     CMainFrame* m_pMainWnd = nullptr;
 
 private:

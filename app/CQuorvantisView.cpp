@@ -149,7 +149,7 @@ void CQuorvantisView::OnInitialUpdate()
         }
     }
 
-    ds.m_Link.Open();
+    RequestDeviceOpen();
     StartDeviceWatcher();
 
     m_bMonitorRunning = 1;
@@ -190,10 +190,13 @@ void CQuorvantisView::StopWorkerThreads()
     // Nothing starts a one-shot thread any more. Without the device a download or a live reading
     // ends at its next exchange instead of running to completion.
     ds.m_Link.CloseHandles();
-    WaitServingHandOvers([this] { return !m_bHistoryRunning && !m_bLiveRunning; });
-    for (auto* t : {&m_pMonitorThread, &m_pWriterThread, &m_pHistoryThread, &m_pLiveThread})
+    WaitServingHandOvers([this] { return !m_bHistoryRunning && !m_bLiveRunning && !IsOpening(); });
+    for (auto* t : {&m_pMonitorThread, &m_pWriterThread, &m_pHistoryThread, &m_pLiveThread,
+                    &m_pOpenThread})
         if (*t && (*t)->joinable())
             (*t)->join();
+    // An open that began before the stop may have found the device after the close above.
+    ds.m_Link.CloseHandles();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -357,7 +360,7 @@ int CQuorvantisView::OnDeviceUnconnect()
 int CQuorvantisView::IsOpenDevicePath(const std::string& path) const
 {
     return QString::fromStdString(path).compare(
-               QString::fromStdString(theDeviceState.m_Link.m_strDevicePath),
+               QString::fromStdString(theDeviceState.m_Link.DevicePath()),
                Qt::CaseInsensitive) == 0
                ? 1
                : 0;
@@ -368,19 +371,53 @@ bool CQuorvantisView::OnDeviceChange(int event, const std::string& path)
     CHidLink& link = theDeviceState.m_Link;
     if (event == DBT_DEVICEARRIVAL) {
         if (!link.IsDeviceOpen()) {
-            link.Open();
+            RequestDeviceOpen();
         } else if (IsOpenDevicePath(path)) {
             // The open device's interface came again: give it time to settle, then re-open.
             // A timer instead of a sleep keeps the window responsive meanwhile.
-            QTimer::singleShot(m_nReopenDelayMs, this, [] {
-                if (!theDeviceState.m_bQuit)
-                    theDeviceState.m_Link.Open();
-            });
+            QTimer::singleShot(m_nReopenDelayMs, this, [this] { RequestDeviceOpen(); });
         }
     } else if (event == DBT_DEVICEREMOVECOMPLETE && IsOpenDevicePath(path)) {
         link.CloseHandles();
     }
     return true;
+}
+
+void CQuorvantisView::RequestDeviceOpen()
+{
+    if (m_bStopped || theDeviceState.m_bQuit)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_csOpen);
+        m_bOpenAgain = true;
+        if (m_bOpenRunning)
+            return;
+        m_bOpenRunning = true;
+    }
+    if (m_pOpenThread && m_pOpenThread->joinable())
+        m_pOpenThread->join();  // it has ended: m_bOpenRunning was down
+    m_pOpenThread = std::make_unique<std::thread>(DeviceOpenThreadProc, this);
+}
+
+bool CQuorvantisView::IsOpening() const
+{
+    std::lock_guard<std::mutex> lock(m_csOpen);
+    return m_bOpenRunning;
+}
+
+int CQuorvantisView::DeviceOpenThreadProc(CQuorvantisView* view)
+{
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(view->m_csOpen);
+            if (!view->m_bOpenAgain || theDeviceState.m_bQuit) {
+                view->m_bOpenRunning = false;
+                return 0;
+            }
+            view->m_bOpenAgain = false;
+        }
+        theDeviceState.m_Link.Open();
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -71,7 +71,8 @@ public:
     // Handlers of the monitor's two hand-overs (UI thread).
     int OnDeviceConnect();
     int OnDeviceUnconnect();
-    // Arrival or removal of a HID interface (UI thread). Always true.
+    // Arrival or removal of a HID interface (UI thread). Always true. The opens it asks for run
+    // on a thread of their own: a slow or silent recorder never holds up the window.
     bool OnDeviceChange(int event, const std::string& path);
     int IsOpenDevicePath(const std::string& path) const;
 
@@ -109,6 +110,8 @@ public:
     static int HistoryReadThreadProc(CQuorvantisView* view);
     static int LiveReadThreadProc(CQuorvantisView* view);
     static int RecordWriterThreadProc(CQuorvantisView* view);
+    // Opens the device (model check included) for as long as opens are asked for.
+    static int DeviceOpenThreadProc(CQuorvantisView* view);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -131,6 +134,10 @@ private:
     // The monitor's two one-shot starts.
     void StartHistoryThread();
     void StartLiveThread();
+    // Asks for an open of the device off the UI thread. One open runs at a time; a request made
+    // while one runs is served by another open right after it.
+    void RequestDeviceOpen();
+    bool IsOpening() const;
 
     // The display strings, guarded by m_csDisplay. Held as UTF-8 standard strings, so that no
     // QString buffer is shared between threads: Qt counts its references inside the Qt library,
@@ -143,6 +150,10 @@ private:
     std::string m_strStatus[4];
 
     std::unique_ptr<std::thread> m_pMonitorThread, m_pLiveThread, m_pHistoryThread, m_pWriterThread;
+    std::unique_ptr<std::thread> m_pOpenThread;
+    mutable std::mutex m_csOpen;  // guards the two flags below
+    bool m_bOpenRunning = false;  // the open thread runs
+    bool m_bOpenAgain = false;    // an open was asked for that has not begun yet
     std::atomic<int> m_bMonitorRunning{0}, m_bWriterRunning{0};
     std::atomic<int> m_bHistoryRunning{0}, m_bLiveRunning{0};
     int m_wakeFd = -1;  // eventfd the workers write to wake the UI thread

@@ -73,6 +73,7 @@ int main(int argc, char** argv)
     theApp.m_pMainWnd->close();
     theApp.ExitInstance();
     theApp.m_hMutex.reset();
+    theApp.m_hDataLock.reset();
     std::error_code ec;
     fs::remove_all(dir, ec);
     return 0;

@@ -38,7 +38,10 @@ std::shared_ptr<HidHandle> CHidLink::FindDevice()
     HidTransport* transport = Transport();
     for (const HidDeviceInfo& info : transport->Enumerate(HID_VENDOR_ID, HID_PRODUCT_ID)) {
         std::shared_ptr<HidHandle> handle = transport->Open(info.path);
-        m_strDevicePath = info.path;  // kept whether or not the open succeeded
+        {
+            std::lock_guard<std::mutex> lock(m_csPath);
+            m_strDevicePath = info.path;  // kept whether or not the open succeeded
+        }
         if (!handle) continue;
         if (info.vendorId != HID_VENDOR_ID || info.productId != HID_PRODUCT_ID) continue;
         m_hRead = handle;
@@ -83,7 +86,14 @@ int CHidLink::Open()
 void CHidLink::Close()
 {
     CloseHandles();
+    std::lock_guard<std::mutex> lock(m_csPath);
     m_strDevicePath.clear();
+}
+
+std::string CHidLink::DevicePath() const
+{
+    std::lock_guard<std::mutex> lock(m_csPath);
+    return m_strDevicePath;
 }
 
 void CHidLink::CloseHandles()
@@ -122,7 +132,7 @@ std::uint8_t CHidLink::Checksum(const std::uint8_t* frame, int n)
 }
 
 int CHidLink::Exchange(const std::uint8_t* request, int length, BusyRule rule, bool acknowledged,
-                       std::uint8_t* reply)
+                       int minBody, std::uint8_t* reply)
 {
     std::uint8_t buffer[REPORT_IN_BYTES] = {};
     int readFailures = 0, checksumFailures = 0, refusals = 0;
@@ -153,7 +163,8 @@ int CHidLink::Exchange(const std::uint8_t* request, int length, BusyRule rule, b
             continue;
         }
         const int l = buffer[1];
-        if (l > MEMORY_READ_MAX || Checksum(buffer, l + 1) != buffer[l + 1]) {
+        // A body shorter than asked would hand on bytes the recorder never sent.
+        if (l > MEMORY_READ_MAX || Checksum(buffer, l + 1) != buffer[l + 1] || l - 1 < minBody) {
             endAttempt();
             if (checksumFailures++) return 0;
             continue;
@@ -195,29 +206,29 @@ int CHidLink::SetClock(const OleDateTimeFields& localTime)
 {
     std::uint8_t request[11];
     BuildClockRequest(localTime, request);
-    return Exchange(request, 11, BusyRule::Command, true, nullptr);
+    return Exchange(request, 11, BusyRule::Command, true, 0, nullptr);
 }
 
 int CHidLink::SendSetParams(const std::uint8_t request[11])
 {
-    return Exchange(request, 11, BusyRule::Command, true, nullptr);
+    return Exchange(request, 11, BusyRule::Command, true, 0, nullptr);
 }
 
 int CHidLink::SendSetPeriods(const std::uint8_t request[45])
 {
-    return Exchange(request, 45, BusyRule::Command, true, nullptr);
+    return Exchange(request, 45, BusyRule::Command, true, 0, nullptr);
 }
 
 int CHidLink::SendShortCommand(const std::uint8_t request[5])
 {
-    return Exchange(request, 5, BusyRule::Command, true, nullptr);
+    return Exchange(request, 5, BusyRule::Command, true, 0, nullptr);
 }
 
 int CHidLink::ReadLive(int& humidity, int& temperature)
 {
     static const std::uint8_t request[5] = {FRAME_START, 0x03, CMD_READ_LIVE[0], CMD_READ_LIVE[1], 0x02};
     std::uint8_t reply[REPORT_IN_BYTES] = {};
-    if (!Exchange(request, 5, BusyRule::Live, false, reply)) return 0;
+    if (!Exchange(request, 5, BusyRule::Live, false, 3, reply)) return 0;
     humidity = reply[2];
     temperature = reply[3] * 256 + reply[4];
     return 1;
@@ -235,7 +246,7 @@ int CHidLink::ReadMemory(std::uint16_t address, std::uint8_t* out, int count)
                                0};
     request[7] = Checksum(request, 7);
     std::uint8_t reply[REPORT_IN_BYTES] = {};
-    if (!Exchange(request, 8, BusyRule::Memory, false, reply)) return 0;
+    if (!Exchange(request, 8, BusyRule::Memory, false, count, reply)) return 0;
     std::memcpy(out, reply + 2, MEMORY_READ_MAX);
     return 1;
 }

@@ -50,10 +50,14 @@ public:
 
     // Reads: 1 = read, 0 = failed after the retries.
     int ReadLive(int& humidity, int& temperature);
-    // Reads count (<= 59) bytes of device memory at address into out (at least 59 bytes long).
+    // Reads count bytes of device memory at address into out (at least 59 bytes long). A reply
+    // with fewer bytes than asked is a failed read; one with more is taken.
     int ReadMemory(std::uint16_t address, std::uint8_t* out, int count);
 
-    std::string m_strDevicePath;  // path of the interface found last (UI thread)
+    // Path of the interface found last. Written by whichever thread opens (under m_csPath);
+    // other threads read it through DevicePath.
+    std::string m_strDevicePath;
+    std::string DevicePath() const;
     // The open device. One hidraw handle serves reads and writes; all three name it while open.
     // Changed only under m_csIo.
     std::shared_ptr<HidHandle> m_hDevice, m_hWrite, m_hRead;
@@ -66,9 +70,11 @@ public:
 
 private:
     enum class BusyRule { Command, Live, Memory };
-    // The exchange loop shared by all six operations; reply receives the 61 bytes kept.
+    // The exchange loop shared by all six operations; reply receives the 61 bytes kept. A reply
+    // whose body is shorter than minBody bytes counts as a checksum failure.
     int Exchange(const std::uint8_t* request, int length, BusyRule rule, bool acknowledged,
-                 std::uint8_t* reply);
+                 int minBody, std::uint8_t* reply);
     std::atomic<bool> m_bDeviceOpen{false};
+    mutable std::mutex m_csPath;  // guards m_strDevicePath (never held for long)
     HidTransport* m_pTransport = nullptr;
 };

@@ -160,3 +160,18 @@ bool FileExists(const std::string& path)
     struct stat st {};
     return !path.empty() && stat(path.c_str(), &st) == 0;
 }
+
+bool IsFolderOwnedBy(const std::string& path, unsigned owner)
+{
+    struct stat st {};
+    return !path.empty() && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == owner;
+}
+
+bool MakePrivateFolder(const std::string& path, unsigned owner)
+{
+    if (path.empty()) return false;
+    if (mkdir(path.c_str(), S_IRWXU) != 0 && errno != EEXIST) return false;
+    if (!IsFolderOwnedBy(path, owner)) return false;
+    return chmod(path.c_str(), S_IRWXU) == 0;
+}

@@ -231,10 +231,11 @@ bool WritePrivateProfileString(const std::string& sectionArg, const std::string&
 {
     const std::string section = Trim(sectionArg, 0, sectionArg.size());
     const std::string key = Trim(keyArg, 0, keyArg.size());
-    // Names and values that would break the line structure of the file are refused.
+    // Names and values that would break the line structure of the file are refused, and so is a
+    // key that would read back as a section header or a comment.
     if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) ||
         HasLineBreak(value) || section.find(']') != std::string::npos ||
-        key.find('=') != std::string::npos)
+        key.find('=') != std::string::npos || key.front() == '[' || key.front() == ';')
         return false;
 
     std::lock_guard<std::mutex> lock(g_profileMutex);

@@ -460,18 +460,45 @@ void VT583Simulator::SetLatencyMs(int ms)
     m_latencyMs = ms;
 }
 
-void VT583Simulator::Unplug()
+void VT583Simulator::HoldReplies()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_plugged = false;
-    m_hasReply = false;
+    m_holdReplies = true;
+}
+
+void VT583Simulator::ReleaseReplies()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_holdReplies = false;
+    }
+    m_released.notify_all();
+}
+
+int VT583Simulator::HeldReads() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_heldReads;
+}
+
+void VT583Simulator::Unplug()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_plugged = false;
+        m_hasReply = false;
+    }
+    m_released.notify_all();
 }
 
 void VT583Simulator::Replug()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_plugged) ++m_generation;
-    m_plugged = true;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_plugged) ++m_generation;
+        m_plugged = true;
+    }
+    m_released.notify_all();
 }
 
 bool VT583Simulator::IsPlugged() const
@@ -566,7 +593,14 @@ int VT583Simulator::ReadReport(std::uint8_t* buffer, std::size_t length, std::ui
     }
     if (latency > 0) std::this_thread::sleep_for(std::chrono::milliseconds(latency));
 
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_holdReplies && m_plugged && generation == m_generation) {
+        ++m_heldReads;
+        m_released.wait(lock, [&] {
+            return !m_holdReplies || !m_plugged || generation != m_generation;
+        });
+        --m_heldReads;
+    }
     ++m_counters.reads;
     if (!m_plugged || generation != m_generation) return -1;
     if (!m_hasReply) {
@@ -644,7 +678,10 @@ void VT583Simulator::HandleRequest(const std::uint8_t* data, std::size_t length,
         return;
     }
 
-    std::vector<std::uint8_t> reply = MakeReply(refused ? REFUSAL_BODY : body);
+    if (refused) body = REFUSAL_BODY;
+    if (fault && *fault == Fault::ShortReply && !body.empty()) body.pop_back();
+    if (fault && *fault == Fault::LongReply) body.push_back(0x5A);
+    std::vector<std::uint8_t> reply = MakeReply(body);
     if (fault) {
         switch (*fault) {
         case Fault::LengthZero: reply[1] = 0; break;

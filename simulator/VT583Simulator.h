@@ -4,7 +4,9 @@
 // attaches several simulated recorders under their own paths.
 //
 // Nothing here waits for real time: a request without a reply makes the next read report a
-// time-out (0) at once. The only sleeps are the configured latency per report.
+// time-out (0) at once. The only sleeps are the configured latency per report, and a read waits
+// only while a test holds the replies back (HoldReplies).
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -27,6 +29,8 @@ enum class Fault {
     LengthOver64,    // the reply's length byte is 65 (a failed read)
     LengthOver59,    // the reply's length byte is 60: its checksum would lie past the 61 bytes kept
     BadChecksum,     // the reply's checksum byte is off by one
+    ShortReply,      // the reply's body lacks its last byte (length and checksum match what is sent)
+    LongReply,       // the reply's body has one byte more than asked (length and checksum match)
     Refusal,         // the request is not executed; the reply is 02 02 55 55 (valid frame, not 0xAA)
     WriteFail,       // the write itself fails (-1); the request is not executed
     Unplug,          // the device goes away at this write: it and everything after fail with -1
@@ -134,6 +138,11 @@ public:
     void InjectFault(Fault fault, int count = 1);  // the next count requests get this fault
     void ClearFaults();
     void SetLatencyMs(int ms);                     // sleep per report written or read (0: none)
+    // A recorder that keeps the link waiting: from HoldReplies on, every read waits until
+    // ReleaseReplies (or an unplug) instead of answering. HeldReads counts the reads waiting.
+    void HoldReplies();
+    void ReleaseReplies();
+    int HeldReads() const;
     void Unplug();                                 // every write and read fails with -1
     void Replug();                                 // handles opened before stay dead
     bool IsPlugged() const;
@@ -178,6 +187,9 @@ private:
 
     std::deque<Fault> m_faults;
     int m_latencyMs = 0;
+    bool m_holdReplies = false;
+    int m_heldReads = 0;
+    std::condition_variable m_released;  // a hold ended or the recorder went away
     bool m_plugged = true;
     std::uint64_t m_generation = 1;
     std::vector<std::vector<std::uint8_t>> m_log;

@@ -91,6 +91,47 @@ TEST_F(LinkFixture, EachKindOfReplyFailureIsRetriedOnce)
     EXPECT_EQ(Writes(), 2);
 }
 
+TEST_F(LinkFixture, ReplyShorterThanAskedIsRetriedLikeABadChecksum)
+{
+    struct Case {
+        std::vector<Fault> faults;
+        int count;   // bytes asked for
+        int result;  // of the read
+        int writes;  // attempts
+    };
+    const Case cases[] = {
+        {{Fault::ShortReply}, 10, 1, 2},
+        {{Fault::ShortReply}, 1, 1, 2},  // 02 01 00: no body at all
+        {{Fault::ShortReply, Fault::ShortReply}, 10, 0, 2},
+        {{Fault::ShortReply, Fault::BadChecksum}, 10, 0, 2},  // one kind
+        {{Fault::ShortReply, Fault::NoReply}, 10, 1, 3},      // two kinds
+        {{Fault::LongReply}, 10, 1, 1},  // more than asked is fine
+    };
+    const std::vector<std::uint8_t> config = dev->ReadBytes(ADDR_CONFIG, 10);
+    for (const Case& c : cases) {
+        dev->ClearLog();
+        for (Fault f : c.faults) dev->InjectFault(f);
+        std::uint8_t out[64] = {};
+        EXPECT_EQ(link.ReadMemory(ADDR_CONFIG, out, c.count), c.result) << c.faults.size();
+        EXPECT_EQ(Writes(), c.writes) << static_cast<int>(c.faults[0]) << " " << c.count;
+        if (c.result == 1) {
+            EXPECT_EQ(std::vector<std::uint8_t>(out, out + c.count),
+                      std::vector<std::uint8_t>(config.begin(), config.begin() + c.count));
+        }
+        dev->ClearFaults();
+    }
+
+    // A live reading without its three bytes is no reading either.
+    dev->SetLive(65, 1099);
+    dev->ClearLog();
+    dev->InjectFault(Fault::ShortReply);
+    int h = 0, t = 0;
+    ASSERT_EQ(link.ReadLive(h, t), 1);
+    EXPECT_EQ(Writes(), 2);
+    EXPECT_EQ(h, 65);
+    EXPECT_EQ(t, 1099);
+}
+
 TEST_F(LinkFixture, AtMostFourAttemptsAndAFailedWriteEndsAtOnce)
 {
     dev->InjectFault(Fault::NoReply);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -109,4 +110,45 @@ TEST(Paths, MakeFoldersAndCopyWithoutOverwriting)
         ++entries;
     }
     EXPECT_EQ(entries, 1);
+}
+
+TEST(Paths, PrivateFolderOnlyWhenItIsTheUsersOwn)
+{
+    TempDir dir;
+    const unsigned me = geteuid();
+    auto mode = [](const std::string& path) {
+        struct stat st {};
+        return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    };
+
+    // Missing: made for the user alone; the user's own: made private again.
+    const std::string own = dir.File("own");
+    EXPECT_TRUE(MakePrivateFolder(own, me));
+    EXPECT_EQ(mode(own), 0700u);
+    ASSERT_EQ(chmod(own.c_str(), 0777), 0);
+    EXPECT_TRUE(MakePrivateFolder(own, me));
+    EXPECT_EQ(mode(own), 0700u);
+
+    // Refused and left as they are: a folder of another user (this one, seen by user me + 1),
+    // a link to the user's own folder, a file.
+    ASSERT_EQ(chmod(own.c_str(), 0777), 0);
+    EXPECT_FALSE(MakePrivateFolder(own, me + 1));
+    EXPECT_EQ(mode(own), 0777u);
+    const std::string link = dir.File("link");
+    ASSERT_EQ(symlink(own.c_str(), link.c_str()), 0);
+    EXPECT_FALSE(MakePrivateFolder(link, me));
+    EXPECT_EQ(mode(own), 0777u);
+    const std::string file = dir.File("file");
+    std::ofstream(file).flush();
+    EXPECT_FALSE(MakePrivateFolder(file, me));
+
+    // Run as root, a folder that really belongs to another user.
+    if (me == 0) {
+        const std::string foreign = dir.File("foreign");
+        ASSERT_EQ(mkdir(foreign.c_str(), 0777), 0);
+        ASSERT_EQ(chmod(foreign.c_str(), 0777), 0);
+        ASSERT_EQ(chown(foreign.c_str(), 65534, 65534), 0);
+        EXPECT_FALSE(MakePrivateFolder(foreign, me));
+        EXPECT_EQ(mode(foreign), 0777u);
+    }
 }

@@ -99,6 +99,9 @@ TEST(Profile, WriteCreatesFileAndSectionAndKeepsOtherLines)
     EXPECT_FALSE(WritePrivateProfileString("A", "z", "two\nlines", ini));
     EXPECT_FALSE(WritePrivateProfileString("A", "a=b", "1", ini));
     EXPECT_FALSE(WritePrivateProfileString("A]", "z", "1", ini));
+    // A key that would read back as a section header or a comment.
+    EXPECT_FALSE(WritePrivateProfileString("A", "[B]", "1", ini));
+    EXPECT_FALSE(WritePrivateProfileString("A", " ;z", "1", ini));
     EXPECT_EQ(ReadFile(ini), "[A]\nx=1\ny=2\n");
 
     // No folder: nothing written, failure reported.

@@ -20,6 +20,9 @@
 #include <sstream>
 #include <thread>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
@@ -197,27 +200,76 @@ TEST_F(ShellTest, LanguageDialogSaveAndCancel)
     }
 }
 
+// Starts the program on a data folder from a session with the given runtime folder; true when it
+// ended on its own, normally, with code 0 and without a word.
+bool CopyEndsAtOnce(const std::string& data, const std::string& runtime)
+{
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QUORVANTIS_DATA_DIR"), QString::fromStdString(data));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtime));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(QUORVANTIS_BUILD_DIR "/quorvantis"), {});
+    if (!program.waitForStarted()) return false;
+    // The bound only keeps a copy that stays up from hanging the test.
+    if (!program.waitForFinished(30000)) {
+        program.kill();
+        program.waitForFinished();
+        return false;
+    }
+    return program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0 &&
+           program.readAll().isEmpty();
+}
+
 TEST_F(ShellTest, SecondInstanceEndsAtOnce)
 {
     QLockFile held(CQuorvantisApp::SingleInstanceLockPath());
     ASSERT_TRUE(held.tryLock(0));
-
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("QUORVANTIS_DATA_DIR"), QString::fromStdString(m_data.Path()));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(m_runtime.Path()));
-    program.setProcessEnvironment(env);
-    program.start(QStringLiteral(QUORVANTIS_BUILD_DIR "/quorvantis"), {});
-    ASSERT_TRUE(program.waitForStarted());
-    // Never a real wait: a program that kept running would show up as a test time-out.
-    ASSERT_TRUE(program.waitForFinished(-1));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
-    EXPECT_TRUE(program.readAllStandardOutput().isEmpty());
+    EXPECT_TRUE(CopyEndsAtOnce(m_data.Path(), m_runtime.Path()));
     // It ended before it laid out the data folder, so it can have shown nothing.
     EXPECT_FALSE(FileExists(Ini()));
     EXPECT_FALSE(FileExists(m_data.File("Quorvantis.db")));
+}
+
+TEST_F(ShellTest, RuntimeLockFolderMustBeTheUsers)
+{
+    // The two variables come back as they were, whatever the outcome.
+    struct Restore {
+        QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), tmp = qgetenv("TMPDIR");
+        bool hadTmp = qEnvironmentVariableIsSet("TMPDIR");
+        ~Restore()
+        {
+            qputenv("XDG_RUNTIME_DIR", runtime);
+            if (hadTmp)
+                qputenv("TMPDIR", tmp);
+            else
+                qunsetenv("TMPDIR");
+        }
+    } restore;
+    TempDir shared;
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", shared.Path().c_str());
+    const std::string folder = shared.File("quorvantis-" + std::to_string(getuid()));
+
+    // Without a runtime folder: a folder of the user's own under the temporary folder.
+    EXPECT_EQ(CQuorvantisApp::SingleInstanceLockPath().toStdString(), folder + "/tickets");
+    struct stat st {};
+    ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // A runtime folder of another user is not taken either (root can write into it).
+    if (getuid() == 0) {
+        ASSERT_EQ(chown(m_runtime.Path().c_str(), 65534, 65534), 0);
+        qputenv("XDG_RUNTIME_DIR", m_runtime.Path().c_str());
+        EXPECT_EQ(CQuorvantisApp::SingleInstanceLockPath().toStdString(), folder + "/tickets");
+        qunsetenv("XDG_RUNTIME_DIR");
+        // A temporary folder made first by another user, open to all: refused, no lock there.
+        ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+        ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(CQuorvantisApp::SingleInstanceLockPath(), QString());
+        ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0777u);
+    }
 }
 
 TEST_F(ShellTest, MainWindowAndCloseSequence)
@@ -227,10 +279,13 @@ TEST_F(ShellTest, MainWindowAndCloseSequence)
     CMainFrame* frame = theApp.m_pMainWnd;
     ASSERT_NE(frame, nullptr);
 
-    // The lock is held: a second lock attempt in the same folder fails.
+    // The lock is held: a second lock attempt in the same folder fails, and a copy from another
+    // session (its own runtime folder) on this data folder ends at once.
     {
         QLockFile other(CQuorvantisApp::SingleInstanceLockPath());
         EXPECT_FALSE(other.tryLock(0));
+        TempDir otherSession;
+        EXPECT_TRUE(CopyEndsAtOnce(m_data.Path(), otherSession.Path()));
     }
 
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Quorvantis"));
@@ -287,6 +342,7 @@ TEST_F(ShellTest, MainWindowAndCloseSequence)
 
     theApp.ExitInstance();
     theApp.m_hMutex.reset();
+    theApp.m_hDataLock.reset();
     EXPECT_EQ(theApp.m_pMainWnd, nullptr);
 }
 
@@ -306,11 +362,12 @@ TEST_F(ShellTest, LanguageChangeRestarts)
     ASSERT_TRUE(theApp.InitInstance(*qApp));
     CMainFrame* frame = theApp.m_pMainWnd;
     std::vector<std::string> started;
-    bool lockFreeAtStart = false;
+    bool locksFreeAtStart = false;
     frame->m_fnStartProcess = [&](const std::string& path) {
         started.push_back(path);
         QLockFile next(CQuorvantisApp::SingleInstanceLockPath());
-        lockFreeAtStart = next.tryLock(0);
+        QLockFile data(CQuorvantisApp::DataFolderLockPath());
+        locksFreeAtStart = next.tryLock(0) && data.tryLock(0);
     };
     frame->m_nCloseNoticeMs = 100;
 
@@ -318,14 +375,19 @@ TEST_F(ShellTest, LanguageChangeRestarts)
     WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [](QWidget* dlg) {
         dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_SAVE"))->click();
     });
+    // A "no device" hand-over served while the close waits forgets the device; the decision to
+    // restart stays.
+    WhenModal(QStringLiteral("IDD_CLOSEDIALO"),
+              [frame](QWidget*) { frame->GetActiveView()->OnDeviceUnconnect(); });
     frame->findChild<QAction*>(QStringLiteral("ID_MENU_LANGUAGE"))->trigger();
     ASSERT_EQ(started.size(), 1u);
     EXPECT_EQ(started[0], ExecutablePath());
-    EXPECT_TRUE(lockFreeAtStart);
+    EXPECT_TRUE(locksFreeAtStart);
     EXPECT_FALSE(frame->isVisible());
     EXPECT_NE(frame->GetActiveView()->m_bThreadExited.load(), 0);
     theApp.ExitInstance();
     theApp.m_hMutex.reset();
+    theApp.m_hDataLock.reset();
 }
 
 TEST_F(ShellTest, LanguageCancelAndExitDoNotRestart)
@@ -352,6 +414,7 @@ TEST_F(ShellTest, LanguageCancelAndExitDoNotRestart)
     EXPECT_NE(frame->GetActiveView()->m_bThreadExited.load(), 0);
     theApp.ExitInstance();
     theApp.m_hMutex.reset();
+    theApp.m_hDataLock.reset();
 }
 
 TEST_F(ShellTest, AboutDialog)

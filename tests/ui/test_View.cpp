@@ -16,9 +16,13 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
@@ -255,7 +259,7 @@ TEST_F(ViewTest, ArrivalOpensTheDeviceAndReopensTheOpenOneAfterADelay)
     auto rec = m_transport->Attach(kPath);
     // Any arrival opens when no device is open, whatever its path.
     m_view->OnDeviceChange(DBT_DEVICEARRIVAL, "/dev/hidraw1");
-    EXPECT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
+    ASSERT_TRUE(WaitUntil([] { return theDeviceState.m_Link.IsDeviceOpen(); }));
     const int opens = m_transport->OpenCount();
     // Another interface arriving while the device is open is ignored; the open device's own path
     // arriving again re-opens it after the pause, not at once.
@@ -268,6 +272,71 @@ TEST_F(ViewTest, ArrivalOpensTheDeviceAndReopensTheOpenOneAfterADelay)
     EXPECT_EQ(m_transport->OpenCount(), opens + 1);
     EXPECT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
     ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Connect"; }));
+}
+
+// Runs call on this thread; true when it returned while the recorder still held its replies back.
+// A call that waits for the recorder gets it released after a bound, so that the test fails
+// instead of hanging.
+bool ReturnsWithoutTheRecorder(sim::VT583Simulator& rec, const std::function<void()>& call)
+{
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool returned = false, released = false;
+    std::thread breaker([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!cv.wait_for(lock, std::chrono::seconds(20), [&] { return returned; })) {
+            released = true;
+            rec.ReleaseReplies();
+        }
+    });
+    call();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        returned = true;
+    }
+    cv.notify_all();
+    breaker.join();
+    return !released;
+}
+
+TEST_F(ViewTest, SlowRecorderNeverHoldsUpTheWindow)
+{
+    // A recorder that has not answered yet: the open's model read waits for it.
+    auto rec = m_transport->Attach(kPath);
+    rec->HoldReplies();
+    struct Release {
+        std::shared_ptr<sim::VT583Simulator> rec;
+        ~Release() { rec->ReleaseReplies(); }
+    } release{rec};
+
+    // At start-up the window comes up and serves its events while the open waits.
+    ASSERT_TRUE(ReturnsWithoutTheRecorder(*rec, [&] { Start(); }));
+    ASSERT_TRUE(WaitUntil([&] { return rec->HeldReads() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Unconnect"; }));
+    bool served = false;
+    QTimer::singleShot(0, [&] { served = true; });
+    ASSERT_TRUE(WaitUntil([&] { return served; }));
+    EXPECT_EQ(rec->HeldReads(), 1);
+    EXPECT_FALSE(theDeviceState.m_Link.IsDeviceOpen());
+    // Once it answers it is accepted, configured and shown.
+    rec->ReleaseReplies();
+    ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Connect" && Shown().info[0] == "00123456"; }));
+
+    // The same on an arrival: unplugged, then plugged in again without answering at first.
+    m_transport->Detach(kPath);
+    m_view->OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, kPath);
+    ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Unconnect"; }));
+    rec->HoldReplies();
+    m_transport->Attach(kPath, rec);
+    ASSERT_TRUE(ReturnsWithoutTheRecorder(
+        *rec, [&] { m_view->OnDeviceChange(DBT_DEVICEARRIVAL, kPath); }));
+    ASSERT_TRUE(WaitUntil([&] { return rec->HeldReads() == 1; }));
+    served = false;
+    QTimer::singleShot(0, [&] { served = true; });
+    ASSERT_TRUE(WaitUntil([&] { return served; }));
+    EXPECT_FALSE(theDeviceState.m_Link.IsDeviceOpen());
+    rec->ReleaseReplies();
+    ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Connect" && Shown().info[0] == "00123456"; }));
 }
 
 TEST_F(ViewTest, RepeatedAndRequestedDownloadsStoreEveryRecordOnce)
