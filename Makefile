@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 # Qt Charts' CMake package needs Qt's OpenGL one, which qt6-charts-dev does not pull in. The fonts
 # are those the offscreen tests measure and draw with; locales holds the sources from which a test
 # builds the German locale (localedef); sqlite3 is the shell the README suggests for a look inside.
-PACKAGES = build-essential cmake pkg-config qt6-base-dev qt6-charts-dev libqt6opengl6-dev \
+PACKAGES = build-essential cmake pkg-config qt6-base-dev qt6-translations-l10n qt6-charts-dev libqt6opengl6-dev \
            libhidapi-dev libudev-dev libsqlite3-dev sqlite3 libgtest-dev \
            fonts-dejavu-core fonts-liberation2 fonts-droid-fallback locales
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)

@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
 #include <QLockFile>
 #include <QScreen>
 #include <QStyle>
+#include <QTranslator>
 #include <QMenuBar>
 
 #include <unistd.h>
@@ -100,6 +102,22 @@ void CQuorvantisApp::FixLanguage(const std::string& iniPath)
     if (index >= 0) m_nLanguage = index;
 }
 
+void CQuorvantisApp::LoadQtTranslation(int language)
+{
+    // Qt ships Portuguese as spoken in Brazil; its button words are the same in Portugal.
+    static constexpr std::array<const char*, 5> kQtFiles = {"", "qtbase_zh_CN", "qtbase_de",
+                                                            "qtbase_pt_BR", "qtbase_fr"};
+    m_pQtTranslator.reset();
+    if (language < 0 || language >= static_cast<int>(kQtFiles.size()) || !*kQtFiles[language])
+        return;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QLatin1String(kQtFiles[language]),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return;
+    QCoreApplication::installTranslator(translator.get());
+    m_pQtTranslator = std::move(translator);
+}
+
 bool CQuorvantisApp::InitInstance(QApplication& qapp)
 {
     // One instance only, and one copy per data folder whatever its runtime folder (another
@@ -126,6 +144,7 @@ bool CQuorvantisApp::InitInstance(QApplication& qapp)
 
     FixLanguage(theDeviceState.m_strIniPath);
     LoadLanguageStrings(m_nLanguage);
+    LoadQtTranslation(m_nLanguage);
 
     m_pMainWnd = new CMainFrame;
     // The view's one set-up: texts, device, worker threads.

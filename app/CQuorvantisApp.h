@@ -7,6 +7,7 @@ class QApplication;
 class QLockFile;
 class QRect;
 class QString;
+class QTranslator;
 class CMainFrame;
 class QtMessageBoxService;
 
@@ -27,6 +28,9 @@ public:
 
     // Reads the language word from Main.ini (asking on the very first start) and sets m_nLanguage.
     void FixLanguage(const std::string& iniPath);
+    // Qt's own texts (the buttons of message boxes and file dialogs) in the interface language,
+    // when Qt's translations are installed; English otherwise.
+    void LoadQtTranslation(int language);
 
     // Where the single-instance lock lives: $XDG_RUNTIME_DIR/tickets when that folder is the
     // user's, else in a private folder under the temporary folder; "" when that folder is not the
@@ -47,6 +51,7 @@ public:
 
 private:
     std::unique_ptr<QtMessageBoxService> m_pMessageBoxService;
+    std::unique_ptr<QTranslator> m_pQtTranslator;
 };
 
 extern CQuorvantisApp theApp;

@@ -551,3 +551,20 @@ TEST_F(ShellTest, MessageBoxesFromTwoWorkersEachGetTheirAnswer)
     EXPECT_EQ(answerA, MsgAnswer::Yes);
     EXPECT_EQ(answerB, MsgAnswer::Cancel);
 }
+
+// Qt's own buttons speak the interface language, as the system's boxes did on Windows.
+TEST(QtTranslation, MessageBoxButtonsInTheInterfaceLanguage)
+{
+    const char* const cancel[] = {"Cancel", "取消", "Abbrechen", "Cancelar", "Annuler"};
+    for (int language = 0; language < 5; ++language) {
+        SCOPED_TRACE(language);
+        CQuorvantisApp app;
+        app.LoadQtTranslation(language);
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QString::fromUtf8(cancel[language]));
+    }
+    QMessageBox box;  // the translation leaves with the application object
+    box.setStandardButtons(QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Cancel"));
+}
