@@ -129,7 +129,9 @@ protected:
     void TearDown() override
     {
         theApp.ExitInstance();
+        // Both locks go before their folders do.
         theApp.m_hMutex.reset();
+        theApp.m_hDataLock.reset();
         std::setlocale(LC_NUMERIC, "C");
     }
 
