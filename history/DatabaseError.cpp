@@ -19,7 +19,7 @@ void ShowDatabaseError(const CDB& db)
 
 void ShowFileWriteError(const QString& path, const QString& reason)
 {
-    QString text = QString::asprintf(LoadString(IDS_FILE_NOT_WRITTEN).c_str(), path.toUtf8().constData());
+    QString text = QString::fromStdString(LoadString(IDS_FILE_NOT_WRITTEN, path.toStdString()));
     if (!reason.isEmpty()) text += QLatin1Char('\n') + reason;
     AfxMessageBox(text.toStdString(), MsgButtons::Ok, MsgIcon::Stop);
 }

@@ -26,15 +26,6 @@ namespace {
 
 QString Text(int id) { return QString::fromStdString(LoadString(id)); }
 
-// The confirmations carry one "%s" for the ID.
-std::string WithId(int id, const std::string& deviceId)
-{
-    std::string text = LoadString(id);
-    const auto at = text.find("%s");
-    if (at != std::string::npos) text.replace(at, 2, deviceId);
-    return text;
-}
-
 // A multi-line push button: words wrap to the button's width.
 QString WrapToWidth(const QString& text, const QFontMetrics& metrics, int width)
 {
@@ -127,7 +118,7 @@ void DeleteHistory::OnInitDialog()
 void DeleteHistory::OnBnClickedDeleteDatabase()
 {
     const std::string id = m_cbDevice->currentText().toStdString();
-    if (AfxMessageBox(WithId(IDS_CONFIRM_DELETE_DATABASE, id), LoadString(IDS_NOTICE),
+    if (AfxMessageBox(LoadString(IDS_CONFIRM_DELETE_DATABASE, id), LoadString(IDS_NOTICE),
                       MsgButtons::OkCancel, MsgIcon::Warning, MsgDefault::Second) != MsgAnswer::Ok) {
         reject();
         return;
@@ -182,7 +173,7 @@ void DeleteHistory::OnBnClickedDeleteDevice()
         AfxMessageBox(LoadString(IDS_DEVICE_ID_MISMATCH));
         return;
     }
-    if (AfxMessageBox(WithId(IDS_CONFIRM_DELETE_DEVICE, id), LoadString(IDS_NOTICE),
+    if (AfxMessageBox(LoadString(IDS_CONFIRM_DELETE_DEVICE, id), LoadString(IDS_NOTICE),
                       MsgButtons::OkCancel, MsgIcon::Warning, MsgDefault::Second) != MsgAnswer::Ok) {
         reject();
         return;

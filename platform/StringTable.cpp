@@ -107,3 +107,11 @@ StringTable& AppStrings()
 }
 
 std::string LoadString(int id) { return AppStrings().Get(id); }
+
+std::string LoadString(int id, const std::string& arg)
+{
+    std::string text = LoadString(id);
+    const auto at = text.find("%s");
+    if (at != std::string::npos) text.replace(at, 2, arg);
+    return text;
+}

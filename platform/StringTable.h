@@ -23,3 +23,6 @@ private:
 StringTable& AppStrings();
 // Shorthand for AppStrings().Get(id).
 std::string LoadString(int id);
+// The text of id with its "%s" replaced by arg: a path or an ID fills in as it stands, whatever
+// characters it holds, and a stray "%" in a translation does nothing.
+std::string LoadString(int id, const std::string& arg);

@@ -49,6 +49,10 @@ TEST(StringTable, AppStringsIsShared)
     ASSERT_TRUE(AppStrings().LoadFromText("100\tOLE initialization failed.\n"));
     EXPECT_EQ(LoadString(100), "OLE initialization failed.");
     EXPECT_EQ(LoadString(101), "");
+    // The argument fills the text's "%s" as it stands; other "%" signs stay text.
+    ASSERT_TRUE(AppStrings().LoadFromText("102\tThe file %s cannot be written (100%).\n"));
+    EXPECT_EQ(LoadString(102, "/tmp/50%s %d.txt"), "The file /tmp/50%s %d.txt cannot be written (100%).");
+    EXPECT_EQ(LoadString(100, "x"), "");
     AppStrings().LoadFromText("");
     EXPECT_EQ(LoadString(100), "");
 }
