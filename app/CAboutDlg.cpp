@@ -6,10 +6,10 @@
 #include <QPushButton>
 #include <QUrl>
 
-#include "app/DialogUnits.h"
-#include "resources/resource.h"
 #include "platform/Profile.h"
 #include "platform/StringTable.h"
+#include "resources/resource.h"
+#include "ui/DialogUnits.h"
 
 namespace {
 

@@ -15,8 +15,6 @@
 #include "app/CQuorvantisView.h"
 #include "app/CloseDialo.h"
 #include "app/Language.h"
-#include "app/UiWait.h"
-#include "resources/resource.h"
 #include "app/selectLanguage.h"
 #include "device/CDeviceState.h"
 #include "history/DeleteHistory.h"
@@ -24,6 +22,8 @@
 #include "history/Main.h"
 #include "platform/Paths.h"
 #include "platform/StringTable.h"
+#include "resources/resource.h"
+#include "ui/UiWait.h"
 
 namespace {
 

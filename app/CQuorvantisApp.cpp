@@ -16,12 +16,12 @@
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisView.h"
 #include "app/Language.h"
-#include "app/QtMessageBoxService.h"
 #include "app/selectLanguage.h"
 #include "device/CDeviceState.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "platform/StringTable.h"
+#include "ui/QtMessageBoxService.h"
 
 CQuorvantisApp theApp;
 

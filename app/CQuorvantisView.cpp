@@ -20,14 +20,14 @@
 
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
-#include "app/GdiText.h"
 #include "app/QDeviceWatcher.h"
-#include "app/UiWait.h"
 #include "device/CDeviceState.h"
 #include "device/RecordNode.h"
 #include "platform/NumberText.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
+#include "ui/GdiText.h"
+#include "ui/UiWait.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <QTextLayout>
 #include <QTimer>
 
-#include "app/GdiText.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
+#include "ui/GdiText.h"
 
 CloseDialo::CloseDialo(QWidget* parent, int ms)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_nMs(ms)

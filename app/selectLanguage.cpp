@@ -4,11 +4,11 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/DialogUnits.h"
 #include "app/Language.h"
-#include "resources/resource.h"
 #include "platform/Profile.h"
 #include "platform/StringTable.h"
+#include "resources/resource.h"
+#include "ui/DialogUnits.h"
 
 selectLanguage::selectLanguage(const std::string& iniPath, QWidget* parent)
     : QDialog(parent), m_strIniPath(iniPath)

@@ -10,17 +10,17 @@
 #include <string>
 #include <thread>
 
-#include "app/DialogUnits.h"
-#include "app/UiWait.h"
 #include "database/RowFormat.h"
 #include "device/CDeviceState.h"
 #include "device/DeviceProtocol.h"
 #include "history/DatabaseError.h"
 #include "history/DeviceCombo.h"
-#include "history/DialogLayout.h"
 #include "platform/MessageBox.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
+#include "ui/DialogLayout.h"
+#include "ui/DialogUnits.h"
+#include "ui/UiWait.h"
 
 namespace {
 

@@ -15,17 +15,17 @@
 #include <string>
 #include <vector>
 
-#include "app/DialogUnits.h"
 #include "device/CDeviceState.h"
 #include "history/CTchart1.h"
 #include "history/DatabaseError.h"
 #include "history/DeviceCombo.h"
-#include "history/DialogLayout.h"
 #include "history/TimeRange.h"
 #include "platform/MessageBox.h"
 #include "platform/NumberText.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
+#include "ui/DialogLayout.h"
+#include "ui/DialogUnits.h"
 
 namespace {
 

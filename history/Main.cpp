@@ -15,7 +15,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/DialogUnits.h"
 #include "database/CDB.h"
 #include "device/CDeviceState.h"
 #include "history/DatabaseError.h"
@@ -26,6 +25,7 @@
 #include "platform/NumberText.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
+#include "ui/DialogUnits.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "history/DialogLayout.h"
 #include "history/H_List.h"
 #include "platform/OleDateTime.h"
+#include "ui/DialogLayout.h"
 
 class QComboBox;
 class QDateEdit;

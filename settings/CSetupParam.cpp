@@ -18,12 +18,12 @@
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
-#include "app/DialogUnits.h"
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
 #include "platform/NumberText.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
+#include "ui/DialogUnits.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/DialogUnits.h"
 #include "device/CDeviceState.h"
 #include "platform/Profile.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
+#include "ui/DialogUnits.h"
 
 namespace {
 

@@ -14,13 +14,13 @@
 #include <functional>
 #include <thread>
 
-#include "app/QtMessageBoxService.h"
 #include "device/RecordNode.h"
 #include "history/DeleteHistory.h"
 #include "history/Grapsh.h"
 #include "history/Main.h"
 #include "resources/resource.h"
 #include "ui/DialogTestSupport.h"
+#include "ui/QtMessageBoxService.h"
 
 namespace {
 

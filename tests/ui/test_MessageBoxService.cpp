@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "app/QtMessageBoxService.h"
 #include "ui/ModalHelper.h"
+#include "ui/QtMessageBoxService.h"
 
 namespace {
 

@@ -13,12 +13,12 @@
 
 #include "app/ApplySettingsThread.h"
 #include "app/CMainFrame.h"
-#include "app/QtMessageBoxService.h"
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
 #include "simulator/VT583Simulator.h"
 #include "support/TempDir.h"
 #include "ui/ModalHelper.h"
+#include "ui/QtMessageBoxService.h"
 #include "ui/ViewTestSupport.h"
 
 namespace {

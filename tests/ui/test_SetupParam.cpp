@@ -22,7 +22,6 @@
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
-#include "app/DialogUnits.h"
 #include "app/Language.h"
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
@@ -31,6 +30,7 @@
 #include "settings/CSetupParam.h"
 #include "simulator/VT583Simulator.h"
 #include "support/TempDir.h"
+#include "ui/DialogUnits.h"
 #include "ui/ModalHelper.h"
 #include "ui/ViewTestSupport.h"
 

@@ -28,8 +28,6 @@
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
 #include "app/CloseDialo.h"
-#include "app/DialogUnits.h"
-#include "app/QtMessageBoxService.h"
 #include "app/selectLanguage.h"
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
@@ -37,7 +35,9 @@
 #include "platform/Profile.h"
 #include "platform/StringTable.h"
 #include "support/TempDir.h"
+#include "ui/DialogUnits.h"
 #include "ui/ModalHelper.h"
+#include "ui/QtMessageBoxService.h"
 
 namespace {
 

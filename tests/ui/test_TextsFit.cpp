@@ -29,7 +29,6 @@
 #include "app/CAboutDlg.h"
 #include "app/CQuorvantisView.h"
 #include "app/CloseDialo.h"
-#include "app/GdiText.h"
 #include "app/Language.h"
 #include "app/selectLanguage.h"
 #include "device/CDeviceState.h"
@@ -40,6 +39,7 @@
 #include "settings/CSetupParam.h"
 #include "settings/CUpload.h"
 #include "ui/DialogTestSupport.h"
+#include "ui/GdiText.h"
 
 namespace {
 

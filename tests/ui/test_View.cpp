@@ -27,7 +27,6 @@
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
-#include "app/QtMessageBoxService.h"
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
 #include "platform/StringTable.h"
@@ -35,6 +34,7 @@
 #include "simulator/VT583Simulator.h"
 #include "support/TempDir.h"
 #include "ui/ModalHelper.h"
+#include "ui/QtMessageBoxService.h"
 #include "ui/ViewTestSupport.h"
 
 namespace {

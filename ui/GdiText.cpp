@@ -1,4 +1,4 @@
-#include "app/GdiText.h"
+#include "ui/GdiText.h"
 
 #include <QFontMetricsF>
 #include <QTextLayout>

@@ -1,4 +1,4 @@
-#include "app/UiWait.h"
+#include "ui/UiWait.h"
 
 #include <QCoreApplication>
 

@@ -1,5 +1,5 @@
 #pragma once
-// What the history and graph dialogs share besides the time range: the anchoring of their
+// What the dialogs share besides the time range: the anchoring of their
 // controls on resize, the minimum window size, the date and time pickers and their value exchange,
 // and, with the management dialog, the Enter key and the one-line handlers.
 #include <QRect>

@@ -1,4 +1,4 @@
-#include "history/DialogLayout.h"
+#include "ui/DialogLayout.h"
 
 #include <QDateEdit>
 #include <QDialog>
