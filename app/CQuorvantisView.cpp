@@ -694,8 +694,10 @@ std::vector<PanelText> CQuorvantisView::LayoutPanel(const DisplayStrings& s, int
     add(Ltrb(485, 280, 690, 300), kRed, s.temp);
     add(Ltrb(485, 370, 690, 390), kRed, s.humi);
 
-    // Status block and title.
-    out.push_back(PanelText{Ltrb(370, 100, 650, 180), kGrey, false, true,
+    // Status block and title. The block reaches down into the status box of the background (its
+    // frame is at y 205): three status lines of two rows each stay whole; a rectangle ending at
+    // y 180 cut the download's line, the warning not to close the program, in most languages.
+    out.push_back(PanelText{Ltrb(370, 100, 650, 202), kGrey, false, true,
                             Clip255(s.status[0] + '\n' + s.status[1] + '\n' + s.status[2] + '\n' +
                                     s.status[3])});
     out.push_back(

@@ -81,7 +81,7 @@ TEST(ViewPanel, ModeNameAndStatusBlock)
     const PanelText& status = texts[46];
     EXPECT_EQ(status.text, "a\nb\nc\n ");
     EXPECT_TRUE(status.wordBreak);
-    EXPECT_EQ(status.rect, QRect(370, 100, 280, 80));
+    EXPECT_EQ(status.rect, QRect(370, 100, 280, 102));
     // Colours: maxima red, minima blue, labels grey.
     EXPECT_EQ(FindText(texts, QStringLiteral("25.0°C"))->color, QColor(0xFF, 0x64, 0x64));
     EXPECT_EQ(FindText(texts, QStringLiteral("-10.0°C"))->color, QColor(0x39, 0x50, 0xFF));
