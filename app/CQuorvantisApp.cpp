@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QLockFile>
 #include <QScreen>
 #include <QStyle>
@@ -88,12 +89,39 @@ QRect CQuorvantisApp::MainWindowRect(const QRect& screen, int menuHeight, int ca
                  screen.y() + (screen.height() - height) / 2, width, height);
 }
 
-void CQuorvantisApp::FixLanguage(const std::string& iniPath)
+int CQuorvantisApp::UserLanguage()
+{
+    // The message languages in the user's order (LANGUAGE, else LC_ALL, LC_MESSAGES or LANG); the
+    // first of ours decides, as on Windows the system's language chose the string tables.
+    for (const QString& name : QLocale::system().uiLanguages()) {
+        switch (QLocale(name).language()) {
+        case QLocale::English: return 0;
+        case QLocale::Chinese: return 1;
+        case QLocale::German: return 2;
+        case QLocale::Portuguese: return 3;
+        case QLocale::French: return 4;
+        default: break;
+        }
+    }
+    return 0;
+}
+
+int CQuorvantisApp::StartLanguage(const std::string& iniPath, int userLanguage) const
+{
+    const std::string word = GetPrivateProfileString("Language", "Language", "", iniPath);
+    if (word.empty()) return userLanguage;
+    const int index = LanguageIndex(word);
+    return index >= 0 ? index : m_nLanguage;
+}
+
+void CQuorvantisApp::FixLanguage(const std::string& iniPath, int userLanguage)
 {
     std::string word = GetPrivateProfileString("Language", "Language", "", iniPath);
     if (word.empty()) {
-        // First start: English unless the user picks another.
-        WritePrivateProfileString("Language", "Language", "English", iniPath);
+        // First start: the user's language unless the user picks another.
+        const bool known = userLanguage >= 0 && userLanguage < static_cast<int>(kLanguageWords.size());
+        WritePrivateProfileString("Language", "Language", kLanguageWords[known ? userLanguage : 0],
+                                  iniPath);
         selectLanguage dlg(iniPath);
         dlg.exec();
         word = GetPrivateProfileString("Language", "Language", "", iniPath);
@@ -102,9 +130,17 @@ void CQuorvantisApp::FixLanguage(const std::string& iniPath)
     if (index >= 0) m_nLanguage = index;
 }
 
+void CQuorvantisApp::UseLanguage(int language)
+{
+    LoadLanguageStrings(language);
+    LoadQtTranslation(language);
+}
+
 void CQuorvantisApp::LoadQtTranslation(int language)
 {
-    // Qt ships Portuguese as spoken in Brazil; its button words are the same in Portugal.
+    // Qt ships Portuguese only as spoken in Brazil, whose words differ from Portugal's in places
+    // ("Salvar" for "Guardar", "Arquivos" for "Ficheiros"); still closer to our Portuguese than
+    // English is.
     static constexpr std::array<const char*, 5> kQtFiles = {"", "qtbase_zh_CN", "qtbase_de",
                                                             "qtbase_pt_BR", "qtbase_fr"};
     m_pQtTranslator.reset();
@@ -129,22 +165,25 @@ bool CQuorvantisApp::InitInstance(QApplication& qapp)
         return false;
     }
 
-    // Texts and boxes work from here on (a failing database open reports itself); the table is
-    // replaced once the language is known. A service installed before (a test's recorder) stays.
-    LoadLanguageStrings(0);
+    // Texts and boxes work from here on, in the user's language until Main.ini is read. A service
+    // installed before (a test's recorder) stays.
+    const int userLanguage = UserLanguage();
+    UseLanguage(userLanguage);
     if (!m_pMessageBoxService) m_pMessageBoxService = std::make_unique<QtMessageBoxService>();
     if (IMessageBoxService* previous = SetMessageBoxService(m_pMessageBoxService.get()))
         SetMessageBoxService(previous);
 
     theDeviceState.InitDataFolder();
+    // A failing database open reports itself in the language the program is about to use, and the
+    // very first start asks its question in the user's.
+    UseLanguage(StartLanguage(theDeviceState.m_strIniPath, userLanguage));
     for (CDB* db : {&theDeviceState.m_dbRecords, &theDeviceState.m_dbHistory,
                     &theDeviceState.m_dbGraph, &theDeviceState.m_dbCount,
                     &theDeviceState.m_dbDevice, &theDeviceState.m_dbManage})
         db->Open(theDeviceState.m_strDbPath);
 
-    FixLanguage(theDeviceState.m_strIniPath);
-    LoadLanguageStrings(m_nLanguage);
-    LoadQtTranslation(m_nLanguage);
+    FixLanguage(theDeviceState.m_strIniPath, userLanguage);
+    UseLanguage(m_nLanguage);
 
     m_pMainWnd = new CMainFrame;
     // The view's one set-up: texts, device, worker threads.

@@ -26,8 +26,15 @@ public:
     void ExitInstance();
     void OnAppAbout();
 
-    // Reads the language word from Main.ini (asking on the very first start) and sets m_nLanguage.
-    void FixLanguage(const std::string& iniPath);
+    // The language index (0..4) the user's locale asks for, as Qt's system locale gives it: the
+    // first of the message languages that is one of ours, English when none is.
+    static int UserLanguage();
+    // The language the program is about to use: the one Main.ini names (m_nLanguage for a word
+    // that is none of the five), userLanguage when it names none (the very first start).
+    int StartLanguage(const std::string& iniPath, int userLanguage) const;
+    // Reads the language word from Main.ini and sets m_nLanguage. On the very first start it
+    // writes the word of userLanguage and asks, with that language preselected.
+    void FixLanguage(const std::string& iniPath, int userLanguage);
     // Qt's own texts (the buttons of message boxes and file dialogs) in the interface language,
     // when Qt's translations are installed; English otherwise.
     void LoadQtTranslation(int language);
@@ -50,6 +57,9 @@ public:
     CMainFrame* m_pMainWnd = nullptr;
 
 private:
+    // The string table and Qt's own texts of a language.
+    void UseLanguage(int language);
+
     std::unique_ptr<QtMessageBoxService> m_pMessageBoxService;
     std::unique_ptr<QTranslator> m_pQtTranslator;
 };

@@ -34,9 +34,8 @@
 #include "settings/CSetupParam.h"
 #include "simulator/VT583Simulator.h"
 #include "support/TempDir.h"
+#include "support/UserLocale.h"
 #include "ui/ViewTestSupport.h"
-
-extern char** environ;
 
 namespace {
 
@@ -51,22 +50,9 @@ public:
     void SetUp() override
     {
         m_dir = std::make_unique<TempDir>();
-        std::string output;
-        const std::string command = "localedef -i de_DE -f UTF-8 " + m_dir->File(kGerman) + " 2>&1";
-        if (FILE* pipe = popen(command.c_str(), "r")) {
-            char buf[256];
-            while (std::fgets(buf, sizeof buf, pipe)) output += buf;
-            pclose(pipe);
-        }
-        setenv("LOCPATH", m_dir->Path().c_str(), 1);
-        std::vector<std::string> overrides;
-        for (char** e = environ; *e; ++e)
-            if (std::string(*e).rfind("LC_", 0) == 0) overrides.emplace_back(*e, std::string(*e).find('='));
-        for (const std::string& name : overrides) unsetenv(name.c_str());
-        setenv("LANG", kGerman, 1);
-
+        std::string error;
+        ASSERT_EQ(MakeUserLocale("de_DE", m_dir->Path(), error), kGerman) << error;
         locale_t german = newlocale(LC_ALL_MASK, kGerman, nullptr);
-        ASSERT_NE(german, nullptr) << "localedef (package locales) gave no " << kGerman << ":\n" << output;
         const std::string point = nl_langinfo_l(RADIXCHAR, german);
         freelocale(german);
         ASSERT_EQ(point, ",");

@@ -28,6 +28,7 @@
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
 #include "app/CloseDialo.h"
+#include "app/Language.h"
 #include "app/selectLanguage.h"
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
@@ -87,22 +88,24 @@ protected:
 
 }  // namespace
 
-TEST_F(ShellTest, FirstStartWritesEnglishThenAsks)
+TEST_F(ShellTest, FirstStartWritesTheUsersLanguageThenAsks)
 {
-    WriteFile(Ini(), "[About]\nWeb=https://example.org/\n");
-
-    // Cancel keeps the word written before the dialog opened.
-    {
+    // Cancel keeps the word written before the dialog opened: the user's language.
+    for (int user : {0, 2}) {
+        WriteFile(Ini(), "[About]\nWeb=https://example.org/\n");
         CQuorvantisApp app;
         std::string seenBeforeAnswer;
+        QString preselected;
         WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [&](QWidget* dlg) {
             seenBeforeAnswer = GetPrivateProfileString("Language", "Language", "", Ini());
+            preselected = dlg->findChild<QComboBox*>(QStringLiteral("IDC_LANGUAGE_LIST"))->currentText();
             dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_CANCEL"))->click();
         });
-        app.FixLanguage(Ini());
-        EXPECT_EQ(seenBeforeAnswer, "English");
-        EXPECT_EQ(app.m_nLanguage, 0);
-        EXPECT_EQ(GetPrivateProfileString("Language", "Language", "", Ini()), "English");
+        app.FixLanguage(Ini(), user);
+        EXPECT_EQ(seenBeforeAnswer, kLanguageWords[user]);
+        EXPECT_EQ(preselected, QLatin1String(kLanguageWords[user]));
+        EXPECT_EQ(app.m_nLanguage, user);
+        EXPECT_EQ(GetPrivateProfileString("Language", "Language", "", Ini()), kLanguageWords[user]);
         EXPECT_EQ(GetPrivateProfileString("About", "Web", "", Ini()), "https://example.org/");
     }
 
@@ -112,11 +115,11 @@ TEST_F(ShellTest, FirstStartWritesEnglishThenAsks)
         CQuorvantisApp app;
         WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [&](QWidget* dlg) {
             auto* list = dlg->findChild<QComboBox*>(QStringLiteral("IDC_LANGUAGE_LIST"));
-            EXPECT_EQ(list->currentText(), QStringLiteral("English"));
+            EXPECT_EQ(list->currentText(), QStringLiteral("Chinese"));
             list->setCurrentIndex(4);
             dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_SAVE"))->click();
         });
-        app.FixLanguage(Ini());
+        app.FixLanguage(Ini(), 1);
         EXPECT_EQ(app.m_nLanguage, 4);
         EXPECT_EQ(GetPrivateProfileString("Language", "Language", "", Ini()), "French");
     }
@@ -138,7 +141,7 @@ TEST_F(ShellTest, StoredWordsMatchExactly)
             }
         });
         guard->start();
-        app.FixLanguage(Ini());
+        app.FixLanguage(Ini(), 3);
         delete guard;
         return app.m_nLanguage;
     };
@@ -152,7 +155,7 @@ TEST_F(ShellTest, StoredWordsMatchExactly)
     // Section and key names are not case-sensitive, the value is.
     WriteFile(Ini(), "[LANGUAGE]\nlanguage=Deutsch\n");
     CQuorvantisApp app;
-    app.FixLanguage(Ini());
+    app.FixLanguage(Ini(), 0);
     EXPECT_EQ(app.m_nLanguage, 2);
 }
 
