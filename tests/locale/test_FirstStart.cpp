@@ -80,35 +80,6 @@ private:
     std::unique_ptr<QuorvantisApplication> m_app;
 };
 
-// A start of the program on fresh data and runtime folders, without a recorder.
-class FirstStart : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        setenv("QUORVANTIS_DATA_DIR", m_data.Path().c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", m_runtime.Path().c_str(), 1);
-        static sim::SimulatorTransport transport;  // outlives theDeviceState's link
-        theDeviceState.m_Link.SetTransport(&transport);
-        theDeviceState.m_bQuit = 0;  // a start before in this process was closed
-        theDeviceState.Reset();
-        theApp.~CQuorvantisApp();
-        ::new (&theApp) CQuorvantisApp;
-    }
-
-    void TearDown() override
-    {
-        delete TestScopeSlot().data();  // watchers of a dialog that never came
-        theApp.ExitInstance();
-        theApp.m_hMutex.reset();
-        theApp.m_hDataLock.reset();
-    }
-
-    std::string Ini() const { return m_data.File("Main.ini"); }
-
-    TempDir m_data;
-    TempDir m_runtime;
-};
-
 // What the language question showed, and its answer.
 struct Question {
     bool asked = false;
@@ -146,6 +117,55 @@ void AnswerBox(Box& seen)
     });
 }
 
+// A start of the program on fresh data and runtime folders, without a recorder.
+class FirstStart : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("QUORVANTIS_DATA_DIR", m_data.Path().c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", m_runtime.Path().c_str(), 1);
+        static auto* transport = new sim::SimulatorTransport;  // outlives theDeviceState's link
+        theDeviceState.m_Link.SetTransport(transport);
+        theDeviceState.m_bQuit = 0;  // a start before in this process was closed
+        theDeviceState.Reset();
+        theApp.~CQuorvantisApp();
+        ::new (&theApp) CQuorvantisApp;
+    }
+
+    void TearDown() override
+    {
+        delete TestScopeSlot().data();  // watchers of a dialog that never came
+        theApp.ExitInstance();
+        theApp.m_hMutex.reset();
+        theApp.m_hDataLock.reset();
+    }
+
+    std::string Ini() const { return m_data.File("Main.ini"); }
+
+    // Starts the program on a database without tables with the real message-box service; the
+    // box is answered OK, a language question Cancel.
+    Box StartOnUnusableDatabase(Question& seen)
+    {
+        WriteFile(m_data.File("Quorvantis.db"), "");
+        Box box;
+        AnswerBox(box);
+        AnswerQuestion(seen, "IDC_LANGUAGE_CANCEL");
+        EXPECT_TRUE(theApp.InitInstance(*qApp));
+        return box;
+    }
+
+    // One report of the database, in the texts of language, Qt's OK button included.
+    void ExpectReportIn(const Box& box, int language)
+    {
+        ASSERT_EQ(box.count, 1);
+        EXPECT_EQ(box.text, Texts(language).Get(IDS_DB_NO_TABLES) + "\n" + m_data.File("Quorvantis.db"));
+        EXPECT_EQ(box.ok, language == 1 ? "确定" : "OK");
+    }
+
+    TempDir m_data;
+    TempDir m_runtime;
+};
+
 }  // namespace
 
 TEST_F(FirstStart, AsksInTheUsersLanguageWithItPreselected)
@@ -179,16 +199,9 @@ TEST_F(FirstStart, DatabaseFailureInTheLanguageAboutToBeUsed)
     // A database without tables: the first start tells it in the user's language, with Qt's own
     // button in it too, before it asks; Cancel keeps the user's language.
     const int user = ExpectedLanguage();
-    WriteFile(m_data.File("Quorvantis.db"), "");
-    Box box;
     Question seen;
-    AnswerBox(box);
-    AnswerQuestion(seen, "IDC_LANGUAGE_CANCEL");
-    ASSERT_TRUE(theApp.InitInstance(*qApp));
+    ExpectReportIn(StartOnUnusableDatabase(seen), user);
     EXPECT_TRUE(seen.asked);
-    ASSERT_EQ(box.count, 1);
-    EXPECT_EQ(box.text, Texts(user).Get(IDS_DB_NO_TABLES) + "\n" + m_data.File("Quorvantis.db"));
-    EXPECT_EQ(box.ok, user == 1 ? "确定" : "OK");
     EXPECT_EQ(theApp.m_nLanguage, user);
     EXPECT_EQ(GetPrivateProfileString("Language", "Language", "", Ini()), kLanguageWords[user]);
 }
@@ -198,16 +211,9 @@ TEST_F(FirstStart, LaterStartsReportInTheStoredLanguage)
     // Main.ini names another language than the user's: the report comes in that one, unasked.
     const int stored = ExpectedLanguage() == 1 ? 2 : 1;
     WriteFile(Ini(), std::string("[Language]\nLanguage=") + kLanguageWords[stored] + "\n");
-    WriteFile(m_data.File("Quorvantis.db"), "");
-    Box box;
     Question seen;
-    AnswerBox(box);
-    AnswerQuestion(seen, "IDC_LANGUAGE_CANCEL");
-    ASSERT_TRUE(theApp.InitInstance(*qApp));
+    ExpectReportIn(StartOnUnusableDatabase(seen), stored);
     EXPECT_FALSE(seen.asked);
-    ASSERT_EQ(box.count, 1);
-    EXPECT_EQ(box.text, Texts(stored).Get(IDS_DB_NO_TABLES) + "\n" + m_data.File("Quorvantis.db"));
-    EXPECT_EQ(box.ok, stored == 1 ? "确定" : "OK");
     EXPECT_EQ(theApp.m_nLanguage, stored);
 }
 
