@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -108,6 +109,11 @@ void DeleteHistory::OnInitDialog()
                                          m_pDeleteDevice->fontMetrics(),
                                          m_pDeleteDevice->width() - margin));
     m_pGroup->setTitle(Text(IDS_DELETE_HISTORY));
+    // The outer frame's top line passes above the titles of the two boxes inside it: the outer
+    // box reaches up into the dialog's margin as far as the style needs.
+    const int overlap = std::max(NestedTitleOverlap(m_pGroup, m_pDeviceGroup),
+                                 NestedTitleOverlap(m_pGroup, m_pCurrentGroup));
+    m_pGroup->setGeometry(m_pGroup->geometry().adjusted(0, -std::min(overlap, m_pGroup->y()), 0, 0));
     setWindowTitle(Text(IDS_MANAGEMENT));
 
     FillDeviceCombo(m_cbDevice, theDeviceState.m_dbManage);

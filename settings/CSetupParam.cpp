@@ -13,6 +13,8 @@
 #include <QRegularExpressionValidator>
 #include <QTimeEdit>
 
+#include <algorithm>
+#include <initializer_list>
 #include <vector>
 
 #include "app/CMainFrame.h"
@@ -23,6 +25,7 @@
 #include "platform/NumberText.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
+#include "ui/DialogLayout.h"
 #include "ui/DialogUnits.h"
 
 namespace {
@@ -185,6 +188,22 @@ CSetupParam::CSetupParam(QWidget* parent) : QDialog(parent)
 }
 
 CSetupParam::~CSetupParam() = default;
+
+void CSetupParam::KeepPeriodTitlesClear(PeriodControls& p)
+{
+    // The period's frame line passes above the "Start" and "End" titles: the row of the two inner
+    // boxes moves down into the room below its pickers (above it lies the reduced window's edge).
+    const int overlap = std::max(NestedTitleOverlap(p.group, p.startGroup),
+                                 NestedTitleOverlap(p.group, p.endGroup));
+    if (overlap == 0)
+        return;
+    for (QGroupBox* inner : {p.startGroup, p.endGroup})
+        inner->setGeometry(inner->geometry().adjusted(0, overlap, 0, 0));
+    for (QWidget* w : std::initializer_list<QWidget*>{p.check, p.startDate, p.startTime, p.endDate, p.endTime,
+                                                      p.dateCaption[0], p.dateCaption[1], p.timeCaption[0],
+                                                      p.timeCaption[1]})
+        w->move(w->x(), w->y() + overlap);
+}
 
 void CSetupParam::CreateControls()
 {
@@ -423,6 +442,7 @@ bool CSetupParam::OnInitDialog()
         EnablePeriod(k);
         p.startTime->setDisplayFormat(QStringLiteral("HH:mm"));
         p.endTime->setDisplayFormat(QStringLiteral("HH:mm"));
+        KeepPeriodTitlesClear(p);
     }
 
     // Picker values: the stored periods, or a chain of one-hour periods from now when any stored

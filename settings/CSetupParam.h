@@ -105,6 +105,9 @@ private:
         QLabel* dateCaption[2] = {};  // start, end
         QLabel* timeCaption[2] = {};
     };
+    // Moves a period's inner boxes and their controls down until its frame line is clear of
+    // their titles (nothing when it is).
+    static void KeepPeriodTitlesClear(PeriodControls& p);
 
     void CreateControls();
     // Puts the controls back into their freshly created state before a showing.

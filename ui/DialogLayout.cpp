@@ -1,13 +1,16 @@
 #include "ui/DialogLayout.h"
 
 #include <QDateEdit>
+#include <QGroupBox>
 #include <QDialog>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimeEdit>
 #include <QWidget>
 
+#include <algorithm>
 #include <utility>
 
 DialogLayout::DialogLayout(QWidget* dialog, QWidget* mainControl, std::vector<QWidget*> others,
@@ -145,3 +148,12 @@ public:
 void EnterEndsDialog(QDialog* dialog) { dialog->installEventFilter(new EnterKeyFilter(dialog)); }
 
 void OnBnClickedExit(QDialog* dialog) { dialog->reject(); }
+
+int NestedTitleOverlap(QGroupBox* outer, const QGroupBox* inner)
+{
+    outer->ensurePolished();  // the style's margins of the box, title included
+    // Some styles (Fusion) let the contents begin on the frame's top line itself: a frame's width
+    // below that is clear of it in every style.
+    const int line = outer->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, outer);
+    return std::max(0, outer->y() + outer->contentsRect().top() + line - inner->y());
+}

@@ -11,6 +11,7 @@
 
 class QDateEdit;
 class QDialog;
+class QGroupBox;
 class QTimeEdit;
 class QWidget;
 
@@ -52,6 +53,12 @@ constexpr int kMinWindowHeight = 250;
 // Sets the minimum size of a top-level dialog so that its window, frame included, keeps
 // 280 x 250 pixels. Call it again once the window is shown and the frame is known.
 void ApplyMinimumWindowSize(QWidget* dialog);
+
+// Nested group boxes as a dialog template places them assume frames whose top line runs through
+// the middle of their title, as on Windows. A style that draws the title above the line (Fusion)
+// needs more room: how many pixels the top of inner (a sibling inside outer) lies above the place
+// below outer's top line where its contents may begin; 0 when the title of inner is clear of it.
+int NestedTitleOverlap(QGroupBox* outer, const QGroupBox* inner);
 
 // The pickers of the time range: a short-date picker with a four-digit year and a time-of-day
 // picker with seconds, both with up-down arrows, placed at rect.

@@ -292,6 +292,17 @@ struct Shown {
     bool wrap = false;
 };
 
+// Where a group box's style puts its frame or its title, in the box's coordinates.
+QRect GroupBoxPart(const QGroupBox* g, QStyle::SubControl part)
+{
+    QStyleOptionGroupBox option;
+    option.initFrom(g);
+    option.text = g->title();
+    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    option.textAlignment = g->alignment();
+    return g->style()->subControlRect(QStyle::CC_GroupBox, &option, part, g);
+}
+
 std::vector<Shown> ShownTexts(QWidget* w)
 {
     std::vector<Shown> out;
@@ -315,13 +326,8 @@ std::vector<Shown> ShownTexts(QWidget* w)
         const int m = l->margin();
         add(l->text(), l->contentsRect().adjusted(m, m, -m, -m), l->alignment(), l->wordWrap());
     } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
-        QStyleOptionGroupBox option;
-        option.initFrom(g);
-        option.text = g->title();
-        option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
-        option.textAlignment = g->alignment();
-        const QRect frame = style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, g);
-        const QRect label = style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, g);
+        const QRect frame = GroupBoxPart(g, QStyle::SC_GroupBoxFrame);
+        const QRect label = GroupBoxPart(g, QStyle::SC_GroupBoxLabel);
         // The title may run along the frame's top edge, up to its right edge.
         add(g->title(), QRect(label.left(), label.top(), frame.right() - label.left(), label.height()),
             Qt::AlignLeft | Qt::AlignVCenter);
@@ -420,6 +426,28 @@ std::vector<std::string> Misfits(QWidget* dialog, const QString& picture = QStri
                 natural = std::max(natural, layout.lineAt(i).naturalTextWidth());
             if (!ink.isNull() && (!s.room.contains(ink) || natural > s.room.width() + 0.5))
                 misfits.push_back(Describe(s.where, s.text, ink, s.room));
+        }
+    }
+    // A group box inside another: the outer one, drawn alone, leaves the inner one's title clear
+    // (its frame line does not run through it).
+    const QList<QGroupBox*> boxes = dialog->findChildren<QGroupBox*>();
+    for (QGroupBox* outer : boxes) {
+        QImage drawn;
+        for (QGroupBox* inner : boxes) {
+            if (inner == outer || inner->title().isEmpty() || inner->parentWidget() != outer->parentWidget() ||
+                !outer->geometry().contains(inner->geometry()))
+                continue;
+            if (drawn.isNull())
+                drawn = outer->grab().toImage();
+            const QRect title = GroupBoxPart(inner, QStyle::SC_GroupBoxLabel).translated(inner->pos() - outer->pos());
+            bool clear = true;
+            for (int y = title.top(); y <= title.bottom() && clear; ++y)
+                for (int x = title.left(); x <= title.right() && clear; ++x)
+                    clear = drawn.pixel(x, y) == drawn.pixel(title.topLeft());
+            if (!clear)
+                misfits.push_back(QStringLiteral("%1 runs through the title \"%2\" of %3")
+                                      .arg(outer->objectName(), inner->title(), inner->objectName())
+                                      .toStdString());
         }
     }
     return misfits;
