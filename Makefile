@@ -10,7 +10,7 @@ PACKAGES = build-essential cmake pkg-config qt6-base-dev qt6-translations-l10n q
            fonts-dejavu-core fonts-liberation2 fonts-droid-fallback locales
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build run test tsan asan bench clean
+.PHONY: deps configure build run test screenshots tsan asan bench clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -30,6 +30,12 @@ run: build
 
 test: build
 	QT_QPA_PLATFORM=offscreen ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# Pictures of every window in every language, with the simulator as the recorder, for looking at:
+# written into $(SHOTS).
+SHOTS ?= $(BUILD)/screenshots
+screenshots: build
+	QT_QPA_PLATFORM=offscreen ./$(BUILD)/take_screenshots $(SHOTS)
 
 # The whole suite under ThreadSanitizer, in its own build folder. Qt starts a child process with a
 # vfork-style clone that shares the parent's memory, so the sanitizer's mark "forked while threads

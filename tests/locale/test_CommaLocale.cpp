@@ -27,13 +27,13 @@
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
-#include "app/QuorvantisApplication.h"
 #include "device/CDeviceState.h"
 #include "history/Main.h"
 #include "platform/MessageBox.h"
 #include "settings/CSetupParam.h"
 #include "simulator/VT583Simulator.h"
 #include "support/TempDir.h"
+#include "support/TestApplication.h"
 #include "support/UserLocale.h"
 #include "ui/ViewTestSupport.h"
 
@@ -57,9 +57,7 @@ public:
         freelocale(german);
         ASSERT_EQ(point, ",");
 
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        m_app = std::make_unique<QuorvantisApplication>(m_argc, m_argv);
-        m_app->setQuitOnLastWindowClosed(false);
+        m_app = MakeTestApplication(m_argc, m_argv);
     }
 
     void TearDown() override
@@ -257,7 +255,6 @@ TEST_F(CommaLocaleProgram, SettingsDialogOffsetsUseThePoint)
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    Q_INIT_RESOURCE(resources);
     ::testing::AddGlobalTestEnvironment(new GermanUserEnvironment(argc, argv));
     return RUN_ALL_TESTS();
 }

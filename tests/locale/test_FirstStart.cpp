@@ -18,7 +18,6 @@
 
 #include "app/CQuorvantisApp.h"
 #include "app/Language.h"
-#include "app/QuorvantisApplication.h"
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
@@ -26,6 +25,7 @@
 #include "resources/resource.h"
 #include "simulator/VT583Simulator.h"
 #include "support/TempDir.h"
+#include "support/TestApplication.h"
 #include "support/UserLocale.h"
 #include "ui/ModalHelper.h"
 
@@ -66,9 +66,7 @@ public:
         ASSERT_GE(ExpectedLanguage(), 0) << "no expectation for the locale \"" << g_locale << "\"";
         std::string error;
         ASSERT_NE(MakeUserLocale(g_locale, m_dir.Path(), error), "") << error;
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        m_app = std::make_unique<QuorvantisApplication>(m_argc, m_argv);
-        m_app->setQuitOnLastWindowClosed(false);
+        m_app = MakeTestApplication(m_argc, m_argv);
     }
 
     void TearDown() override { m_app.reset(); }
@@ -225,7 +223,6 @@ int main(int argc, char** argv)
         return 2;
     }
     g_locale = argv[1];
-    Q_INIT_RESOURCE(resources);
     ::testing::AddGlobalTestEnvironment(new UserEnvironment(argc, argv));
     return RUN_ALL_TESTS();
 }

@@ -86,13 +86,6 @@ protected:
     ScopedMessageBoxRecorder m_boxes;
 };
 
-// Where screenshots go ("" = take none): QUORVANTIS_SCREENSHOT_DIR.
-inline QString ScreenshotDir()
-{
-    const char* out = std::getenv("QUORVANTIS_SCREENSHOT_DIR");
-    return out && *out ? QString::fromLocal8Bit(out) : QString();
-}
-
 // Runs dialog modally, presses button once it is up, and tells whether the press closed it
 // (a dialog still open afterwards is closed by the helper).
 inline bool PressCloses(QDialog& dialog, QPushButton* button)

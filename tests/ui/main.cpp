@@ -13,7 +13,7 @@
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
-#include "app/QuorvantisApplication.h"
+#include "support/TestApplication.h"
 #include "platform/MessageBox.h"
 #include "support/GlobalState.h"
 #include "ui/ModalHelper.h"
@@ -60,13 +60,7 @@ void ResetUiState()
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QuorvantisApplication app(argc, argv);
-    // The resources live in a static library: register them explicitly.
-    Q_INIT_RESOURCE(resources);
-    // Tests open and close windows without an event loop of their own; closing the last one must
-    // not end anything.
-    app.setQuitOnLastWindowClosed(false);
+    const auto app = MakeTestApplication(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     RememberStartingState();
     InstallStateReset(ResetUiState, LeftWindows);

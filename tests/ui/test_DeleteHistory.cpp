@@ -384,14 +384,4 @@ TEST_F(DeleteHistoryTest, EnterEndsTheDialogAsOkOrPressesTheFocusedButton)
     }
 }
 
-TEST_F(DeleteHistoryTest, Screenshot)
-{
-    if (ScreenshotDir().isEmpty()) GTEST_SKIP() << "QUORVANTIS_SCREENSHOT_DIR not set";
-    Connect(0x00123456);
-    DeleteHistory dlg;
-    dlg.show();
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(dlg.grab().save(ScreenshotDir() + QStringLiteral("/management.png")));
-}
-
 }  // namespace

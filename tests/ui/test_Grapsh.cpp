@@ -1,6 +1,6 @@
 // The graph dialog over a database in a fresh data folder: device selection, the search's axes,
-// points and empty results, the plotted values of unusual rows, failures, the JPEG export, the
-// anchoring, and a screenshot.
+// points and empty results, the plotted values of unusual rows, failures, the JPEG export and the
+// anchoring.
 #include <QComboBox>
 #include <QDateTimeAxis>
 #include <QDir>
@@ -280,12 +280,6 @@ TEST_F(GrapshTest, ExportWritesARealJpeg)
     EXPECT_NE(m_boxes->Entries()[0].text.find(bad.toStdString()), std::string::npos);
     EXPECT_FALSE(QFile::exists(bad));
 
-    // A copy to look at with ordinary tools.
-    if (!ScreenshotDir().isEmpty()) {
-        const QString copy = ScreenshotDir() + QStringLiteral("/graph-export.jpeg");
-        QFile::remove(copy);
-        QFile::copy(path + QStringLiteral(".jpeg"), copy);
-    }
 }
 
 TEST_F(GrapshTest, ResizeStretchesTheChartAndKeepsTheControlsAtTheBottom)
@@ -299,30 +293,6 @@ TEST_F(GrapshTest, ResizeStretchesTheChartAndKeepsTheControlsAtTheBottom)
     EXPECT_EQ(dlg.m_chart->geometry(), chart.adjusted(0, 0, 200, 100));
     EXPECT_EQ(search->geometry(), button.translated(0, 100));
     EXPECT_EQ(title->geometry(), titleRect);  // not anchored
-}
-
-TEST_F(GrapshTest, Screenshot)
-{
-    if (ScreenshotDir().isEmpty()) GTEST_SKIP() << "QUORVANTIS_SCREENSHOT_DIR not set";
-    AddDevice(kId);
-    CDB db;
-    ASSERT_EQ(db.Open(theDeviceState.m_strDbPath), 0);
-    db.BeginTransaction();
-    for (int i = 0; i < 600; ++i) {
-        const OleDateTime t = OleDateTime(2024, 3, 1, 0, 0, 0).AddSeconds(i * 60);
-        char temp[16];
-        std::snprintf(temp, sizeof temp, " %0.1f", 20.0 + 8.0 * std::sin(i / 40.0));
-        db.InsertRecord(kId, "0058", t.Format(), temp, std::to_string(50 + i % 20));
-    }
-    db.Commit();
-    theDeviceState.m_nTempUnit = 1;
-    Grapsh dlg;
-    dlg.show();
-    SetRange(dlg, At(2024, 3, 1, 0, 0, 0), At(2024, 3, 1, 10, 0, 0));
-    Search(dlg, 1);
-    ASSERT_EQ(Points(dlg).size(), 599);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(dlg.grab().save(ScreenshotDir() + QStringLiteral("/graph.png")));
 }
 
 }  // namespace

@@ -500,30 +500,6 @@ TEST_F(HistoryTest, FrameHistoryCommandRunsTheDialogModally)
     EXPECT_TRUE(shown);
 }
 
-// A picture of the dialog with rows, and their export, to look at with ordinary tools. Written to
-// $QUORVANTIS_SCREENSHOT_DIR; skipped when it is not set.
-TEST_F(HistoryTest, Screenshot)
-{
-    if (ScreenshotDir().isEmpty()) GTEST_SKIP() << "QUORVANTIS_SCREENSHOT_DIR not set";
-    QDir().mkpath(ScreenshotDir());
-    AddDevice(kDev);
-    AddDevice("0000BEEF");
-    for (int i = 0; i < 40; ++i)
-        AddRecord(DateTimeText(OleDateTime(2024, 3, 1, 9, 0, 0).AddSeconds(i * 60)),
-                  i == 3 ? "65535" : " " + std::to_string(20 + i % 7) + ".5", std::to_string(40 + i));
-    Main dlg;
-    SetRange(dlg, kDay, QTime(8, 0), kDay, QTime(12, 0));
-    dlg.m_cbDevice->setCurrentIndex(dlg.m_cbDevice->findText(QString::fromLatin1(kDev)));
-    dlg.show();
-    dlg.OnBnClickedSearch();
-    ASSERT_EQ(dlg.m_list->model()->rowCount(), 40);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(dlg.grab().save(ScreenshotDir() + QStringLiteral("/history-dialog.png")));
-    dlg.m_fnGetSaveFileName = [] { return ScreenshotDir() + QStringLiteral("/history-export.csv"); };
-    dlg.OnBnClickedExportCsv();
-    EXPECT_EQ(m_boxes->Count(), 1u);
-}
-
 }  // namespace
 
 TEST(DialogLayout, ControlsWithoutAReferenceKeepTheirOwnLeftEdge)

@@ -6,7 +6,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
-#include <QDir>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -756,35 +755,6 @@ TEST_F(SetupParamTest, OpenDeviceThroughExec)
     EXPECT_EQ(view->GetDisplayStrings().info[3], "48 Seconds");
     theApp.m_pMainWnd = nullptr;
     ds.m_Link.Close();
-}
-
-// Pictures of the dialog in segmented and in a reduced mode, in each language. Written to
-// $QUORVANTIS_SCREENSHOT_DIR; skipped when it is not set.
-TEST_F(SetupParamTest, Screenshots)
-{
-    const char* out = std::getenv("QUORVANTIS_SCREENSHOT_DIR");
-    if (!out || !*out)
-        GTEST_SKIP() << "QUORVANTIS_SCREENSHOT_DIR not set";
-    QDir().mkpath(QString::fromLocal8Bit(out));
-    const QDate next = QDate::currentDate().addDays(1);
-    for (int language = 0; language < 5; ++language) {
-        ASSERT_TRUE(LoadTestLanguage(language));
-        for (int mode : {2, 1}) {
-            SetDevicePeriods(mode,
-                             {At(next, 8, 0), At(next, 9, 0), At(next, 10, 0), At(next, 11, 0),
-                              At(next, 12, 0), At(next, 13, 0), At(next, 14, 0), At(next, 15, 0)},
-                             {1, 1, 0, 0});
-            Open();
-            // The longest texts: the interval tip with one of the two offset hints.
-            Focus(Edit("IDC_SETUP_INTERVAL"), true);
-            Focus(Edit(mode == 2 ? "IDC_SETUP_TEMP_OFFSET" : "IDC_SETUP_HUMI_OFFSET"), true);
-            QCoreApplication::processEvents();
-            const QString name = QStringLiteral("%1/setup_%2_mode%3.png")
-                                     .arg(QString::fromLocal8Bit(out), QLatin1String(kLanguageCodes[language]))
-                                     .arg(mode);
-            EXPECT_TRUE(m_dlg->grab().save(name));
-        }
-    }
 }
 
 }  // namespace

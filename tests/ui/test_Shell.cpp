@@ -2,7 +2,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLockFile>
@@ -47,13 +46,6 @@ void LoadEnglish()
     QFile file(QStringLiteral(":/strings/en.txt"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     ASSERT_TRUE(AppStrings().LoadFromText(file.readAll().toStdString()));
-}
-
-// Saves a picture of a widget when QUORVANTIS_SCREENSHOT_DIR is set (for looking at, not checked).
-void Screenshot(QWidget* widget, const char* name)
-{
-    const QString dir = qEnvironmentVariable("QUORVANTIS_SCREENSHOT_DIR");
-    if (!dir.isEmpty()) widget->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + ".png");
 }
 
 void Click(QWidget* widget, QPoint point)
@@ -173,7 +165,6 @@ TEST_F(ShellTest, LanguageDialogSaveAndCancel)
         EXPECT_EQ(dlg.m_cmbLanguage->currentIndex(), 2);  // the stored word is preselected
         dlg.m_cmbLanguage->setCurrentIndex(0);
         WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [](QWidget* w) {
-            Screenshot(w, "language");
             w->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_CANCEL"))->click();
         });
         EXPECT_EQ(dlg.exec(), QDialog::Rejected);
@@ -320,7 +311,6 @@ TEST_F(ShellTest, MainWindowAndCloseSequence)
     EXPECT_FALSE(paneIcon->pixmap().isNull());
     frame->SetStatusUnconnected();
     EXPECT_EQ(paneText->text(), QStringLiteral("Unconnect"));
-    Screenshot(frame, "mainwindow");
 
     // The window's close button runs the sequence: workers stopped, notice shown, no restart.
     std::vector<std::string> started;
@@ -332,7 +322,6 @@ TEST_F(ShellTest, MainWindowAndCloseSequence)
         EXPECT_EQ(notice->size(), QSize(477, 299));
         EXPECT_EQ(theDeviceState.m_bQuit.load(), 1);
         EXPECT_NE(frame->GetActiveView()->m_bThreadExited.load(), 0);
-        Screenshot(notice, "closing");
     });
     frame->close();
     EXPECT_TRUE(noticeShown);
@@ -455,7 +444,6 @@ TEST_F(ShellTest, AboutDialog)
         auto* exitButton = dlg.findChild<QPushButton*>(QStringLiteral("IDC_ABOUT_EXIT"));
         EXPECT_EQ(exitButton->text(), QStringLiteral("Exit"));
         WhenModal(QStringLiteral("IDD_ABOUTBOX"), [](QWidget* w) {
-            Screenshot(w, "about");
             w->findChild<QPushButton*>(QStringLiteral("IDC_ABOUT_EXIT"))->click();
         });
         EXPECT_EQ(dlg.exec(), QDialog::Rejected);

@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QGroupBox>
 #include <QHash>
 #include <QHeaderView>
@@ -404,15 +403,9 @@ QRect PlacedInk(const Shown& s, const QFont& font, QTextLayout& layout)
     return InkOf(layout, QPointF(x, top));
 }
 
-// Every control's text against its room; the misfits described. With QUORVANTIS_SCREENSHOT_DIR
-// set, a picture of the dialog as measured, to look at.
-std::vector<std::string> Misfits(QWidget* dialog, const QString& picture = QString())
+// Every control's text against its room; the misfits described.
+std::vector<std::string> Misfits(QWidget* dialog)
 {
-    if (!picture.isEmpty() && !ScreenshotDir().isEmpty()) {
-        QDir().mkpath(ScreenshotDir());
-        QCoreApplication::processEvents();
-        dialog->grab().save(ScreenshotDir() + QLatin1Char('/') + picture + QStringLiteral(".png"));
-    }
     std::vector<std::string> misfits;
     for (QWidget* w : dialog->findChildren<QWidget*>()) {
         if (!w->objectName().startsWith(QLatin1String("IDC_")))
@@ -471,30 +464,29 @@ TEST_F(DialogTextsFit, EveryControlInEveryLanguage)
     for (int language = 0; language < 5; ++language) {
         ASSERT_TRUE(LoadTestLanguage(language));
         SCOPED_TRACE(kLanguageCodes[language]);
-        const QString code = QLatin1String(kLanguageCodes[language]);
         std::vector<std::pair<std::string, std::function<std::vector<std::string>()>>> checks;
 
-        checks.emplace_back("history", [&] { Main dlg; dlg.show(); return Misfits(&dlg, "history_" + code); });
-        checks.emplace_back("graph", [&] { Grapsh dlg; dlg.show(); return Misfits(&dlg, "graph_" + code); });
+        checks.emplace_back("history", [&] { Main dlg; dlg.show(); return Misfits(&dlg); });
+        checks.emplace_back("graph", [&] { Grapsh dlg; dlg.show(); return Misfits(&dlg); });
         checks.emplace_back("management", [&] {
             DeleteHistory dlg;
             dlg.show();
-            return Misfits(&dlg, "management_" + code);
+            return Misfits(&dlg);
         });
         checks.emplace_back("about", [&] {
             CAboutDlg dlg(theDeviceState.m_strIniPath);
             dlg.show();
-            return Misfits(&dlg, "about_" + code);
+            return Misfits(&dlg);
         });
         checks.emplace_back("language", [&] {
             selectLanguage dlg(theDeviceState.m_strIniPath);
             dlg.show();
-            return Misfits(&dlg, "language_" + code);
+            return Misfits(&dlg);
         });
         checks.emplace_back("upload", [&] {
             CUpload dlg(m_dir.Path(), nullptr);
             dlg.show();
-            return Misfits(&dlg, "upload_" + code);
+            return Misfits(&dlg);
         });
         checks.emplace_back("settings", [&] {
             std::vector<std::string> all;
@@ -509,12 +501,12 @@ TEST_F(DialogTextsFit, EveryControlInEveryLanguage)
                 unit->setCurrentIndex(index);
                 focus("IDC_SETUP_TEMP_OFFSET");
                 focus("IDC_SETUP_INTERVAL");
-                for (const std::string& m : Misfits(&dlg, QStringLiteral("settings_%1_unit%2").arg(code).arg(index)))
+                for (const std::string& m : Misfits(&dlg))
                     all.push_back(m);
             }
             focus("IDC_SETUP_HUMI_OFFSET");
             dlg.findChild<QRadioButton*>(QStringLiteral("IDC_SETUP_SECOND"))->click();
-            for (const std::string& m : Misfits(&dlg, "settings_" + code + "_seconds"))
+            for (const std::string& m : Misfits(&dlg))
                 all.push_back(m);
             return all;
         });

@@ -1,10 +1,9 @@
 // The upload settings dialog on a settings file of a temporary folder: opening, host change,
-// the lock of the server fields, Save's write order and skip rules, Exit, and a screenshot.
+// the lock of the server fields, Save's write order and skip rules, Exit.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -176,23 +175,4 @@ TEST_F(UploadTest, UnknownTypeShowsNothingAndSaveKeepsTheStoredOne)
     EXPECT_EQ(GetPrivateProfileString(HOST_ENTRY_1, "Type", "", Ini()), "ASP");
     EXPECT_EQ(GetPrivateProfileString(HOST_ENTRY_1, "UploadType", "", Ini()), "");
     EXPECT_EQ(GetPrivateProfileString(h2, "Port", "", Ini()), "80a");  // the other entry kept
-}
-
-TEST_F(UploadTest, Screenshot)
-{
-    const char* out = std::getenv("QUORVANTIS_SCREENSHOT_DIR");
-    if (!out || !*out) GTEST_SKIP() << "QUORVANTIS_SCREENSHOT_DIR not set";
-    QDir().mkpath(QString::fromLocal8Bit(out));
-    const std::string h1 = HOST_ENTRY_1;
-    WriteFile(Ini(), "[Web]\nWeb=" + h1 + "\n[" + h1 +
-                         "]\nServer=upload.example.org\nType=PHP\nPort=8080\nUploadType=Default\n"
-                         "ID=vt583\nPassword=secret\nAutoSend=1\n");
-    for (int language = 0; language < 5; ++language) {
-        ASSERT_TRUE(LoadTestLanguage(language));
-        CUpload dlg(m_dir.Path(), nullptr);
-        dlg.show();
-        const QString file = QString::fromLocal8Bit(out) + "/upload_" +
-                             QLatin1String(kLanguageCodes[language]) + ".png";
-        EXPECT_TRUE(dlg.grab().save(file));
-    }
 }
