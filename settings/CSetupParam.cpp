@@ -199,9 +199,10 @@ void CSetupParam::KeepPeriodTitlesClear(PeriodControls& p)
         return;
     for (QGroupBox* inner : {p.startGroup, p.endGroup})
         inner->setGeometry(inner->geometry().adjusted(0, overlap, 0, 0));
-    for (QWidget* w : std::initializer_list<QWidget*>{p.check, p.startDate, p.startTime, p.endDate, p.endTime,
-                                                      p.dateCaption[0], p.dateCaption[1], p.timeCaption[0],
-                                                      p.timeCaption[1]})
+    const std::initializer_list<QWidget*> row = {p.check,          p.startDate,      p.startTime,
+                                                 p.endDate,        p.endTime,        p.dateCaption[0],
+                                                 p.dateCaption[1], p.timeCaption[0], p.timeCaption[1]};
+    for (QWidget* w : row)
         w->move(w->x(), w->y() + overlap);
 }
 
