@@ -134,7 +134,7 @@ double AppendFullRing(bool walk)
             st.m_pQueueTail = tail;
         }
         AppendRecordNode(st.m_pQueueHead, st.m_pQueueTail, 0x00123456, 0, PAGE_FIRST + i / PAGE_RECORDS, 60,
-                         500, 45, i % PAGE_RECORDS + 1, start);
+                         500, 45, i % PAGE_RECORDS + 1, start, st.m_nGeneration);
     }
     return Seconds(t0);
 }
@@ -150,12 +150,10 @@ Run DrainFullRing(const Folder& folder)
         for (int k = 1; k <= PAGE_RECORDS; ++k)
             AppendRecordNode(st.m_pQueueHead, st.m_pQueueTail, 0x00123456, 0, page, 60, 400 + k,
                              40 + k % 50, k,
-                             start.AddSeconds(std::int64_t(page - PAGE_FIRST) * PAGE_RECORDS * 60));
+                             start.AddSeconds(std::int64_t(page - PAGE_FIRST) * PAGE_RECORDS * 60),
+                             st.m_nGeneration);
     const auto t0 = Clock::now();
-    {
-        std::lock_guard<std::mutex> lock(st.m_csQueue);
-        st.FlushRecordQueue();
-    }
+    st.FlushRecordQueue();
     Run run;
     run.seconds = Seconds(t0);
     run.stored = CountRows(st.m_strDbPath);

@@ -62,22 +62,37 @@ MsgAnswer AfxMessageBox(const std::string& text, const std::string& caption, Msg
                                     icon, defaultButton);
 }
 
-bool FailureNotice::Show(const std::string& text, MsgIcon icon)
+bool FailureNotice::Show(int kind, const std::string& file, const std::string& text, MsgIcon icon)
 {
     {
         // Marked before the box opens: the same failure on another thread meanwhile stays quiet.
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_shown.insert(text).second) return false;
+        if (!m_shown.emplace(file, kind).second) return false;
     }
     AfxMessageBox(text, MsgButtons::Ok, icon);
     return true;
 }
 
-bool FailureNotice::Recovered()
+bool FailureNotice::Recovered(const std::string& file, std::initializer_list<int> kinds)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const bool failed = !m_shown.empty();
-    m_shown.clear();
+    bool failed = false;
+    for (int kind : kinds) failed = m_shown.erase({file, kind}) > 0 || failed;
+    return failed;
+}
+
+bool FailureNotice::Recovered(const std::string& file)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    bool failed = false;
+    for (auto it = m_shown.begin(); it != m_shown.end();) {
+        if (it->first == file) {
+            it = m_shown.erase(it);
+            failed = true;
+        } else {
+            ++it;
+        }
+    }
     return failed;
 }
 

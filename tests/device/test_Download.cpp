@@ -106,11 +106,7 @@ struct Rig {
     ~Rig() { st.m_Link.Close(); }
 
     void Configure() { ASSERT_EQ(st.ReadConfig(), 1); }
-    void Drain()
-    {
-        std::lock_guard<std::mutex> lock(st.m_csQueue);
-        st.FlushRecordQueue();
-    }
+    void Drain() { st.FlushRecordQueue(); }
     int Download()
     {
         Configure();
@@ -118,8 +114,9 @@ struct Rig {
         Drain();
         return r;
     }
-    int Queued() const
+    int Queued()
     {
+        std::lock_guard<std::mutex> lock(st.m_csQueue);
         int n = 0;
         for (RecordNode* node = st.m_pQueueHead->pNext; node; node = node->pNext) ++n;
         return n;
@@ -439,9 +436,6 @@ TEST(Download, RequestFlagEndsTheDownloadBeforeTheNextRecord)
             EXPECT_EQ(rig.Queued(), c.queued);  // the records in hand are not queued
             rig.Drain();
             EXPECT_EQ(rig.Queued(), 0);
-            if (dbCleared) {
-                EXPECT_TRUE(rig.Rows().empty());
-            }
 
             rig.transport.beforeWrite = nullptr;
             ASSERT_EQ(rig.Download(), 1);
@@ -499,8 +493,8 @@ private:
     static inline SqlHooks* s_hooks = nullptr;
 };
 
-// A deletion of one device's rows as the management dialog makes it: the flag raised, the rows
-// deleted in one transaction, then the queue emptied and the deletion ended under the queue lock.
+// A deletion of one device's rows as the management dialog makes it: begun, the rows deleted in
+// one transaction, then ended.
 struct Deletion {
     Rig& rig;
     std::string id;
@@ -509,7 +503,7 @@ struct Deletion {
     void Step()
     {
         switch (done++) {
-        case 0: rig.st.m_bDbCleared = DB_DELETING; break;
+        case 0: rig.st.BeginRowDeletion(id); break;
         case 1: {
             CDB db;
             ASSERT_EQ(db.Open(rig.st.m_strDbPath), 0);
@@ -519,11 +513,7 @@ struct Deletion {
             ASSERT_EQ(db.Commit(), 1);
             break;
         }
-        case 2: {
-            std::lock_guard<std::mutex> lock(rig.st.m_csQueue);
-            rig.st.EndRowDeletion();
-            break;
-        }
+        case 2: rig.st.EndRowDeletion(true); break;
         default: break;
         }
     }
@@ -617,7 +607,9 @@ TEST(Download, DeletingTheConnectedDevicesRowsAnywhereInAWalkOrDrainEndsWithEver
             deletion.Rest();
             rig.st.Reset();
         };
-        EXPECT_EQ(rig.st.DownloadHistory(), 0);
+        rig.st.DownloadHistory();
+        EXPECT_TRUE(rig.st.WalkSuperseded());
+        EXPECT_EQ(rig.Queued(), 0);
         rig.transport.beforeWrite = nullptr;
 
         for (int i = 0; i < 2; ++i) ASSERT_EQ(rig.Download(), 1);
@@ -749,8 +741,7 @@ TEST(Download, FailingInsertKeepsTheRecordAndTheResumePointBeforeIt)
 
     // Refused again after storing worked: shown again.
     rig.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'refused'); END");
-    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 90, 60, 635, 45, 1,
-                     OleDateTime(2026, 3, 2, 0, 0, 0));
+    rig.st.QueueRecord(kDeviceId, 0, 90, 60, 635, 45, 1, OleDateTime(2026, 3, 2, 0, 0, 0));
     rig.Drain();
     EXPECT_EQ(boxes->Count(), 2u);
     EXPECT_EQ(rig.Queued(), 1);
@@ -761,39 +752,50 @@ TEST(RecordStorage, WriterBacksOffAfterAFailedDrainAndLosesNothing)
     ScopedMessageBoxRecorder boxes;
     Rig rig;
     const OleDateTime start(2026, 3, 1, 10, 0, 0);
-    auto append = [&](int recordNo) {
+    auto append = [&](int recordNo) { rig.st.QueueRecord(kDeviceId, 0, 88, 60, 635, 45, recordNo, start); };
+    auto pauseOver = [&] {
         std::lock_guard<std::mutex> lock(rig.st.m_csQueue);
-        AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 635, 45,
-                         recordNo, start);
+        rig.st.m_tRetryAt = {};
     };
     for (int k = 1; k <= 3; ++k) append(k);
     rig.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");
 
-    // 300 passes of the writer (3 s): a few drains, not one per pass.
-    for (int pass = 0; pass < 300; ++pass) rig.st.StoreQueuedRecords();
-    EXPECT_GE(rig.st.m_nDrains.load(), 3u);
-    EXPECT_LE(rig.st.m_nDrains.load(), 15u);
+    // Each failed drain doubles the pause before the next one, up to a second; a pass within the
+    // pause drains nothing.
+    int expected = 10;
+    for (int drain = 0; drain < 9; ++drain) {
+        rig.st.StoreQueuedRecords();
+        EXPECT_EQ(rig.st.m_nDrainBackoffMs, expected);
+        const unsigned drains = rig.st.m_nDrains;
+        rig.st.StoreQueuedRecords();
+        EXPECT_EQ(rig.st.m_nDrains, drains);
+        expected = std::min(1000, 2 * expected);
+        pauseOver();
+    }
     EXPECT_EQ(rig.Queued(), 3);
     EXPECT_EQ(boxes->Count(), 1u);
 
-    // Records queued meanwhile follow the waiting ones; within a second of the database taking
-    // them again, all are stored in their order.
+    // Records queued meanwhile follow the waiting ones; once the database takes them again, all
+    // are stored in their order and the pause is over.
     for (int k = 4; k <= 5; ++k) append(k);
     rig.Exec("DROP TRIGGER refuse");
-    for (int pass = 0; pass <= 100 && rig.Queued() > 0; ++pass) rig.st.StoreQueuedRecords();
+    rig.st.StoreQueuedRecords();
+    EXPECT_EQ(rig.Queued(), 0);
+    EXPECT_EQ(rig.st.m_nDrainBackoffMs, 0);
     const auto rows = rig.Rows();
     ASSERT_EQ(rows.size(), 5u);
     for (int k = 0; k < 5; ++k) EXPECT_EQ(rows[k].time, DateTimeText(start.AddSeconds(60 * k)));
     EXPECT_EQ(rig.Device().record, 5);
 
-    // A deletion's request is served on the next pass, however long the pause.
+    // A deletion of the device's rows drops what waits, however long the pause.
     rig.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");
     append(6);
     rig.st.StoreQueuedRecords();
     ASSERT_EQ(rig.st.m_bStoreFailed, 1);
     append(7);
-    rig.st.m_bDbCleared = 1;
-    rig.st.StoreQueuedRecords();
+    rig.st.m_dwDeviceID = kDeviceId;
+    rig.st.BeginRowDeletion(DeviceIdText(kDeviceId));
+    rig.st.EndRowDeletion(true);
     EXPECT_EQ(rig.Queued(), 0);
     EXPECT_EQ(rig.Rows().size(), 5u);
 }
@@ -905,9 +907,9 @@ TEST(RecordStorage, DrainEdgeCases)
 
     // Records wait in the queue while the database cannot be opened.
     const OleDateTime start(2026, 3, 1, 23, 59, 30);
-    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 635, 45, 1, start);
-    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 1001, 100, 2, start);
-    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 0, 0, 64, start);
+    rig.st.QueueRecord(kDeviceId, 0, 88, 60, 635, 45, 1, start);
+    rig.st.QueueRecord(kDeviceId, 0, 88, 60, 1001, 100, 2, start);
+    rig.st.QueueRecord(kDeviceId, 0, 88, 60, 0, 0, 64, start);
     rig.Drain();
     EXPECT_EQ(boxes->Count(), 1u);
     EXPECT_EQ(rig.Queued(), 3);
@@ -933,15 +935,25 @@ TEST(RecordStorage, DrainEdgeCases)
     EXPECT_EQ(d.time, "2026-03-01 23:59:30");
     EXPECT_EQ(rig.st.m_bDeviceKnown, 1);
 
-    // While a deletion runs, queued records are dropped unwritten.
-    rig.st.m_bDeviceKnown = 0;
-    rig.st.m_bDbCleared = 1;
-    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 89, 60, 635, 45, 1, start);
-    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 89, 60, 635, 45, 2, start);
-    rig.Drain();
-    EXPECT_EQ(rig.Queued(), 0);
-    EXPECT_EQ(rig.Rows().size(), 3u);
-    EXPECT_EQ(rig.st.m_bDeviceKnown, 0);
+    // While a deletion of their device's rows runs, queued records wait; a deletion that fails
+    // leaves them to be stored, one that commits drops them. Another device's records stay.
+    const std::string id = DeviceIdText(kDeviceId);
+    rig.st.m_dwDeviceID = kDeviceId;
+    for (bool committed : {false, true}) {
+        SCOPED_TRACE(committed ? "committed" : "failed");
+        rig.st.QueueRecord(kDeviceId, 0, 89, 60, 635, 45, 1, start);
+        rig.st.QueueRecord(0x00ABCDEF, 0, 89, 60, 635, 45, 1, start);
+        rig.st.BeginRowDeletion(id);
+        rig.Drain();
+        EXPECT_EQ(rig.Queued(), 2);
+        rig.st.m_dwDeviceID = 0x00ABCDEF;  // another device is connected meanwhile
+        rig.st.EndRowDeletion(committed);
+        rig.st.m_dwDeviceID = kDeviceId;
+        EXPECT_EQ(rig.Queued(), committed ? 1 : 2);
+        rig.Drain();
+        EXPECT_EQ(rig.Queued(), 0);
+        EXPECT_EQ(rig.Rows().size(), committed ? 6u : 5u);
+    }
 }
 
 TEST(RecordStorage, DeviceRowLoaderAndCount)
@@ -977,6 +989,7 @@ TEST(PageDownload, RequestsAndQueue)
     Rig rig;
     rig.dev->FillRing(0, 64);
     rig.Configure();
+    ASSERT_TRUE(rig.st.BeginWalk());  // the pages are fetched for a walk
     const OleDateTime start(2026, 3, 1, 22, 30, 0);
 
     // The rest of a page after 10 stored records: five reads, numbered 11..64.

@@ -417,13 +417,10 @@ TEST_F(ViewTest, DamagedDatabaseShowsOneBoxWhileTheWindowKeepsWorking)
     rec->FillRing(0, 20);
     rec->SetInterval(0);  // a download on every tick
     Start();
-    {
-        // Records downloaded before the damage still wait: the writer tries them again and again.
-        std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
-        for (int k = 1; k <= 3; ++k)
-            AppendRecordNode(theDeviceState.m_pQueueHead, theDeviceState.m_pQueueTail, 0x00123456, 0, 88,
-                             60, 635, 45, k, OleDateTime(2026, 3, 1, 10, 0, 0));
-    }
+    ASSERT_TRUE(WaitUntil([&] { return Shown().info[0] == "00123456"; }));
+    // Records downloaded before the damage still wait: the writer tries them again and again.
+    for (int k = 1; k <= 3; ++k)
+        theDeviceState.QueueRecord(0x00123456, 0, 88, 60, 635, 45, k, OleDateTime(2026, 3, 1, 10, 0, 0));
     // Several drains have failed, and two downloads one after the other.
     const QString failed = QStringLiteral("Processing data failed");
     ASSERT_TRUE(WaitUntil([&] { return theDeviceState.m_nDrains >= 6 && Shown().status[2] == failed; }));
