@@ -330,12 +330,12 @@ int CDB::Open(const std::string& path)
     }
     if (failure.kind != 0) {
         sqlite3_close(db);
-        DatabaseFailures().Show(failure.kind, path, failure.reason);
+        DatabaseFailures().Show(failure.kind, path, failure.reason, MsgIcon::None, DB_LEVEL_OPEN);
         return -1;
     }
     // What an open checks works again. A file that failed and opens again may be another one:
     // counts kept of it are stale.
-    if (DatabaseFailures().Recovered(path, {DB_UNREACHABLE, DB_DAMAGED, DB_READ_ONLY})) ++g_changes;
+    if (DatabaseFailures().Recovered(path, DB_LEVEL_OPEN)) ++g_changes;
     m_pConnection = db;
     m_statements = std::make_unique<StatementCache>(db);
     return 0;

@@ -24,8 +24,11 @@ enum DbFailureKind {
 // The kind of an SQLite result code (extended or primary).
 DbFailureKind DbFailureKindOf(int sqliteCode);
 // Failures of the record database, shown once each until the file works again: a failed open
-// says what an open found, and the record writer what kept its records from being stored.
+// says what an open found (level DB_LEVEL_OPEN), and the record writer what kept its records from
+// being stored (DB_LEVEL_WRITE).
 FailureNotice& DatabaseFailures();
+constexpr int DB_LEVEL_OPEN = 0;
+constexpr int DB_LEVEL_WRITE = 1;
 
 // A forward-only cursor over the rows of one query.
 class CRecordset {

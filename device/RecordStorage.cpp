@@ -198,9 +198,9 @@ int CDeviceState::FlushRecordQueue()
         DatabaseFailures().Show(DbFailureKindOf(result.errorCode), m_strDbPath,
                                 LoadString(IDS_RECORDS_NOT_STORED) +
                                     (result.reason.empty() ? "" : "\n" + result.reason),
-                                MsgIcon::Stop);
+                                MsgIcon::Stop, DB_LEVEL_WRITE);
     } else if (!result.failed && result.stored > 0 && !rest) {
-        DatabaseFailures().Recovered(m_strDbPath);
+        DatabaseFailures().Recovered(m_strDbPath, DB_LEVEL_WRITE);
     }
     return 1;
 }

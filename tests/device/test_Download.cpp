@@ -1,10 +1,13 @@
 // History download from the simulated recorder into a database file, through the record queue.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -20,6 +23,7 @@
 #include "platform/MessageBox.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
+#include "simulator/DiskSimulator.h"
 #include "simulator/VT583Simulator.h"
 #include "support/TempDir.h"
 
@@ -212,6 +216,23 @@ void ExpectResumePointAtNewest(Rig& rig)
     EXPECT_EQ(d.page, last.page);
     EXPECT_EQ(d.record, last.recordNo);
     EXPECT_EQ(rig.st.m_bDeviceKnown, 1);
+}
+
+// The rows are the recorder's first records in order, and the Device row names the last of them
+// (none without rows): records and resume point were stored together, or neither.
+void ExpectStoredTogether(Rig& rig, const std::vector<sim::SimRecord>& records)
+{
+    const auto rows = rig.Rows();
+    ASSERT_LE(rows.size(), records.size());
+    ExpectRows(rows, std::vector<sim::SimRecord>(records.begin(), records.begin() + rows.size()));
+    const auto d = rig.Device();
+    if (rows.empty()) {
+        EXPECT_EQ(d.rows, 0);
+        return;
+    }
+    EXPECT_EQ(d.rows, 1);
+    EXPECT_EQ(d.page, records[rows.size() - 1].page) << rows.size() << " rows stored";
+    EXPECT_EQ(d.record, records[rows.size() - 1].recordNo) << rows.size() << " rows stored";
 }
 
 // Pages of one record each (every start of recording begins a new page).
@@ -464,6 +485,8 @@ public:
         s_hooks = nullptr;
     }
     std::function<void()> onOpen;  // once
+    std::function<void(sqlite3*)> onEachOpen;
+    std::function<void(sqlite3*, const char* sql)> onStatement;  // as each statement starts
     std::function<void(int inserted)> onInsert;
     std::function<void()> onCommit;
 
@@ -474,6 +497,8 @@ private:
         if (!hooks) return SQLITE_OK;
         sqlite3_update_hook(db, &OnUpdate, hooks);
         sqlite3_commit_hook(db, &OnCommit, hooks);
+        sqlite3_trace_v2(db, SQLITE_TRACE_STMT, &OnTrace, hooks);
+        if (hooks->onEachOpen) hooks->onEachOpen(db);
         if (auto once = std::exchange(hooks->onOpen, nullptr)) once();
         return SQLITE_OK;
     }
@@ -482,6 +507,13 @@ private:
         auto* hooks = static_cast<SqlHooks*>(self);
         if (op == SQLITE_INSERT && std::string(table) == "Records" && hooks->onInsert)
             hooks->onInsert(++hooks->m_inserted);
+    }
+    static int OnTrace(unsigned, void* self, void* stmt, void* sql)
+    {
+        auto* hooks = static_cast<SqlHooks*>(self);
+        if (hooks->onStatement)
+            hooks->onStatement(sqlite3_db_handle(static_cast<sqlite3_stmt*>(stmt)), static_cast<const char*>(sql));
+        return 0;
     }
     static int OnCommit(void* self)
     {
@@ -1025,4 +1057,211 @@ TEST(PageDownload, RequestsAndQueue)
     EXPECT_EQ(rig.st.DownloadPage(88, 14, start, 60), 1);
     EXPECT_EQ(rig.st.m_nLastRecord, 1);
     EXPECT_EQ(rig.Queued(), 0);
+}
+
+TEST(Download, DownloadAgainAfterAFullRingStoresNothingNew)
+{
+    for (int mode = 0; mode <= 2; ++mode) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        Rig rig;
+        rig.dev->FillRing(mode, PAGE_COUNT * PAGE_RECORDS);
+        ASSERT_EQ(rig.Download(), 1);
+        const auto records = rig.dev->Records();
+        ExpectRows(rig.Rows(), records);
+        ExpectResumePointAtNewest(rig);
+        for (int again = 0; again < 2; ++again) {
+            ASSERT_EQ(rig.Download(), 1);
+            EXPECT_EQ(rig.Rows().size(), records.size());
+        }
+    }
+}
+
+TEST(RecordStorage, EveryStorageFailureKeepsRecordsAndResumePointTogether)
+{
+    // A write or a sync of a drain fails, once (a passing fault) or from then on; with the
+    // program's page cache the writes come at the commit, with a small one also between the
+    // inserts, where SQLite rolls the whole transaction back by itself. Then the disk works again.
+    struct Fault {
+        const char* name;
+        bool onSync;
+        int code;
+    };
+    const Fault faults[] = {
+        {"disk full", false, SQLITE_FULL},
+        {"write error", false, SQLITE_IOERR_WRITE},
+        {"sync error", true, SQLITE_IOERR_FSYNC},
+        {"busy at the sync", true, SQLITE_BUSY},
+    };
+    ASSERT_TRUE(LoadEnglishStrings());
+    for (const Fault& fault : faults) {
+        for (bool smallCache : {false, true}) {
+            for (int from : {1, 7, 30}) {
+                for (int count : {1, 0}) {
+                    SCOPED_TRACE(std::string(fault.name) + (smallCache ? ", small cache" : "") + ", from " +
+                                 std::to_string(from) + (count ? ", once" : ", from then on"));
+                    ScopedMessageBoxRecorder boxes;
+                    sim::SimDisk disk;
+                    SqlHooks hooks;
+                    if (smallCache)
+                        hooks.onEachOpen = [](sqlite3* db) {
+                            sqlite3_exec(db, "PRAGMA cache_size=4", nullptr, nullptr, nullptr);
+                        };
+                    Rig rig;
+                    rig.dev->FillRing(0, 500);
+                    ASSERT_EQ(rig.Download(), 1);
+                    rig.dev->TakeRecords(1500);
+                    rig.Configure();
+                    ASSERT_EQ(rig.st.DownloadHistory(), 1);
+                    ASSERT_EQ(rig.Queued(), 1500);
+                    const auto records = rig.dev->Records();
+
+                    if (fault.onSync) disk.FailSyncs(from, count, fault.code);
+                    else disk.FailWrites(from, count, fault.code);
+                    rig.Drain();
+                    ExpectStoredTogether(rig, records);
+                    rig.Drain();
+                    disk.ClearFaults();
+                    ExpectStoredTogether(rig, records);
+                    EXPECT_EQ(rig.Rows().size() + rig.Queued(), records.size());
+                    EXPECT_LE(boxes->Count(), 1u) << [&] {
+                        std::string seen;
+                        for (const auto& e : boxes->Entries()) seen += "[" + e.text + "] ";
+                        return seen;
+                    }();
+
+                    rig.Drain();
+                    ExpectRows(rig.Rows(), records);
+                    ExpectResumePointAtNewest(rig);
+                    EXPECT_EQ(rig.Queued(), 0);
+                }
+            }
+        }
+    }
+}
+
+namespace {
+
+// A file system that really fills up: a small tmpfs where this process may mount one, else a
+// limit on the size of every file this process writes (SIGXFSZ ignored: a write past it fails).
+class SmallDisk {
+public:
+    static constexpr long kLittle = 32 * 1024;
+
+    SmallDisk(const std::string& dir, long bytes) : m_dir(dir), m_bytes(bytes)
+    {
+        std::filesystem::create_directories(dir);
+        const std::string size = "size=" + std::to_string(bytes);
+        m_mounted = ::mount("tmpfs", dir.c_str(), "tmpfs", 0, size.c_str()) == 0;
+        // Room that another program gives back while the disk is full (FreeALittle).
+        if (m_mounted) WriteFile(Ballast(), std::string(kLittle, 'b'));
+    }
+    ~SmallDisk()
+    {
+        Grow();
+        if (m_mounted) ::umount2(m_dir.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return m_mounted; }
+    // From here on it is full once the bytes are used (the files already there count).
+    void Limit()
+    {
+        if (m_mounted || m_limited) return;
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{static_cast<rlim_t>(m_bytes), m_saved.rlim_max};
+        m_limited = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    // A little room comes back, not enough for what waits.
+    void FreeALittle()
+    {
+        if (m_mounted) {
+            std::filesystem::remove(Ballast());
+        } else if (m_limited) {
+            rlimit limit{};
+            getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur += kLittle;
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+    }
+    // Space comes back.
+    void Grow()
+    {
+        if (m_mounted) {
+            ::mount("tmpfs", m_dir.c_str(), "tmpfs", MS_REMOUNT, "size=256m");
+        } else if (m_limited) {
+            setrlimit(RLIMIT_FSIZE, &m_saved);
+            std::signal(SIGXFSZ, m_savedHandler);
+            m_limited = false;
+        }
+    }
+
+private:
+    std::string Ballast() const { return m_dir + "/ballast"; }
+    std::string m_dir;
+    long m_bytes;
+    bool m_mounted = false;
+    bool m_limited = false;
+    rlimit m_saved{};
+    void (*m_savedHandler)(int) = SIG_DFL;
+};
+
+}  // namespace
+
+TEST(Download, FullDiskThenRestartWithSpaceBackStoresEveryRecordOnce)
+{
+    // A full ring downloaded into a data folder of 200 kB, the writer draining as the walk goes;
+    // the program is then closed with records still waiting, space comes back, and the program
+    // starts again. With the program's page cache the disk fills at a commit; with a small one
+    // between inserts, where SQLite rolls the transaction back by itself. If the resume point
+    // were then written on its own, it would just fit: a little room comes back at that moment.
+    ASSERT_TRUE(LoadEnglishStrings());
+    for (bool smallCache : {false, true}) {
+        SCOPED_TRACE(smallCache ? "small cache" : "the program's cache");
+        ScopedMessageBoxRecorder boxes;
+        TempDir dir;
+        SmallDisk disk(dir.File("data"), 200 * 1024);
+        SqlHooks hooks;
+        if (smallCache)
+            hooks.onEachOpen = [](sqlite3* db) { sqlite3_exec(db, "PRAGMA cache_size=4", nullptr, nullptr, nullptr); };
+        bool freed = false;
+        hooks.onStatement = [&](sqlite3* db, const char* sql) {
+            if (!freed && std::string(sql).rfind("SELECT 1 FROM Device", 0) == 0 && sqlite3_get_autocommit(db)) {
+                disk.FreeALittle();
+                freed = true;
+            }
+        };
+        const std::string db = dir.File("data/Quorvantis.db");
+        ASSERT_TRUE(CopyShippedDatabase(db));
+        std::vector<sim::SimRecord> records;
+        {
+            Rig rig;  // the first run of the program
+            rig.st.m_strDbPath = db;
+            rig.dev->FillRing(0, PAGE_COUNT * PAGE_RECORDS);
+            records = rig.dev->Records();
+            rig.Configure();
+            disk.Limit();
+            rig.transport.writes = 0;
+            rig.transport.beforeWrite = [&](int n) {
+                if (n % 40 == 0) rig.Drain();
+            };
+            ASSERT_EQ(rig.st.DownloadHistory(), 1);
+            rig.transport.beforeWrite = nullptr;
+            rig.Drain();
+            EXPECT_EQ(rig.st.m_bStoreFailed, 1) << (disk.Mounted() ? "tmpfs" : "file size limit");
+            EXPECT_GT(rig.Queued(), 0);
+            ExpectStoredTogether(rig, records);
+            EXPECT_LT(rig.Rows().size(), records.size());
+            ASSERT_EQ(boxes->Count(), 1u);
+            EXPECT_EQ(boxes->Entries()[0].text.rfind(LoadString(IDS_RECORDS_NOT_STORED), 0), 0u)
+                << boxes->Entries()[0].text;
+        }  // closed: what waited in memory is gone
+
+        disk.Grow();
+        Rig rig;  // started again, the recorder as it was
+        rig.st.m_strDbPath = db;
+        rig.dev->FillRing(0, PAGE_COUNT * PAGE_RECORDS);
+        ASSERT_EQ(rig.dev->Records().size(), records.size());
+        ASSERT_EQ(rig.Download(), 1);
+        ExpectRows(rig.Rows(), records);
+        ExpectResumePointAtNewest(rig);
+    }
 }
