@@ -1265,3 +1265,63 @@ TEST(Download, FullDiskThenRestartWithSpaceBackStoresEveryRecordOnce)
         ExpectResumePointAtNewest(rig);
     }
 }
+
+TEST(Download, WalkOvertakenByADeletionStoresNothingAndTheNextOnesStoreEveryRecordOnce)
+{
+    // The connected device's rows are deleted, and the recorder may be unplugged (the reset) and
+    // plugged in again (its ID read again), all while the walk stalls: before one of its reads,
+    // between its load of the Device row and its look at it, or while the writer holds a batch
+    // taken off the queue. Nothing the overtaken walk fetched may be stored on top of the deletion.
+    using Point = CDeviceState::TestPoint;
+    enum class Where { BeforeRead, AfterRowLoad, BatchTaken };
+    struct Case {
+        const char* name;
+        Where where;
+        bool replug;
+    };
+    const Case cases[] = {
+        {"before a read", Where::BeforeRead, false},
+        {"before a read, unplugged and plugged in again", Where::BeforeRead, true},
+        {"after the row load, unplugged and plugged in again", Where::AfterRowLoad, true},
+        {"a batch taken off the queue", Where::BatchTaken, false},
+        {"a batch taken off the queue, unplugged and plugged in again", Where::BatchTaken, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        ThousandOfThreeThousandStored(rig);
+        Deletion deletion{rig, DeviceIdText(kDeviceId)};
+        bool overtaken = false;
+        auto overtake = [&] {
+            overtaken = true;
+            deletion.Rest();
+            if (c.replug) {
+                rig.st.Reset();                  // the removal
+                rig.st.SetDeviceId(kDeviceId);  // the configuration read after the arrival
+            }
+        };
+        rig.transport.writes = 0;
+        rig.transport.beforeWrite = [&](int n) {
+            rig.Drain();  // the writer runs all along
+            if (c.where == Where::BeforeRead && n == 15 && !overtaken) overtake();
+        };
+        rig.st.m_fnTestHook = [&](Point point) {
+            if (overtaken) return;
+            if ((c.where == Where::AfterRowLoad && point == Point::WalkLoadedDeviceRow) ||
+                (c.where == Where::BatchTaken && point == Point::DrainTookBatch))
+                overtake();
+        };
+        rig.st.DownloadHistory();
+        rig.transport.beforeWrite = nullptr;
+        rig.st.m_fnTestHook = nullptr;
+        ASSERT_TRUE(overtaken);
+        EXPECT_TRUE(rig.st.WalkSuperseded());
+        rig.Drain();
+        EXPECT_TRUE(rig.Rows().empty());
+        EXPECT_EQ(rig.Device().rows, 0);
+
+        for (int i = 0; i < 2; ++i) ASSERT_EQ(rig.Download(), 1);
+        ExpectRows(rig.Rows(), rig.dev->Records());
+        ExpectResumePointAtNewest(rig);
+    }
+}

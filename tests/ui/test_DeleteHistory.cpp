@@ -10,6 +10,8 @@
 #include <QTest>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -48,12 +50,15 @@ protected:
     }
 
     // Queues one downloaded record of the device, as a download under way would.
+    // The record queue's head, as the view allocates it.
+    static void EnsureQueue()
+    {
+        std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
+        if (!theDeviceState.m_pQueueHead) theDeviceState.m_pQueueHead = AllocRecordNode();
+    }
     static void QueueRecord(std::uint32_t id)
     {
-        {
-            std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
-            if (!theDeviceState.m_pQueueHead) theDeviceState.m_pQueueHead = AllocRecordNode();
-        }
+        EnsureQueue();
         theDeviceState.QueueRecord(id, 0, 88, 60, 635, 45, 1, OleDateTime(2024, 3, 1, 10, 30, 0));
     }
     static bool Queued() { return theDeviceState.HasQueuedRecords(); }
@@ -171,6 +176,60 @@ TEST_F(DeleteHistoryTest, DeletingAnotherDevicesIdRaisesTheFlagsToo)
     EXPECT_TRUE(Queued());
     EXPECT_EQ(theDeviceState.m_nGeneration.load(), generation);
     EXPECT_EQ(theDeviceState.m_bDeviceKnown.load(), 1);
+}
+
+TEST_F(DeleteHistoryTest, DeletingAnotherDevicesRowsWhileAWalkLooksAtItsResumePointStoresEachRecordOnce)
+{
+    // The connected recorder's walk has loaded its Device row and not yet looked at it when the
+    // user deletes another device's rows: the walk resumes from that row or stops, and never
+    // takes the recorder for a new one (which would store its records a second time).
+    ExecSql("DELETE FROM Records WHERE ID='00123456'");
+    ExecSql("DELETE FROM Device WHERE DevID='00123456'");
+    auto device = Connect(0x00123456);
+    EnsureQueue();
+    theDeviceState.m_nNewDeviceWaitMs = 0;
+    device->FillRing(0, 1000);
+    ASSERT_EQ(theDeviceState.ReadConfig(), 1);
+    ASSERT_EQ(theDeviceState.DownloadHistory(), 1);
+    theDeviceState.FlushRecordQueue();
+    ASSERT_EQ(Rows("00123456"), 1000);
+    device->TakeRecords(500);
+
+    std::mutex m;
+    std::condition_variable cv;
+    bool loaded = false, go = false;
+    theDeviceState.m_fnTestHook = [&](CDeviceState::TestPoint point) {
+        if (point != CDeviceState::TestPoint::WalkLoadedDeviceRow) return;
+        std::unique_lock<std::mutex> lock(m);
+        loaded = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return go; });
+    };
+    std::thread walk([] { theDeviceState.DownloadHistory(); });
+    {
+        std::unique_lock<std::mutex> lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return loaded; }));
+    }
+    {
+        DeleteHistory dlg;
+        dlg.m_cbDevice->setCurrentIndex(dlg.m_cbDevice->findText(QStringLiteral("00ABCDEF")));
+        m_boxes->PushAnswer(MsgAnswer::Ok);
+        EXPECT_TRUE(PressCloses(dlg, DatabaseButton(dlg)));
+    }
+    {
+        std::lock_guard<std::mutex> lock(m);
+        go = true;
+        theDeviceState.m_fnTestHook = nullptr;
+    }
+    cv.notify_all();
+    walk.join();
+    theDeviceState.FlushRecordQueue();
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(theDeviceState.DownloadHistory(), 1);
+        theDeviceState.FlushRecordQueue();
+    }
+    EXPECT_EQ(Rows("00123456"), 1500);
+    EXPECT_EQ(Rows("00ABCDEF"), 0);
 }
 
 TEST_F(DeleteHistoryTest, CancelOnEitherConfirmationClosesAndChangesNothing)
