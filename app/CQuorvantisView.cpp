@@ -314,6 +314,12 @@ void CQuorvantisView::OnWake()
     }
 }
 
+bool CQuorvantisView::IsHandOverPending() const
+{
+    std::lock_guard<std::mutex> lock(m_csHandOver);
+    return m_pHandOver != nullptr;
+}
+
 void CQuorvantisView::Invalidate()
 {
     if (!m_bInvalidate.exchange(1))

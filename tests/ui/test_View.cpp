@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QThread>
@@ -28,6 +30,7 @@
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
 #include "device/CDeviceState.h"
+#include "history/DeleteHistory.h"
 #include "platform/MessageBox.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
@@ -426,7 +429,7 @@ TEST_F(ViewTest, DamagedDatabaseShowsOneBoxWhileTheWindowKeepsWorking)
     ASSERT_TRUE(WaitUntil([&] { return theDeviceState.m_nDrains >= 6 && Shown().status[2] == failed; }));
     ASSERT_TRUE(WaitUntil([&] { return Shown().status[2] != failed; }));
     ASSERT_TRUE(WaitUntil([&] { return Shown().status[2] == failed; }));
-    ASSERT_EQ(shown.size(), 1);
+    ASSERT_EQ(shown.size(), 1) << shown.join(QStringLiteral(" | ")).toStdString();
     EXPECT_EQ(shown[0], "file is not a database");
 
     // The menu works: the history dialog opens (its failed open says nothing new) and closes.
@@ -438,7 +441,7 @@ TEST_F(ViewTest, DamagedDatabaseShowsOneBoxWhileTheWindowKeepsWorking)
     });
     m_frame->findChild<QAction*>(QStringLiteral("ID_MENU_HISTORY"))->trigger();
     EXPECT_TRUE(opened);
-    EXPECT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown.size(), 1) << shown.join(QStringLiteral(" | ")).toStdString();
 
     // Repaired: the waiting records are stored, none lost.
     WriteFile(theDeviceState.m_strDbPath, good);
@@ -448,7 +451,7 @@ TEST_F(ViewTest, DamagedDatabaseShowsOneBoxWhileTheWindowKeepsWorking)
     m_frame->m_nCloseNoticeMs = 10;
     m_frame->close();
     EXPECT_EQ(m_view->m_bThreadExited.load(), 1);
-    EXPECT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown.size(), 1) << shown.join(QStringLiteral(" | ")).toStdString();
     SetMessageBoxService(previous);
 }
 
@@ -482,4 +485,130 @@ TEST_F(ViewTest, DownloadIsCompleteOnlyOnceItsRecordsAreStored)
     }));
     EXPECT_EQ(CountRows(db, "00123456"), 100);
     EXPECT_EQ(boxes->Count(), 1u);
+}
+
+namespace {
+
+// Rows of one ID, and how many distinct record times they hold.
+std::pair<long long, long long> RowsAndTimes(const std::string& dbPath, const std::string& deviceId)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* st = nullptr;
+    std::pair<long long, long long> n{-1, -1};
+    const std::string sql = "SELECT count(*), count(DISTINCT Time) FROM Records WHERE ID='" + deviceId + "'";
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+        n = {sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1)};
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return n;
+}
+
+// Page and record number of a device's row in table Device; {0, 0} without one.
+std::pair<int, int> ResumePoint(const std::string& dbPath, const std::string& deviceId)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* st = nullptr;
+    std::pair<int, int> point{0, 0};
+    const std::string sql = "SELECT DevLastPag, DevLastPagnRecords FROM Device WHERE DevID='" + deviceId + "'";
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+        point = {sqlite3_column_int(st, 0), sqlite3_column_int(st, 1)};
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return point;
+}
+
+// Where the k-th record (from 1) of an acyclic ring filled from its start lies.
+std::pair<int, int> RecordPlace(long long k)
+{
+    return {PAGE_FIRST + static_cast<int>((k - 1) / PAGE_RECORDS), static_cast<int>((k - 1) % PAGE_RECORDS) + 1};
+}
+
+}  // namespace
+
+TEST_F(ViewTest, EraseDuringADownloadWaitsForItThenEveryRecordIsStoredOnce)
+{
+    ScopedMessageBoxRecorder boxes;
+    auto rec = m_transport->Attach(kPath);
+    rec->FillRing(0, 6000);
+    rec->SetLatencyMs(1);
+    const std::string& db = theDeviceState.m_strDbPath;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return CountRows(db, "00123456") > 0; }));  // under way
+
+    // Delete device records, confirmed: the dialog waits, and the user sees it wait.
+    bool sawWaiting = false;
+    QTimer watcher;
+    watcher.setInterval(5);
+    {
+        DeleteHistory dlg;
+        auto* button = dlg.findChild<QPushButton*>(QStringLiteral(QV_ID_NAME(IDC_MANAGE_DELETE_DEVICE)));
+        QObject::connect(&watcher, &QTimer::timeout, [&] {
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            sawWaiting = sawWaiting || (!button->isEnabled() && cursor && cursor->shape() == Qt::WaitCursor);
+        });
+        watcher.start();
+        boxes->PushAnswer(MsgAnswer::Ok);
+        bool closed = false;
+        QTimer::singleShot(0, &dlg, [&] {
+            button->click();
+            closed = !dlg.isVisible();
+            if (!closed) dlg.reject();
+        });
+        dlg.exec();
+        watcher.stop();
+        EXPECT_TRUE(closed);
+    }
+    EXPECT_TRUE(sawWaiting);
+    ASSERT_EQ(boxes->Count(), 2u);
+    EXPECT_EQ(boxes->Entries()[1].text, "Successfully Delete device records");
+    EXPECT_TRUE(rec->Records().empty());
+    // Everything the recorder held is stored, once each.
+    EXPECT_EQ(RowsAndTimes(db, "00123456"), std::make_pair(6000LL, 6000LL));
+    EXPECT_EQ(ResumePoint(db, "00123456"), RecordPlace(6000));
+}
+
+TEST_F(ViewTest, RecordersSwappedBetweenTwoTicksKeepTheirOwnRecords)
+{
+    // Recorder A is unplugged and B, another ID, plugged in on the same path while its download
+    // runs, all between two ticks of the monitor: the monitor waits meanwhile in a hand-over to
+    // this thread, which it began with A open.
+    auto a = m_transport->Attach(kPath);
+    a->SetDeviceId(0x00AAAAAA);
+    a->FillRing(0, 3000);
+    a->SetLatencyMs(1);
+    const std::string& db = theDeviceState.m_strDbPath;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return CountRows(db, "00AAAAAA") > 0; }));
+    QElapsedTimer bound;
+    bound.start();
+    while (!m_view->IsHandOverPending() && bound.elapsed() < 20000) QThread::msleep(1);
+    ASSERT_TRUE(m_view->IsHandOverPending());
+    ASSERT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
+
+    m_transport->Detach(kPath);
+    m_view->OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, kPath);
+    auto b = std::make_shared<sim::VT583Simulator>();
+    b->SetDeviceId(0x00BBBBBB);
+    b->SetClock({2026, 3, 1, 8, 0, 0});
+    b->FillRing(0, 700);
+    m_transport->Attach(kPath, b);
+    m_view->OnDeviceChange(DBT_DEVICEARRIVAL, kPath);
+    bound.restart();
+    while (!theDeviceState.m_Link.IsDeviceOpen() && bound.elapsed() < 20000) QThread::msleep(1);
+    ASSERT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
+    EXPECT_TRUE(m_view->IsHandOverPending());  // no tick has passed
+
+    ASSERT_TRUE(WaitUntil([&] {
+        return Shown().info[0] == "00BBBBBB" && Shown().status[2] == "Complete historical record deal";
+    }));
+    // B's records under B's ID, with B's resume point; A's rows and resume point are A's own.
+    EXPECT_EQ(RowsAndTimes(db, "00BBBBBB"), std::make_pair(700LL, 700LL));
+    EXPECT_EQ(ResumePoint(db, "00BBBBBB"), RecordPlace(700));
+    const auto [rowsA, timesA] = RowsAndTimes(db, "00AAAAAA");
+    EXPECT_EQ(rowsA, timesA);
+    EXPECT_LT(rowsA, 3000);
+    EXPECT_EQ(ResumePoint(db, "00AAAAAA"), RecordPlace(rowsA));
+    EXPECT_EQ(CountRows(db, "00123456"), 0);
 }
