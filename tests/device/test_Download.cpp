@@ -25,6 +25,7 @@
 #include "resources/resource.h"
 #include "simulator/DiskSimulator.h"
 #include "simulator/VT583Simulator.h"
+#include "support/DeviceRig.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -98,14 +99,8 @@ struct Rig {
 
     Rig()
     {
-        EXPECT_TRUE(CopyShippedDatabase(dir.File("Quorvantis.db")));
-        st.m_strDbPath = dir.File("Quorvantis.db");
-        st.m_pQueueHead = AllocRecordNode();
-        st.m_nNewDeviceWaitMs = 0;
-        st.m_Link.SetTransport(&transport);
-        st.m_Link.Open();
+        PrepareDeviceState(st, dir, transport);
         dev->SetClock({2026, 3, 1, 22, 30, 0});
-        EXPECT_TRUE(st.m_Link.IsDeviceOpen());
     }
     ~Rig() { st.m_Link.Close(); }
 

@@ -20,6 +20,7 @@
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
 #include "simulator/VT583Simulator.h"
+#include "support/DeviceRig.h"
 #include "support/TempDir.h"
 #include "ui/ModalHelper.h"
 #include "ui/QtMessageBoxService.h"
@@ -312,13 +313,7 @@ struct StoreRig {
 
     StoreRig()
     {
-        EXPECT_TRUE(CopyShippedDatabase(dir.File("Quorvantis.db")));
-        st.m_strDbPath = dir.File("Quorvantis.db");
-        st.m_pQueueHead = AllocRecordNode();
-        st.m_nNewDeviceWaitMs = 0;
-        st.m_Link.SetTransport(&transport);
-        st.m_Link.Open();
-        EXPECT_TRUE(st.m_Link.IsDeviceOpen());
+        PrepareDeviceState(st, dir, transport);
         writer = std::thread([this] {
             while (st.WaitForWriterWork()) st.StoreQueuedRecords();
         });
