@@ -117,14 +117,13 @@ void CDeviceState::RaiseGeneration()
 void CDeviceState::RaiseGenerationLocked()
 {
     // Whatever is queued belongs to the older generation; a batch a drain holds is dropped by it.
-    // Whoever waits for the records learns they are gone, and the writer counts anew.
+    // Whoever waits for the records learns they are gone.
     ++m_nGeneration;
     if (m_pQueueHead) {
         FreeRecordNodes(m_pQueueHead->pNext);
         m_pQueueHead->pNext = nullptr;
     }
     m_pQueueTail = nullptr;
-    WakeWriterLocked();
     m_cvStored.notify_all();
 }
 
@@ -139,7 +138,8 @@ unsigned CDeviceState::SetDeviceId(std::uint32_t id)
     std::lock_guard<std::mutex> lock(m_csQueue);
     if (m_dwDeviceID != id) {
         m_dwDeviceID = id;
-        RaiseGenerationLocked();  // the writer counts the new device's records
+        RaiseGenerationLocked();
+        if (id != 0) WakeWriterLocked();  // it counts the new device's records
     }
     return m_nGeneration;
 }

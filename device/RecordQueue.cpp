@@ -78,7 +78,7 @@ void CDeviceState::QueueRecord(std::uint32_t deviceId, int mode, int page, int i
     }
     node->nGeneration = m_nGeneration;
     LinkRecordNode(m_pQueueHead, m_pQueueTail, node);
-    WakeWriterLocked();
+    m_cvWriter.notify_one();  // unless it waits out a pause after a failure
 }
 
 bool CDeviceState::QueueWalkRecord(RecordNode* node)
@@ -94,7 +94,7 @@ bool CDeviceState::QueueWalkRecord(RecordNode* node)
         return false;
     }
     LinkRecordNode(m_pQueueHead, m_pQueueTail, node);
-    WakeWriterLocked();
+    m_cvWriter.notify_one();  // unless it waits out a pause after a failure
     return true;
 }
 

@@ -328,6 +328,7 @@ struct StoreRig {
     {
         sqlite3* db = nullptr;
         ASSERT_EQ(sqlite3_open(st.m_strDbPath.c_str(), &db), SQLITE_OK);
+        sqlite3_busy_timeout(db, 2000);
         EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
         sqlite3_close(db);
     }
@@ -336,6 +337,7 @@ struct StoreRig {
     {
         sqlite3* db = nullptr;
         sqlite3_open(st.m_strDbPath.c_str(), &db);
+        sqlite3_busy_timeout(db, 2000);  // the record writer may be at work
         sqlite3_stmt* stmt = nullptr;
         sqlite3_prepare_v2(db, "SELECT count(*), count(DISTINCT Time) FROM Records WHERE ID='00123456'", -1,
                            &stmt, nullptr);

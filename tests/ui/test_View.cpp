@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
@@ -91,25 +92,26 @@ protected:
     CQuorvantisView* m_view = nullptr;
 };
 
-long long CountRows(const std::string& dbPath, const std::string& deviceId)
+// The integer columns of a query's first row (empty when it fails or finds nothing).
+std::vector<long long> QueryInts(const std::string& dbPath, const std::string& sql)
 {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return -1;
+    std::vector<long long> values;
+    if (sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 2000);
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            for (int i = 0; i < sqlite3_column_count(st); ++i) values.push_back(sqlite3_column_int64(st, i));
+        sqlite3_finalize(st);
     }
-    sqlite3_busy_timeout(db, 2000);
-    sqlite3_stmt* st = nullptr;
-    long long n = -1;
-    if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM Records WHERE ID = ?1", -1, &st, nullptr) ==
-        SQLITE_OK) {
-        sqlite3_bind_text(st, 1, deviceId.c_str(), -1, SQLITE_TRANSIENT);
-        if (sqlite3_step(st) == SQLITE_ROW)
-            n = sqlite3_column_int64(st, 0);
-    }
-    sqlite3_finalize(st);
     sqlite3_close(db);
-    return n;
+    return values;
+}
+
+long long CountRows(const std::string& dbPath, const std::string& deviceId)
+{
+    const auto n = QueryInts(dbPath, "SELECT COUNT(*) FROM Records WHERE ID = '" + deviceId + "'");
+    return n.empty() ? -1 : n[0];
 }
 
 // Keeps the event loop running for a while, so that the monitor's ticks are served meanwhile.
@@ -490,39 +492,21 @@ TEST_F(ViewTest, DownloadIsCompleteOnlyOnceItsRecordsAreStored)
 namespace {
 
 // Rows of one ID, and how many distinct record times they hold.
-std::pair<long long, long long> RowsAndTimes(const std::string& dbPath, const std::string& deviceId)
+std::vector<long long> RowsAndTimes(const std::string& dbPath, const std::string& deviceId)
 {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* st = nullptr;
-    std::pair<long long, long long> n{-1, -1};
-    const std::string sql = "SELECT count(*), count(DISTINCT Time) FROM Records WHERE ID='" + deviceId + "'";
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
-        n = {sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1)};
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return n;
+    return QueryInts(dbPath, "SELECT count(*), count(DISTINCT Time) FROM Records WHERE ID='" + deviceId + "'");
 }
 
-// Page and record number of a device's row in table Device; {0, 0} without one.
-std::pair<int, int> ResumePoint(const std::string& dbPath, const std::string& deviceId)
+// Page and record number of a device's row in table Device; empty without one.
+std::vector<long long> ResumePoint(const std::string& dbPath, const std::string& deviceId)
 {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* st = nullptr;
-    std::pair<int, int> point{0, 0};
-    const std::string sql = "SELECT DevLastPag, DevLastPagnRecords FROM Device WHERE DevID='" + deviceId + "'";
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
-        point = {sqlite3_column_int(st, 0), sqlite3_column_int(st, 1)};
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return point;
+    return QueryInts(dbPath, "SELECT DevLastPag, DevLastPagnRecords FROM Device WHERE DevID='" + deviceId + "'");
 }
 
-// Where the k-th record (from 1) of an acyclic ring filled from its start lies.
-std::pair<int, int> RecordPlace(long long k)
+// Where the k-th record (from 1) of an acyclic ring filled from its start lies: page, record.
+std::vector<long long> RecordPlace(long long k)
 {
-    return {PAGE_FIRST + static_cast<int>((k - 1) / PAGE_RECORDS), static_cast<int>((k - 1) % PAGE_RECORDS) + 1};
+    return {PAGE_FIRST + (k - 1) / PAGE_RECORDS, (k - 1) % PAGE_RECORDS + 1};
 }
 
 }  // namespace
@@ -565,7 +549,7 @@ TEST_F(ViewTest, EraseDuringADownloadWaitsForItThenEveryRecordIsStoredOnce)
     EXPECT_EQ(boxes->Entries()[1].text, "Successfully Delete device records");
     EXPECT_TRUE(rec->Records().empty());
     // Everything the recorder held is stored, once each.
-    EXPECT_EQ(RowsAndTimes(db, "00123456"), std::make_pair(6000LL, 6000LL));
+    EXPECT_EQ(RowsAndTimes(db, "00123456"), std::vector<long long>({6000, 6000}));
     EXPECT_EQ(ResumePoint(db, "00123456"), RecordPlace(6000));
 }
 
@@ -604,10 +588,12 @@ TEST_F(ViewTest, RecordersSwappedBetweenTwoTicksKeepTheirOwnRecords)
         return Shown().info[0] == "00BBBBBB" && Shown().status[2] == "Complete historical record deal";
     }));
     // B's records under B's ID, with B's resume point; A's rows and resume point are A's own.
-    EXPECT_EQ(RowsAndTimes(db, "00BBBBBB"), std::make_pair(700LL, 700LL));
+    EXPECT_EQ(RowsAndTimes(db, "00BBBBBB"), std::vector<long long>({700, 700}));
     EXPECT_EQ(ResumePoint(db, "00BBBBBB"), RecordPlace(700));
-    const auto [rowsA, timesA] = RowsAndTimes(db, "00AAAAAA");
-    EXPECT_EQ(rowsA, timesA);
+    const auto rowsAndTimesA = RowsAndTimes(db, "00AAAAAA");
+    ASSERT_EQ(rowsAndTimesA.size(), 2u);
+    const long long rowsA = rowsAndTimesA[0];
+    EXPECT_EQ(rowsAndTimesA[1], rowsA);
     EXPECT_LT(rowsA, 3000);
     EXPECT_EQ(ResumePoint(db, "00AAAAAA"), RecordPlace(rowsA));
     EXPECT_EQ(CountRows(db, "00123456"), 0);
