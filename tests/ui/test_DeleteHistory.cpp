@@ -219,10 +219,10 @@ TEST_F(DeleteHistoryTest, DeletingAnotherDevicesRowsWhileAWalkLooksAtItsResumePo
     {
         std::lock_guard<std::mutex> lock(m);
         go = true;
-        theDeviceState.m_fnTestHook = nullptr;
     }
     cv.notify_all();
     walk.join();
+    theDeviceState.m_fnTestHook = nullptr;
     theDeviceState.FlushRecordQueue();
     for (int i = 0; i < 2; ++i) {
         ASSERT_EQ(theDeviceState.DownloadHistory(), 1);
