@@ -266,19 +266,21 @@ private:
 // nothing may be erased. An acknowledged Erase starts the walks over with a new generation.
 class EraseHold {
 public:
-    explicit EraseHold(CDeviceState& ds) : m_ds(ds), m_hold(ds.HoldWalks()) {}
+    explicit EraseHold(CDeviceState& ds) : m_ds(ds), m_hold(ds.HoldWalks()), m_dwDeviceID(ds.m_dwDeviceID) {}
     ~EraseHold() { m_ds.ReleaseWalks(m_bErased); }
     EraseHold(const EraseHold&) = delete;
     EraseHold& operator=(const EraseHold&) = delete;
 
     int Settled() { return m_ds.StorageSettled(m_hold); }
     int WaitSettled() { return m_ds.WaitStorageSettled(m_hold); }
-    // Sends the erase command: 1 when the recorder acknowledged it.
+    // Sends the erase command: 1 when the recorder acknowledged it. Nothing is sent to a recorder
+    // that took the place of the one there when the hold began.
     int Erase();
 
 private:
     CDeviceState& m_ds;
     unsigned m_hold;
+    std::uint32_t m_dwDeviceID;
     bool m_bErased = false;
 };
 

@@ -103,7 +103,7 @@ CDeviceState::DrainResult CDeviceState::StoreBatch(RecordNode* batch, unsigned g
             result.failed = true;
             result.errorCode = m_dbRecords.LastErrorCode();
             result.reason = m_dbRecords.LastError();
-                    if (!m_dbRecords.InTransaction()) return fail(false);
+            if (!m_dbRecords.InTransaction()) return fail(false);
             break;
         }
         pending = node;
@@ -184,12 +184,11 @@ int CDeviceState::FlushRecordQueue()
             if (!m_pQueueHead->pNext) m_pQueueTail = last;
             m_pQueueHead->pNext = rest;
         }
-        if (result.failed) {
-            ++m_nFailedDrains;
+        if (result.failed) ++m_nFailedDrains;
+        if (result.failed && rest)
             m_bStoreFailed = 1;
-        } else if (!m_pQueueHead->pNext) {
+        else if (!m_pQueueHead->pNext)
             m_bStoreFailed = 0;
-        }
         m_cvStored.notify_all();
     }
     if (result.failed && result.errorCode != 0) {
@@ -448,6 +447,7 @@ void CDeviceState::ReleaseWalks(bool erased)
 
 int EraseHold::Erase()
 {
+    if (m_ds.m_dwDeviceID != m_dwDeviceID) return 0;
     const int acknowledged = m_ds.m_Link.SendShortCommand(ERASE_RECORDS_REQUEST);
     if (acknowledged == 1) m_bErased = true;
     return acknowledged;

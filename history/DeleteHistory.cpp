@@ -173,23 +173,27 @@ void DeleteHistory::OnBnClickedDeleteDevice()
     }
     // The recorder's records that the program has not stored yet would be lost with the erase:
     // the running download ends and its records are stored first, while the user waits.
-    EraseHold erase(theDeviceState);
     int settled = 0;
+    int acknowledged = 0;
     {
-        CWaitCursor waitCursor;
-        const bool enabled[2] = {m_pDeleteDatabase->isEnabled(), m_pDeleteDevice->isEnabled()};
-        m_pDeleteDatabase->setEnabled(false);
-        m_pDeleteDevice->setEnabled(false);
-        WaitServingHandOvers([&] { return (settled = erase.Settled()) != 0; });
-        m_pDeleteDatabase->setEnabled(enabled[0]);
-        m_pDeleteDevice->setEnabled(enabled[1]);
-    }
+        EraseHold erase(theDeviceState);
+        {
+            CWaitCursor waitCursor;
+            const bool enabled[2] = {m_pDeleteDatabase->isEnabled(), m_pDeleteDevice->isEnabled()};
+            m_pDeleteDatabase->setEnabled(false);
+            m_pDeleteDevice->setEnabled(false);
+            WaitServingHandOvers([&] { return (settled = erase.Settled()) != 0; });
+            m_pDeleteDatabase->setEnabled(enabled[0]);
+            m_pDeleteDevice->setEnabled(enabled[1]);
+        }
+        if (settled == 1) acknowledged = erase.Erase();
+    }  // downloads go on, after an erase with a new one
     if (settled < 0) {
         if (!theDeviceState.m_bQuit)
             AfxMessageBox(LoadString(IDS_ERASE_WAITS_FOR_STORING), MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
-    if (erase.Erase() == 1) {
+    if (acknowledged == 1) {
         AfxMessageBox(LoadString(IDS_DEVICE_ERASED));
         reject();
         return;
