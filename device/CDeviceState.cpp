@@ -108,12 +108,6 @@ void CDeviceState::Reset()
     for (int& on : m_bPeriodOn) on = 0;
 }
 
-void CDeviceState::RaiseGeneration()
-{
-    std::lock_guard<std::mutex> lock(m_csQueue);
-    RaiseGenerationLocked();
-}
-
 void CDeviceState::RaiseGenerationLocked()
 {
     // Whatever is queued belongs to the older generation; a batch a drain holds is dropped by it.

@@ -43,7 +43,6 @@ public:
     // deletion of the device's rows, an erase, another device. A walk captures it when it starts;
     // records of an older generation are never stored. Written under m_csQueue.
     std::atomic<unsigned> m_nGeneration{0};
-    void RaiseGeneration();
     // The configuration read found this ID: another one than before raises the generation.
     // Returns the generation the ID belongs to.
     unsigned SetDeviceId(std::uint32_t id);
@@ -88,7 +87,7 @@ public:
     // stores them, with the resume point in the same transaction, outside it. Records the database
     // refuses go back to the front of the queue; records of an older generation are dropped.
     int FlushRecordQueue();
-    // Records of the current generation wait in the queue or in a drain (takes m_csQueue).
+    // Records wait in the queue or in a drain (takes m_csQueue).
     bool HasQueuedRecords();
     // Queues one record of the current generation, as a download under way would.
     void QueueRecord(std::uint32_t deviceId, int mode, int page, int interval, int temp, int humi,
