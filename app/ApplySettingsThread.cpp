@@ -1,7 +1,8 @@
 #include "app/ApplySettingsThread.h"
 
+#include <optional>
+
 #include "device/CDeviceState.h"
-#include "device/DeviceProtocol.h"
 #include "platform/MessageBox.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
@@ -28,10 +29,28 @@ void ShowFailure(const std::string& text, int fallbackId)
 
 UINT ApplySettings(const SettingsBlock& block, CDeviceState& ds)
 {
+    // New periods or a new mode make the recorder's stored records meaningless, so it is erased
+    // with them (the enable flags alone do not). Decided before anything goes out: the recorder
+    // never gets a new mode without its erase, and the erase never destroys records the program
+    // has not stored. The running download ends and its records are stored first.
+    const bool erases = block.m_bPeriodsChanged || block.m_bModeChanged;
+    std::optional<EraseHold> erase;
+    if (erases) {
+        erase.emplace(ds);
+        if (erase->WaitSettled() != 1) {
+            erase.reset();
+            // Closing the program is no failure to report.
+            if (!ds.m_bQuit)
+                AfxMessageBox(LoadString(IDS_SETTINGS_WAIT_FOR_STORING), MsgButtons::Ok, MsgIcon::Warning);
+            return kApplySettingsFailed;
+        }
+    }
+
     if (!ds.SetParameters(block.m_nNewTempUnit, block.m_nNewDateFormat, block.m_nNewTimeFormat,
                           block.m_nNewMode, block.m_nNewAutoOff, block.m_nNewInterval,
                           block.m_nNewTempOffset, block.m_nNewHumiOffset,
                           block.m_bIntervalChanged)) {
+        erase.reset();  // walks may start again while the box waits
         ShowFailure(block.m_strSettingsFail, IDS_CHANGE_SETTINGS_FAIL);
         return kApplySettingsFailed;
     }
@@ -47,15 +66,14 @@ UINT ApplySettings(const SettingsBlock& block, CDeviceState& ds)
             times[2 * k + 1] = block.m_dtNewEnd[k];
         }
         if (!ds.SetPeriods(times, block.m_bNewPeriodOn)) {
+            erase.reset();
             ShowFailure(block.m_strPeriodFail, IDS_CHANGE_PERIOD_FAIL);
             return kApplySettingsFailed;
         }
     }
 
-    // New periods or a new mode make the stored records meaningless; the enable flags alone do not.
-    if (block.m_bPeriodsChanged || block.m_bModeChanged) {
-        if (ds.m_Link.SendShortCommand(ERASE_RECORDS_REQUEST)) ds.m_bDeviceErased = 1;
-    }
+    // An acknowledged erase asks for a new download; one that is not is not reported.
+    if (erase) erase->Erase();
 
     // Re-read the configuration on the next monitor tick; the next live reading in about 2 s.
     ds.m_bReadConfig = 1;

@@ -200,7 +200,7 @@ void CMainFrame::RunCloseSequence()
     const bool restart = theDeviceState.m_bRestart != 0;
 
     CQuorvantisView* view = GetActiveView();
-    theDeviceState.m_bQuit = 1;
+    theDeviceState.RequestQuit();
     // A settings run under way still reaches the recorder: the view closes the device below.
     WaitForSettingsWriters();
     // Waits for every worker thread, one-shot ones included, while still serving their hand-overs

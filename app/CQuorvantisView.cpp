@@ -82,17 +82,7 @@ const QColor kRed(0xFF, 0x64, 0x64);
 const QColor kBlue(0x39, 0x50, 0xFF);
 
 constexpr auto kMonitorTick = std::chrono::milliseconds(500);
-constexpr auto kWriterPause = std::chrono::milliseconds(10);
 constexpr auto kConfigRetryPause = std::chrono::milliseconds(50);
-
-// Sleeps up to d, returning early once the stop flag is up (the loops test it right after).
-void SleepUnlessQuit(std::chrono::milliseconds d)
-{
-    const auto step = std::chrono::milliseconds(10);
-    for (auto slept = std::chrono::milliseconds(0); slept < d && !theDeviceState.m_bQuit;
-         slept += step)
-        std::this_thread::sleep_for(std::min(step, d - slept));
-}
 
 // Texts are drawn from a 256-character buffer.
 QString Clip255(const QString& s) { return s.size() > 255 ? s.left(255) : s; }
@@ -183,7 +173,7 @@ void CQuorvantisView::StopWorkerThreads()
     m_bStopped = true;
     StopDeviceWatcher();  // no device events while shutting down
     CDeviceState& ds = theDeviceState;
-    ds.m_bQuit = 1;
+    ds.RequestQuit();
 
     // The monitor may be blocked in a hand-over to this thread: keep dispatching until it is out.
     WaitServingHandOvers([this] { return !m_bMonitorRunning && !m_bWriterRunning; });
@@ -324,6 +314,12 @@ void CQuorvantisView::OnWake()
     }
 }
 
+bool CQuorvantisView::IsHandOverPending() const
+{
+    std::lock_guard<std::mutex> lock(m_csHandOver);
+    return m_pHandOver != nullptr;
+}
+
 void CQuorvantisView::Invalidate()
 {
     if (!m_bInvalidate.exchange(1))
@@ -379,6 +375,9 @@ bool CQuorvantisView::OnDeviceChange(int event, const std::string& path)
         }
     } else if (event == DBT_DEVICEREMOVECOMPLETE && IsOpenDevicePath(path)) {
         link.CloseHandles();
+        // Forgotten at once, not on the next tick: a recorder plugged in meanwhile is another one
+        // until its configuration says otherwise, and nothing of the old walk may be stored.
+        theDeviceState.Reset();
     }
     return true;
 }
@@ -469,7 +468,7 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
                         view->m_strStatus[0] = res[RES_CONFIG_FAILED].toStdString();
                     }
                     view->Invalidate();
-                    std::this_thread::sleep_for(kConfigRetryPause);
+                    ds.SleepUnlessQuit(kConfigRetryPause);
                     continue;
                 }
                 idText = QString::asprintf("%08X", static_cast<unsigned>(ds.m_dwDeviceID.load()));
@@ -489,7 +488,9 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
                     view->SetStatus(1, res[RES_SYNC_OK]);
                     ds.LoadDeviceRow();
                     view->Invalidate();
-                    ds.m_bReadConfig = 0;
+                    // A recorder removed or swapped meanwhile is read again on the next tick.
+                    if (!ds.EndConfigRead(ds.m_nConfigGeneration))
+                        idText = noId;
                 }
             }
             if (idText != noId) {
@@ -516,7 +517,7 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
             }
         }
         view->Invalidate();
-        SleepUnlessQuit(kMonitorTick);
+        ds.SleepUnlessQuit(kMonitorTick);
     }
     view->m_bThreadExited = 1;
     view->m_bMonitorRunning = 0;
@@ -530,13 +531,14 @@ int CQuorvantisView::HistoryReadThreadProc(CQuorvantisView* view)
     ds.m_bHistoryDone = 0;
     view->SetStatus(2, res[RES_PROCESSING]);
     int r = ds.DownloadHistory();
-    // Complete only once what the walk queued is in the database.
-    if (r == 1 && !ds.m_bDbCleared)
+    // Complete only once what the walk queued is in the database. A walk overtaken by a removal, a
+    // deletion or an erase is followed by another one.
+    if (r == 1 && !ds.WalkSuperseded() && !ds.m_bDbCleared)
         r = ds.WaitForQueuedRecords();
     ds.m_bHistoryDone = 1;
     if (r == 0)
         view->SetStatus(2, res[RES_HISTORY_FAILED]);
-    else if (ds.m_bDbCleared)
+    else if (ds.m_bDbCleared || ds.WalkSuperseded())
         view->SetStatus(2, res[RES_PROCESSING]);
     else
         view->SetStatus(2, res[RES_HISTORY_DONE]);
@@ -576,19 +578,17 @@ int CQuorvantisView::LiveReadThreadProc(CQuorvantisView* view)
 int CQuorvantisView::RecordWriterThreadProc(CQuorvantisView* view)
 {
     CDeviceState& ds = theDeviceState;
-    while (!ds.m_bQuit) {
-        if (ds.m_Link.IsDeviceOpen()) {
-            ds.StoreQueuedRecords();
-            if (ds.m_dwDeviceID != 0) {
-                const int n = ds.StoredRecordCount();
-                if (n >= 0) {
-                    std::string text = std::to_string(n);
-                    std::lock_guard<std::mutex> lock(view->m_csDisplay);
-                    view->m_strInfo[2] = std::move(text);
-                }
+    // Asleep until records are queued, a deletion ends, the device changes or the program quits.
+    while (ds.WaitForWriterWork()) {
+        ds.StoreQueuedRecords();
+        if (ds.m_dwDeviceID != 0) {
+            const int n = ds.StoredRecordCount();
+            if (n >= 0) {
+                std::string text = std::to_string(n);
+                std::lock_guard<std::mutex> lock(view->m_csDisplay);
+                view->m_strInfo[2] = std::move(text);
             }
         }
-        std::this_thread::sleep_for(kWriterPause);
     }
     view->m_bThreadExited = 1;
     view->m_bWriterRunning = 0;

@@ -75,6 +75,8 @@ public:
     // on a thread of their own: a slow or silent recorder never holds up the window.
     bool OnDeviceChange(int event, const std::string& path);
     int IsOpenDevicePath(const std::string& path) const;
+    // The monitor waits for this thread to serve a hand-over (tests force schedules with it).
+    bool IsHandOverPending() const;
 
     // Info entries 0, 1, 3 and 4 from the configuration theDeviceState holds (ID, unit, interval,
     // mode digit). Used by the monitor after a configuration read and by the settings dialog.
@@ -158,7 +160,7 @@ private:
     std::atomic<int> m_bHistoryRunning{0}, m_bLiveRunning{0};
     int m_wakeFd = -1;  // eventfd the workers write to wake the UI thread
     std::atomic<int> m_bInvalidate{0};
-    std::mutex m_csHandOver;
+    mutable std::mutex m_csHandOver;
     std::condition_variable m_cvHandOver;
     int (CQuorvantisView::*m_pHandOver)() = nullptr;  // the handler the monitor waits for
     bool m_bInitialized = false;

@@ -114,14 +114,6 @@ bool EqualNoCase(const char* a, const std::string& b)
 // IDs a where clause admits: eight hex digits, or empty (matches no row).
 bool IsLookupId(const std::string& id) { return id.empty() || IsDeviceIdText(id); }
 
-// Shared by every CDB object: the writer, the count and the Device-row loader open the database
-// again on each pass, so one damaged file would otherwise raise a box every few milliseconds.
-FailureNotice& OpenFailures()
-{
-    static FailureNotice notice;
-    return notice;
-}
-
 std::atomic<unsigned> g_changes{0};
 
 // The columns the program reads and writes: preparing these finds a missing table or column.
@@ -129,8 +121,13 @@ constexpr const char* kTableChecks[] = {
     "SELECT DevID,DevTitle,DevMoudle,DevLastTime,DevLastPagnRecords,DevLastPag FROM Device",
     "SELECT ID,PagAddr,Time,Temp,Humi FROM Records"};
 
-// Why an opened file cannot serve as the record database; "" when it can.
-std::string UnusableReason(sqlite3* db, const std::string& path)
+// Why an opened file cannot serve as the record database (kind 0 and "" when it can).
+struct Unusable {
+    int kind = 0;
+    std::string reason;
+};
+
+Unusable UnusableReason(sqlite3* db, const std::string& path)
 {
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
     // A file that is no database is only noticed on first access: read the header now.
@@ -138,20 +135,50 @@ std::string UnusableReason(sqlite3* db, const std::string& path)
     // SQLite falls back to reading only when the file may not be written; a folder that may not
     // be written fails here too, as the write-ahead log cannot be made in it.
     if ((rc & 0xFF) == SQLITE_READONLY || (rc == SQLITE_OK && sqlite3_db_readonly(db, "main") == 1))
-        return LoadString(IDS_DB_READ_ONLY) + "\n" + path;
-    if (rc != SQLITE_OK) return sqlite3_errmsg(db);
+        return {DB_READ_ONLY, LoadString(IDS_DB_READ_ONLY) + "\n" + path};
+    if (rc != SQLITE_OK) return {DbFailureKindOf(sqlite3_extended_errcode(db)), sqlite3_errmsg(db)};
     // An empty file is an empty database to SQLite: every insert would fail later, unseen.
     for (const char* sql : kTableChecks) {
         sqlite3_stmt* stmt = nullptr;
         const int prc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
         sqlite3_finalize(stmt);
-        if (prc == SQLITE_ERROR) return LoadString(IDS_DB_NO_TABLES) + "\n" + path;
-        if (prc != SQLITE_OK) return sqlite3_errmsg(db);
+        if (prc == SQLITE_ERROR) return {DB_DAMAGED, LoadString(IDS_DB_NO_TABLES) + "\n" + path};
+        if (prc != SQLITE_OK) return {DbFailureKindOf(sqlite3_extended_errcode(db)), sqlite3_errmsg(db)};
     }
-    return "";
+    return {};
 }
 
 }  // namespace
+
+DbFailureKind DbFailureKindOf(int sqliteCode)
+{
+    switch (sqliteCode & 0xFF) {
+    case SQLITE_CANTOPEN:
+    case SQLITE_IOERR:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+    case SQLITE_NOTFOUND:
+        return DB_UNREACHABLE;
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+        return DB_DAMAGED;
+    case SQLITE_READONLY: return DB_READ_ONLY;
+    case SQLITE_FULL: return DB_FULL;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return DB_BUSY;
+    default: return DB_REFUSED;
+    }
+}
+
+// Shared by every CDB object and the record writer: the writer, the count and the Device-row
+// loader open the database again on each pass, so one damaged file would otherwise raise a box
+// every few milliseconds.
+FailureNotice& DatabaseFailures()
+{
+    static FailureNotice notice;
+    return notice;
+}
 
 // The writer runs the same few statements for every record; preparing them once per connection
 // keeps a download's storage well ahead of the link.
@@ -290,23 +317,25 @@ CDB::~CDB() { Close(); }
 int CDB::Open(const std::string& path)
 {
     Close();
-    std::string error;
+    Unusable failure;
     sqlite3* db = nullptr;
     if (path.empty()) {
         // SQLite would open a private temporary database for an empty name.
-        error = sqlite3_errstr(SQLITE_CANTOPEN);
-    } else if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        error = db ? sqlite3_errmsg(db) : sqlite3_errstr(SQLITE_NOMEM);
+        failure = {DB_UNREACHABLE, sqlite3_errstr(SQLITE_CANTOPEN)};
+    } else if (const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr); rc != SQLITE_OK) {
+        failure = {DbFailureKindOf(db ? sqlite3_extended_errcode(db) : rc),
+                   db ? sqlite3_errmsg(db) : sqlite3_errstr(SQLITE_NOMEM)};
     } else {
-        error = UnusableReason(db, path);
+        failure = UnusableReason(db, path);
     }
-    if (!error.empty()) {
+    if (failure.kind != 0) {
         sqlite3_close(db);
-        OpenFailures().Show(error);
+        DatabaseFailures().Show(failure.kind, path, failure.reason, MsgIcon::None, DB_LEVEL_OPEN);
         return -1;
     }
-    // A file that failed and opens again may be another one: counts kept of it are stale.
-    if (OpenFailures().Recovered()) ++g_changes;
+    // What an open checks works again. A file that failed and opens again may be another one:
+    // counts kept of it are stale.
+    if (DatabaseFailures().Recovered(path, DB_LEVEL_OPEN)) ++g_changes;
     m_pConnection = db;
     m_statements = std::make_unique<StatementCache>(db);
     return 0;
@@ -332,6 +361,13 @@ std::string CDB::LastError() const
     const char* text = sqlite3_errmsg(m_pConnection);
     return text ? text : "";
 }
+
+int CDB::LastErrorCode() const
+{
+    return m_pConnection ? sqlite3_extended_errcode(m_pConnection) : 0;
+}
+
+bool CDB::InTransaction() const { return m_pConnection && !sqlite3_get_autocommit(m_pConnection); }
 
 unsigned CDB::ChangeCount() { return g_changes.load(); }
 

@@ -9,6 +9,26 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+class FailureNotice;
+
+// Kinds of database failure, for the one message each: the same kind with the same file is one
+// failure however SQLite words it.
+enum DbFailureKind {
+    DB_UNREACHABLE = 1,  // the file or its folder cannot be opened, read or written (I/O, permissions)
+    DB_DAMAGED,          // not a database, damaged, or without the program's tables
+    DB_READ_ONLY,        // the file or its folder may not be written
+    DB_FULL,             // the disk (or the file's size limit) is full
+    DB_BUSY,             // another connection holds the database too long
+    DB_REFUSED,          // a statement was refused (a constraint, a trigger, anything else)
+};
+// The kind of an SQLite result code (extended or primary).
+DbFailureKind DbFailureKindOf(int sqliteCode);
+// Failures of the record database, shown once each until the file works again: a failed open
+// says what an open found (level DB_LEVEL_OPEN), and the record writer what kept its records from
+// being stored (DB_LEVEL_WRITE).
+FailureNotice& DatabaseFailures();
+constexpr int DB_LEVEL_OPEN = 0;
+constexpr int DB_LEVEL_WRITE = 1;
 
 // A forward-only cursor over the rows of one query.
 class CRecordset {
@@ -55,6 +75,11 @@ public:
 
     // The database's text for the last failed call on this connection; "" when there is none.
     std::string LastError() const;
+    // Its SQLite result code (extended); 0 when there is none.
+    int LastErrorCode() const;
+    // A transaction is open: false after COMMIT or ROLLBACK, and after SQLite rolled one back
+    // by itself (a full disk, an I/O error).
+    bool InTransaction() const;
 
     // Rows of the database changed through DeleteRecords or Execute, by any CDB object, counted
     // once committed, and an open that succeeds after a failed one. Whoever keeps a stored-record

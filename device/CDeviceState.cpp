@@ -23,12 +23,7 @@ CDeviceState::~CDeviceState()
     // Queued records that no drain took, then the sentinel itself. The CDB objects are then
     // destroyed in reverse member order, the link (which closes itself) after them.
     if (m_pQueueHead) {
-        RecordNode* node = m_pQueueHead->pNext;
-        while (node) {
-            RecordNode* next = node->pNext;
-            std::free(node);
-            node = next;
-        }
+        FreeRecordNodes(m_pQueueHead->pNext);
         std::free(m_pQueueHead);
         m_pQueueHead = nullptr;
     }
@@ -73,7 +68,6 @@ void CDeviceState::Reset()
     m_bDeviceErased = 0;
     m_bDbCleared = 0;
     m_bRestart = 0;
-    m_bReadConfig = 1;
     m_bDeviceKnown = 0;
     m_bHistoryDone = 0;
     m_Link.m_bLiveBusy = 0;
@@ -97,14 +91,76 @@ void CDeviceState::Reset()
     m_nMinHumi = HUMI_NONE;
     m_nHumiRaw = HUMI_NONE;
 
-    m_dwDeviceID = 0;
     m_nAutoOff = 0;
     m_nInterval = 0;
+    {
+        // The device, the request for its configuration and the generation change together: a
+        // configuration read or a walk under way can tell that the device went meanwhile.
+        std::lock_guard<std::mutex> lock(m_csQueue);
+        m_dwDeviceID = 0;
+        m_bReadConfig = 1;
+        RaiseGenerationLocked();
+    }
 
     std::lock_guard<std::mutex> lock(m_csConfig);
     m_nMode = -1;
     for (OleDateTime& period : m_Period) period.m_status = OleDateTime::invalid;
     for (int& on : m_bPeriodOn) on = 0;
+}
+
+void CDeviceState::RaiseGenerationLocked()
+{
+    // Whatever is queued belongs to the older generation; a batch a drain holds is dropped by it.
+    // Whoever waits for the records learns they are gone.
+    ++m_nGeneration;
+    if (m_pQueueHead) {
+        FreeRecordNodes(m_pQueueHead->pNext);
+        m_pQueueHead->pNext = nullptr;
+    }
+    m_pQueueTail = nullptr;
+    m_cvStored.notify_all();
+}
+
+void CDeviceState::WakeWriterLocked()
+{
+    m_bWriterWake = true;
+    m_cvWriter.notify_one();
+}
+
+unsigned CDeviceState::SetDeviceId(std::uint32_t id)
+{
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    if (m_dwDeviceID != id) {
+        m_dwDeviceID = id;
+        RaiseGenerationLocked();
+        if (id != 0) WakeWriterLocked();  // it counts the new device's records
+    }
+    return m_nGeneration;
+}
+
+bool CDeviceState::EndConfigRead(unsigned generation)
+{
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    if (m_nGeneration != generation) return false;
+    m_bReadConfig = 0;
+    return true;
+}
+
+void CDeviceState::RequestQuit()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_csQueue);
+        m_bQuit = 1;
+    }
+    m_cvWriter.notify_all();
+    m_cvStored.notify_all();
+    m_cvQuit.notify_all();
+}
+
+bool CDeviceState::SleepUnlessQuit(std::chrono::milliseconds duration)
+{
+    std::unique_lock<std::mutex> lock(m_csQueue);
+    return !m_cvQuit.wait_for(lock, duration, [this] { return m_bQuit != 0; });
 }
 
 ConfigSnapshot CDeviceState::GetConfigSnapshot() const

@@ -3,7 +3,10 @@
 // the device's settings and readings, the periods, the six database objects, the resume point
 // of the history download and the record queue. Integers shared between threads are atomics.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -12,13 +15,6 @@
 #include "device/RecordNode.h"
 #include "platform/MessageBox.h"
 #include "platform/OleDateTime.h"
-
-// Values of m_bDbCleared. Either one stops downloads and makes the drain drop what is queued.
-// Raised before a deletion of Device and Records rows touches the database:
-constexpr int DB_DELETING = 1;
-// Set once that deletion has committed (or failed) and the queue has been emptied; the next
-// download clears it before it loads the Device row, so it starts from what the deletion left.
-constexpr int DB_DELETED = 2;
 
 // The configuration the live panel paints, published as one piece by each configuration read.
 struct ConfigSnapshot {
@@ -38,8 +34,28 @@ public:
     void InitDataFolder();
     // The same with given folders (tests).
     void InitDataFolder(const std::string& appDir, const std::string& dataDir);
-    // Forgets the connected device.
+    // Forgets the connected device, and starts a new generation: a walk under way and the
+    // records it queued are dropped.
     void Reset();
+
+    // ---- Generation: what a walk and its queued records belong to ----
+    // Every event that invalidates a walk or its queued records raises it: the removal reset, a
+    // deletion of the device's rows, an erase, another device. A walk captures it when it starts;
+    // records of an older generation are never stored. Written under m_csQueue.
+    std::atomic<unsigned> m_nGeneration{0};
+    // The configuration read found this ID: another one than before raises the generation.
+    // Returns the generation the ID belongs to.
+    unsigned SetDeviceId(std::uint32_t id);
+    // The generation of the last configuration read's device (monitor thread).
+    std::atomic<unsigned> m_nConfigGeneration{0};
+    // The monitor's configuration read begun in the given generation has ended well: clears
+    // m_bReadConfig unless the device was reset (or changed) meanwhile, which asks for a new read.
+    // True when cleared.
+    bool EndConfigRead(unsigned generation);
+    // Ends the looping threads' waits at once.
+    void RequestQuit();
+    // Waits the given time or until the program quits; false once it quits.
+    bool SleepUnlessQuit(std::chrono::milliseconds duration);
 
     // Device commands and decoders.
     int ReadConfig();
@@ -58,28 +74,57 @@ public:
     int DownloadHistory();
     int DownloadPage(int page, unsigned count, OleDateTime pageTime, int interval);
     int ResumePage(int first, int page, unsigned count, OleDateTime pageTime, int interval);
+    // A walk's start and end (history thread). BeginWalk captures the generation and the device
+    // the walk downloads; false (nothing may be fetched) while an erase holds walks off.
+    bool BeginWalk();
+    void EndWalk();
+    // The walk that ran last was overtaken by a newer generation (what it queued is dropped), or
+    // was not let start: another one follows.
+    bool WalkSuperseded();
 
     // Record storage.
-    int FlushRecordQueue();  // the caller holds m_csQueue
-    bool HasQueuedRecords() const;  // the caller holds m_csQueue
-    // Ends a deletion of rows: drops every queued record and sets m_bDbCleared to DB_DELETED.
-    // The caller holds m_csQueue.
-    void EndRowDeletion();
+    // One drain of the record writer: takes the queued records off the queue under m_csQueue and
+    // stores them, with the resume point in the same transaction, outside it. Records the database
+    // refuses go back to the front of the queue; records of an older generation are dropped.
+    int FlushRecordQueue();
+    // Records wait in the queue or in a drain (takes m_csQueue).
+    bool HasQueuedRecords();
+    // Queues one record of the current generation, as a download under way would.
+    void QueueRecord(std::uint32_t deviceId, int mode, int page, int interval, int temp, int humi,
+                     int recordNo, const OleDateTime& pageTime);
+    // A deletion of one device ID's rows (management dialog): Begin before the database is
+    // touched, End once the deletion committed or failed. Meanwhile the writer stores nothing and
+    // a walk of that device queues nothing. A committed deletion drops the queued records of that
+    // ID and, when they are the connected device's rows, starts a new generation.
+    void BeginRowDeletion(const std::string& deviceId);
+    void EndRowDeletion(bool committed);
     // 1 = table Device was read (m_bDeviceKnown says whether it holds a usable resume point);
     // 0 = the database could not be read, m_bDeviceKnown unchanged.
     int LoadDeviceRow();
     int CountStoredRecords();
-    // One pass of the record writer: the drain under m_csQueue, left out for a growing number of
-    // passes after a failed one.
+    // The record writer: waits until it has something to do (records queued and its back-off over,
+    // a deletion ended, another device, a count to retry); false once the program quits.
+    bool WaitForWriterWork();
+    // One pass: the drain, left out until a growing pause after a failed one has passed.
     void StoreQueuedRecords();
     // The connected device's stored-record count, counted again only when it can have changed
     // (another device or database file, rows changed by a deletion, a database that failed and
     // works again) and kept up by the drain; -1 = unknown.
     // Writer thread.
     int StoredRecordCount();
-    // Waits until the records queued so far are stored (1), or until a drain fails, the device
-    // is closed or the program quits (0). The record writer must be running.
+    // Waits until the records queued so far are stored or dropped (1), or until a drain fails or
+    // the program quits (0). The record writer must be running.
     int WaitForQueuedRecords();
+
+    // An erase of the recorder must not destroy records not yet stored. HoldWalks keeps new
+    // walks from starting and returns what StorageSettled compares with; StorageSettled says
+    // whether the running walk has ended and its records are stored (1), not yet (0), or cannot
+    // be (-1: a drain failed since the hold, or the program quits); ReleaseWalks ends the hold,
+    // after an acknowledged erase with a new generation and the erase request for the monitor.
+    unsigned HoldWalks();
+    int StorageSettled(unsigned hold);
+    int WaitStorageSettled(unsigned hold);  // blocking, for worker threads
+    void ReleaseWalks(bool erased);
 
     int CountStoredRecordsOf(std::uint32_t deviceId);
 
@@ -93,7 +138,7 @@ public:
 
     // request and stop flags
     std::atomic<int> m_bDeviceErased{0};
-    std::atomic<int> m_bDbCleared{0};  // 0, DB_DELETING or DB_DELETED
+    std::atomic<int> m_bDbCleared{0};  // a deletion asks for a new download
     std::atomic<int> m_bRestart{0};
     std::atomic<int> m_bQuit{0};
     std::atomic<int> m_bReadConfig{0};
@@ -146,12 +191,27 @@ public:
     int m_nPageInterval = 0;
     int m_nPageCount[PAGE_COUNTS_PER_READ] = {};
 
-    // record queue
+    // record queue, and the walk's and writer's state down to m_tCountRetryAt, guarded by m_csQueue
     RecordNode* m_pQueueHead = nullptr;
     RecordNode* m_pQueueTail = nullptr;  // the last node; nullptr when the queue is empty
     RecordNode* m_pQueuePrev = nullptr;
     RecordNode* m_pQueueCur = nullptr;
     std::mutex m_csQueue;
+    std::condition_variable m_cvWriter;  // the record writer waits for work
+    std::condition_variable m_cvStored;  // waits for records stored, a walk ended, a failed drain
+    std::condition_variable m_cvQuit;    // the monitor's tick
+    bool m_bWalkRunning = false;
+    bool m_bWalkHeld = false;  // the last walk was not let start
+    unsigned m_nWalkGeneration = 0;
+    std::uint32_t m_dwWalkDevice = 0;
+    int m_nWalkHolds = 0;
+    bool m_bBatchInFlight = false;  // a drain stores records taken off the queue
+    bool m_bDeleting = false;
+    std::string m_strDeletingID;
+    bool m_bWriterWake = false;
+    unsigned m_nFailedDrains = 0;
+    std::chrono::steady_clock::time_point m_tRetryAt;       // next drain after a failed one
+    std::chrono::steady_clock::time_point m_tCountRetryAt;  // next count after a failed one
 
     // screen
     std::atomic<int> m_nScreenWidth{0};
@@ -169,19 +229,58 @@ public:
     std::mutex m_csDeviceRow;
     // The pause before a new device's first walk (ms); tests shorten it.
     int m_nNewDeviceWaitMs = 500;
+    // Points where tests force a schedule; set before the threads start.
+    enum class TestPoint {
+        WalkLoadedDeviceRow,  // a walk has loaded the Device row and not yet looked at it
+        DrainTookBatch,       // a drain has taken its batch off the queue and not yet stored it
+    };
+    std::function<void(TestPoint)> m_fnTestHook;
 
     // Record writer: 1 while records wait in the queue because the database refused them.
     std::atomic<int> m_bStoreFailed{0};
     std::atomic<unsigned> m_nDrains{0};  // drains the writer has run
-    FailureNotice m_StoreFailure;
-    int m_nDrainBackoff = 0;  // passes left out after the last failed drain, doubling
-    int m_nDrainSkip = 0;     // passes still to leave out
+    int m_nDrainBackoffMs = 0;           // pause after the last failed drain, doubling (writer)
     // The stored-record count as last counted (writer thread).
     std::uint32_t m_dwCountedID = 0;
     unsigned m_nCountedChanges = 0;
     std::string m_strCountedPath;
     int m_nStoredCount = -1;
-    int m_nCountRetry = 0;  // passes until a failed count is tried again
+
+private:
+    struct DrainResult;
+    // Stores a batch taken off the queue in one transaction with its resume point (writer).
+    DrainResult StoreBatch(RecordNode* batch, unsigned generation);
+    // The caller holds m_csQueue.
+    bool HasQueuedRecordsLocked() const;
+    void RaiseGenerationLocked();
+    void WakeWriterLocked();
+    int StorageSettledLocked(unsigned hold) const;
+    // Links a node fetched by the running walk unless the walk was overtaken; false then.
+    bool QueueWalkRecord(RecordNode* node);
+};
+
+// An erase of the recorder (management dialog, settings writer). While it exists no walk starts;
+// the erase may go out once Settled (or WaitSettled) says 1: the running walk has ended and every
+// record it fetched is stored. -1 means they cannot be stored (the database refuses them): then
+// nothing may be erased. An acknowledged Erase starts the walks over with a new generation.
+class EraseHold {
+public:
+    explicit EraseHold(CDeviceState& ds) : m_ds(ds), m_hold(ds.HoldWalks()), m_dwDeviceID(ds.m_dwDeviceID) {}
+    ~EraseHold() { m_ds.ReleaseWalks(m_bErased); }
+    EraseHold(const EraseHold&) = delete;
+    EraseHold& operator=(const EraseHold&) = delete;
+
+    int Settled() { return m_ds.StorageSettled(m_hold); }
+    int WaitSettled() { return m_ds.WaitStorageSettled(m_hold); }
+    // Sends the erase command: 1 when the recorder acknowledged it. Nothing is sent to a recorder
+    // that took the place of the one there when the hold began.
+    int Erase();
+
+private:
+    CDeviceState& m_ds;
+    unsigned m_hold;
+    std::uint32_t m_dwDeviceID;
+    bool m_bErased = false;
 };
 
 // The program's one device state.

@@ -36,8 +36,9 @@ int CDeviceState::ReadConfig()
                              (std::uint32_t(config[2]) << 8) | config[3];
     const int flags = config[4];
     const int mode = (flags & 0x10) ? 2 : (flags & 0x08) ? 1 : 0;
+    // Another recorder than before starts a new generation.
+    m_nConfigGeneration = SetDeviceId(id);
     auto publishSettings = [&] {
-        m_dwDeviceID = id;
         m_nTempUnit = flags & 1;
         m_nDateFormat = (flags >> 1) & 1;
         m_nTimeFormat = (flags >> 2) & 1;

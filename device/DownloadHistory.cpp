@@ -15,9 +15,6 @@ constexpr int kWalkRanOn = -1;
 
 enum class CountTest { None, Stop, Skip };
 
-// How long a walk waits for the writer to store what the last one queued.
-constexpr int kQueueWaitMs = 1000;
-
 // A count byte above 63 marks a page without a record count (empty, or not a count at all).
 bool HasNoRecordCount(int pageCount) { return pageCount > PAGE_RECORDS; }
 
@@ -28,20 +25,33 @@ public:
     int Run()
     {
         CDeviceState& st = m_st;
+        // An erase waits for the walks to end: none starts until it is over.
+        if (!st.BeginWalk()) return 1;
+        // Requests raised before this walk are served by it.
         st.m_bDeviceErased = 0;
+        st.m_bDbCleared = 0;
+        {
+            std::lock_guard<std::mutex> lock(st.m_csQueue);
+            m_generation = st.m_nWalkGeneration;
+        }
+        const int result = Walk();
+        st.EndWalk();
+        return result;
+    }
+
+private:
+    int Walk()
+    {
+        CDeviceState& st = m_st;
         // The resume point in the database is behind records still queued from the last walk;
         // starting from it would fetch them a second time.
-        if (!WaitForEmptyQueue()) return 0;
-        // A finished deletion no longer blocks downloads: the Device row loaded below is what it
-        // left. One still under way does, unless this device has no row to resume from.
-        int finished = DB_DELETED;
-        st.m_bDbCleared.compare_exchange_strong(finished, 0);
+        if (st.WaitForQueuedRecords() != 1) return 0;
         // A Device table that cannot be read ends the download; the next one tries again.
         if (!st.LoadDeviceRow()) return 0;
+        if (st.m_fnTestHook) st.m_fnTestHook(CDeviceState::TestPoint::WalkLoadedDeviceRow);
         const int mode = st.m_nMode;
 
         if (!st.m_bDeviceKnown) {
-            st.m_bDbCleared = 0;
             if (st.m_nNewDeviceWaitMs > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(st.m_nNewDeviceWaitMs));
             return FromOldest(mode);
@@ -50,20 +60,11 @@ public:
         return Resume(mode);
     }
 
-private:
-    bool WaitForEmptyQueue()
+    // A request flag, or a newer generation: what this walk would queue is dropped.
+    bool RequestRaised() const
     {
-        for (int waited = 0;; waited += 10) {
-            {
-                std::lock_guard<std::mutex> lock(m_st.m_csQueue);
-                if (!m_st.HasQueuedRecords()) return true;
-            }
-            if (waited >= kQueueWaitMs) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        return m_st.m_bDbCleared || m_st.m_bDeviceErased || m_st.m_nGeneration != m_generation;
     }
-
-    bool RequestRaised() const { return m_st.m_bDbCleared || m_st.m_bDeviceErased; }
 
     // Reads the count bytes of pages first .. first + n - 1 into m_nPageCount.
     bool ReadCounts(int first, int n)
@@ -203,6 +204,7 @@ private:
     }
 
     CDeviceState& m_st;
+    unsigned m_generation = 0;  // as the walk began (a hint: the queue lock decides)
 };
 
 }  // namespace

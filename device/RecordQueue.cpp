@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "database/RowFormat.h"
 #include "device/CDeviceState.h"
 #include "device/RecordNode.h"
 #include "platform/MessageBox.h"
@@ -13,14 +14,22 @@ RecordNode* AllocRecordNode()
     return static_cast<RecordNode*>(std::calloc(1, sizeof(RecordNode)));
 }
 
-void AppendRecordNode(RecordNode* head, RecordNode*& tail, std::uint32_t deviceId, int mode, int page,
-                      int interval, int temp, int humi, int recordNo, const OleDateTime& pageTime)
+void FreeRecordNodes(RecordNode* node)
 {
-    if (!head) return;
+    while (node) {
+        RecordNode* next = node->pNext;
+        std::free(node);
+        node = next;
+    }
+}
+
+RecordNode* MakeRecordNode(std::uint32_t deviceId, int mode, int page, int interval, int temp, int humi,
+                           int recordNo, const OleDateTime& pageTime, unsigned generation)
+{
     RecordNode* node = AllocRecordNode();
     if (!node) {
         AfxMessageBox("申请新节点失败", MsgButtons::Ok);
-        return;
+        return nullptr;
     }
     node->dwDeviceID = deviceId;
     node->nMode = mode;
@@ -32,13 +41,61 @@ void AppendRecordNode(RecordNode* head, RecordNode*& tail, std::uint32_t deviceI
     node->dPageStart = pageTime.m_dt;
     node->nPageStartStatus = pageTime.m_status == OleDateTime::valid ? 0 : 1;
     node->pNext = nullptr;
+    node->nGeneration = generation;
+    return node;
+}
 
+void LinkRecordNode(RecordNode* head, RecordNode*& tail, RecordNode* node)
+{
+    if (!head || !node) return;
     // An emptied queue is a head without a successor, whatever tail still says.
     RecordNode* last = head->pNext ? tail : head;
     if (!last)  // a queue filled without its tail
         for (last = head; last->pNext;) last = last->pNext;
     last->pNext = node;
     tail = node;
+}
+
+void AppendRecordNode(RecordNode* head, RecordNode*& tail, std::uint32_t deviceId, int mode, int page,
+                      int interval, int temp, int humi, int recordNo, const OleDateTime& pageTime,
+                      unsigned generation)
+{
+    if (!head) return;
+    LinkRecordNode(head, tail,
+                   MakeRecordNode(deviceId, mode, page, interval, temp, humi, recordNo, pageTime, generation));
+}
+
+void CDeviceState::QueueRecord(std::uint32_t deviceId, int mode, int page, int interval, int temp, int humi,
+                               int recordNo, const OleDateTime& pageTime)
+{
+    RecordNode* node =
+        MakeRecordNode(deviceId, mode, page, interval, temp, humi, recordNo, pageTime, m_nGeneration);
+    if (!node) return;
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    if (!m_pQueueHead) {
+        std::free(node);
+        return;
+    }
+    node->nGeneration = m_nGeneration;
+    LinkRecordNode(m_pQueueHead, m_pQueueTail, node);
+    m_cvWriter.notify_one();  // unless it waits out a pause after a failure
+}
+
+bool CDeviceState::QueueWalkRecord(RecordNode* node)
+{
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    // The generation is compared under the lock that every event raising it takes, so nothing of
+    // an overtaken walk is queued after the event. While the walk's device's rows are being
+    // deleted its records wait nowhere: the deletion decides whether the walk may go on.
+    const bool current = m_pQueueHead && node->nGeneration == m_nGeneration &&
+                         !(m_bDeleting && m_strDeletingID == DeviceIdText(node->dwDeviceID));
+    if (!current) {
+        std::free(node);
+        return false;
+    }
+    LinkRecordNode(m_pQueueHead, m_pQueueTail, node);
+    m_cvWriter.notify_one();  // unless it waits out a pause after a failure
+    return true;
 }
 
 int CDeviceState::DownloadPage(int page, unsigned count, OleDateTime pageTime, int interval)
@@ -55,8 +112,14 @@ int CDeviceState::ResumePage(int first, int page, unsigned count, OleDateTime pa
     // monitor thread may reload while a page is fetched.
     int recordNo = first;
     m_nLastRecord = recordNo;
-    // The records of this page belong to the device and mode of its start.
-    const std::uint32_t deviceId = m_dwDeviceID;
+    // The records of this page belong to the walk's device and generation, and the mode of its start.
+    std::uint32_t deviceId;
+    unsigned generation;
+    {
+        std::lock_guard<std::mutex> lock(m_csQueue);
+        deviceId = m_dwWalkDevice;
+        generation = m_nWalkGeneration;
+    }
     const int mode = m_nMode;
 
     std::uint8_t buffer[MEMORY_READ_MAX + 5];
@@ -69,15 +132,11 @@ int CDeviceState::ResumePage(int first, int page, unsigned count, OleDateTime pa
             m_nRecHumi = HumiValueFromRaw(record[0]);
             m_nRecTemp = TempValueFromRaw((unsigned(record[1]) << 8) | record[2]);
             m_nLastRecord = ++recordNo;
-            // Tested under the queue lock, which a deletion holds while it empties the queue and
-            // an erase while it raises its flag: nothing of this page is queued after either.
-            std::lock_guard<std::mutex> lock(m_csQueue);
             if (m_bDbCleared || m_bDeviceErased) return 1;
-            // The device state was reset meanwhile (unplugged): the device's rows may be deleted
-            // before the record reaches the writer. It is fetched again from the resume point.
-            if (m_dwDeviceID != deviceId) return 0;
-            AppendRecordNode(m_pQueueHead, m_pQueueTail, deviceId, mode, page, interval, m_nRecTemp,
-                             m_nRecHumi, recordNo, pageTime);
+            RecordNode* node = MakeRecordNode(deviceId, mode, page, interval, m_nRecTemp, m_nRecHumi,
+                                              recordNo, pageTime, generation);
+            // An overtaken walk ends here; the next one starts from what the database holds.
+            if (node && !QueueWalkRecord(node)) return 1;
         }
     }
     return 1;

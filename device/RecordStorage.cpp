@@ -1,10 +1,10 @@
 // Record storage: the queue drain into table Records with the resume point in table Device,
 // the loader of that resume point, and the stored-record count.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <optional>
-#include <thread>
 
 #include "database/CDB.h"
 #include "database/RowFormat.h"
@@ -15,26 +15,13 @@
 
 namespace {
 
-// The longest pause of the writer after failures, in its 10 ms passes.
-constexpr int kMaxBackoffPasses = 100;
+using SteadyClock = std::chrono::steady_clock;
 
-void FreeNodes(RecordNode* node)
-{
-    while (node) {
-        RecordNode* next = node->pNext;
-        std::free(node);
-        node = next;
-    }
-}
-
-// Frees every queued record; the sentinel stays.
-void DropQueue(RecordNode* head, RecordNode*& tail)
-{
-    tail = nullptr;
-    if (!head) return;
-    FreeNodes(head->pNext);
-    head->pNext = nullptr;
-}
+// The pause of the writer after its first failed drain, and the longest one.
+constexpr auto kFirstBackoff = std::chrono::milliseconds(10);
+constexpr auto kMaxBackoff = std::chrono::milliseconds(1000);
+// How soon a count that failed is tried again.
+constexpr auto kCountRetry = std::chrono::milliseconds(1000);
 
 // Start time of the page as the node carries it.
 OleDateTime PageStart(const RecordNode& node)
@@ -43,85 +30,64 @@ OleDateTime PageStart(const RecordNode& node)
                                                                    : OleDateTime::invalid);
 }
 
+bool SameId(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+           });
+}
+
 }  // namespace
 
-int CDeviceState::FlushRecordQueue()
+// What one drain achieved: the first `stored` nodes of its batch are committed with their resume
+// point; a failure names what refused the rest.
+struct CDeviceState::DrainResult {
+    int stored = 0;
+    bool superseded = false;  // the generation changed or a deletion began: nothing committed
+    int errorCode = 0;        // the first failure (0: none, or a failed open, which spoke itself)
+    bool failed = false;
+    std::string reason;
+};
+
+CDeviceState::DrainResult CDeviceState::StoreBatch(RecordNode* batch, unsigned generation)
 {
-    m_pQueuePrev = m_pQueueHead;
-    m_pQueueCur = nullptr;
-    if (!m_pQueueHead || !m_pQueueHead->pNext) {
-        m_bStoreFailed = 0;
-        return 1;
-    }
-
-    auto dropAll = [this] {
-        DropQueue(m_pQueueHead, m_pQueueTail);
-        m_pQueueCur = nullptr;
-        m_bStoreFailed = 0;
-    };
-    if (m_bDbCleared) {
-        dropAll();
-        return 1;
-    }
-
-    // Records the database refuses wait in the queue for a later drain; the refusal is shown once
-    // (a failed open has shown its own message).
-    auto refused = [this](const std::string& reason) {
-        m_bStoreFailed = 1;
-        m_StoreFailure.Show(LoadString(IDS_RECORDS_NOT_STORED) + (reason.empty() ? "" : "\n" + reason),
-                            MsgIcon::Stop);
+    DrainResult result;
+    auto fail = [&](bool rollback) {
+        if (!result.failed) {
+            result.failed = true;
+            result.errorCode = m_dbRecords.LastErrorCode();
+            result.reason = m_dbRecords.LastError();
+        }
+        // Whatever was inserted goes with the transaction: the resume point never moves alone.
+        if (rollback && m_dbRecords.InTransaction()) m_dbRecords.Rollback();
+        m_dbRecords.Close();
+        result.stored = 0;
+        return result;
     };
 
-    // One connection and one transaction per drain. Anything that keeps the transaction from
-    // committing leaves the records queued for the next drain.
+    // One connection and one transaction per drain.
     if (m_dbRecords.Open(m_strDbPath) != 0) {
-        m_bStoreFailed = 1;
-        return 1;
+        result.failed = true;  // the open has said why
+        return result;
     }
-    if (m_dbRecords.BeginTransaction() != 1) {
-        refused(m_dbRecords.LastError());
-        m_dbRecords.Close();
-        return 1;
-    }
-    auto rollback = [this] {
-        m_dbRecords.Rollback();
-        m_dbRecords.Close();
-        m_pQueueCur = nullptr;
-    };
-    // The reason is taken before the rollback replaces it.
-    auto abandon = [&](const std::string& reason) {
-        rollback();
-        refused(reason);
-        return 1;
-    };
+    if (m_dbRecords.BeginTransaction() != 1) return fail(false);
 
-    // The resume point is written for the last stored record of each device before the commit;
-    // within the transaction the intermediate ones would never be seen.
-    RecordNode* pending = nullptr;
-    auto savePending = [this, &pending] {
+    // The resume point is written for the last stored record of each device, in the transaction
+    // of its records.
+    const RecordNode* pending = nullptr;
+    auto savePending = [&] {
         if (!pending) return true;
-        const OleDateTime pageStart = PageStart(*pending);
-        const int result = m_dbRecords.SaveDevice(DeviceIdText(pending->dwDeviceID),
-                                                  DateTimeText(pageStart), pending->nRecordNo,
-                                                  pending->nPage, pending->nMode);
+        const int saved = m_dbRecords.SaveDevice(DeviceIdText(pending->dwDeviceID),
+                                                 DateTimeText(PageStart(*pending)), pending->nRecordNo,
+                                                 pending->nPage, pending->nMode);
         pending = nullptr;
-        return result == 1;
+        return saved == 1 && m_dbRecords.InTransaction();
     };
 
     int stored = 0;
-    int storedCounted = 0;  // of the device whose count is kept
-    std::string insertError;
-    RecordNode* node = m_pQueueHead->pNext;
-    for (; node; node = node->pNext) {
-        m_pQueueCur = node;
-        if (m_bDbCleared) {
-            rollback();
-            dropAll();
-            return 1;
-        }
-        if (pending && pending->dwDeviceID != node->dwDeviceID && !savePending())
-            return abandon(m_dbRecords.LastError());
-
+    for (const RecordNode* node = batch; node; node = node->pNext) {
+        if (pending && pending->dwDeviceID != node->dwDeviceID && !savePending()) return fail(true);
         // The product is a 32-bit count of seconds; the sum is taken whatever the page time's status.
         const OleDateTime recordTime =
             OleDateTime(node->dPageStart, OleDateTime::valid)
@@ -130,55 +96,163 @@ int CDeviceState::FlushRecordQueue()
             DeviceIdText(node->dwDeviceID), PageText(node->nPage), DateTimeText(recordTime),
             TemperatureText(static_cast<unsigned>(node->nTemp)),
             HumidityText(static_cast<unsigned>(node->nHumi)));
-        // A refused record stops the drain: it and the ones after it wait for the next one,
-        // and the resume point stays before it.
         if (inserted != 1) {
-            insertError = m_dbRecords.LastError();
+            // A refused record stops the drain: it and the ones after it wait for the next one.
+            // On a full disk or an I/O error SQLite may have rolled the whole transaction back by
+            // itself: then nothing of this drain is stored, the resume point included.
+            result.failed = true;
+            result.errorCode = m_dbRecords.LastErrorCode();
+            result.reason = m_dbRecords.LastError();
+            if (!m_dbRecords.InTransaction()) return fail(false);
             break;
         }
         pending = node;
         ++stored;
-        if (node->dwDeviceID == m_dwCountedID) ++storedCounted;
     }
-    if (stored == 0) return abandon(insertError);
-    if (!savePending()) return abandon(m_dbRecords.LastError());
-    if (m_bDbCleared) {
-        rollback();
-        dropAll();
-        return 1;
-    }
-    if (m_dbRecords.Commit() != 1) return abandon(m_dbRecords.LastError());
-    m_dbRecords.Close();
-    m_bDeviceKnown = 1;
-    if (m_nStoredCount >= 0) m_nStoredCount += storedCounted;
+    if (stored == 0) return fail(true);
+    if (!savePending()) return fail(true);
 
-    // Unlink and free the stored nodes; node is the first one left queued (or null).
-    RecordNode* first = m_pQueueHead->pNext;
-    m_pQueueHead->pNext = node;
-    for (int i = 0; i < stored; ++i) {
-        RecordNode* next = first->pNext;
-        std::free(first);
-        first = next;
+    // Compared under the queue lock inside the write transaction: an event that raises the
+    // generation after this either waits for the commit (a deletion takes the write lock) or
+    // concerns records already fetched from the device (removal, another device), and an erase
+    // waits until no drain runs.
+    bool current;
+    {
+        std::lock_guard<std::mutex> lock(m_csQueue);
+        current = generation == m_nGeneration && !m_bDeleting;
     }
-    m_pQueueCur = nullptr;
-    if (node) {
-        refused(insertError);
-    } else {
+    if (!current) {
+        m_dbRecords.Rollback();
+        m_dbRecords.Close();
+        result = DrainResult{};
+        result.superseded = true;
+        return result;
+    }
+    if (m_dbRecords.Commit() != 1) return fail(true);
+    m_dbRecords.Close();
+    result.stored = stored;
+    return result;
+}
+
+int CDeviceState::FlushRecordQueue()
+{
+    RecordNode* batch = nullptr;
+    unsigned generation = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_csQueue);
+        if (!m_pQueueHead || !m_pQueueHead->pNext) {
+            m_bStoreFailed = 0;
+            return 1;
+        }
+        // A deletion under way decides what becomes of the queued records.
+        if (m_bDeleting) return 1;
+        batch = m_pQueueHead->pNext;
+        m_pQueueHead->pNext = nullptr;
         m_pQueueTail = nullptr;
-        m_bStoreFailed = 0;
-        m_StoreFailure.Recovered();
+        generation = m_nGeneration;
+        m_bBatchInFlight = true;
+    }
+
+    // Records of an older generation were dropped when it was raised; those of this batch are of
+    // the generation it was taken in. The database work runs without the queue lock: the walk
+    // goes on queueing meanwhile.
+    if (m_fnTestHook) m_fnTestHook(TestPoint::DrainTookBatch);
+    const DrainResult result = StoreBatch(batch, generation);
+    RecordNode* rest = batch;
+    int storedCounted = 0;  // of the device whose count is kept
+    for (int i = 0; i < result.stored; ++i) {
+        if (rest->dwDeviceID == m_dwCountedID) ++storedCounted;
+        RecordNode* next = rest->pNext;
+        std::free(rest);
+        rest = next;
+    }
+    if (result.stored > 0) {
+        m_bDeviceKnown = 1;
+        if (m_nStoredCount >= 0) m_nStoredCount += storedCounted;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_csQueue);
+        m_bBatchInFlight = false;
+        if (rest && generation != m_nGeneration) {
+            FreeRecordNodes(rest);
+            rest = nullptr;
+        } else if (rest) {
+            // Back to the front, before what was queued meanwhile.
+            RecordNode* last = rest;
+            while (last->pNext) last = last->pNext;
+            last->pNext = m_pQueueHead->pNext;
+            if (!m_pQueueHead->pNext) m_pQueueTail = last;
+            m_pQueueHead->pNext = rest;
+        }
+        if (result.failed) ++m_nFailedDrains;
+        if (result.failed && rest)
+            m_bStoreFailed = 1;
+        else if (!m_pQueueHead->pNext)
+            m_bStoreFailed = 0;
+        m_cvStored.notify_all();
+    }
+    if (result.failed && result.errorCode != 0) {
+        // Records the database refuses wait in the queue for a later drain; the refusal is shown
+        // once per kind of failure (a failed open has shown its own message).
+        DatabaseFailures().Show(DbFailureKindOf(result.errorCode), m_strDbPath,
+                                LoadString(IDS_RECORDS_NOT_STORED) +
+                                    (result.reason.empty() ? "" : "\n" + result.reason),
+                                MsgIcon::Stop, DB_LEVEL_WRITE);
+    } else if (!result.failed && result.stored > 0 && !rest) {
+        DatabaseFailures().Recovered(m_strDbPath, DB_LEVEL_WRITE);
     }
     return 1;
 }
 
-bool CDeviceState::HasQueuedRecords() const { return m_pQueueHead && m_pQueueHead->pNext; }
-
-void CDeviceState::EndRowDeletion()
+bool CDeviceState::HasQueuedRecordsLocked() const
 {
-    // Whatever a download queued before the deletion may continue rows that are gone now.
-    DropQueue(m_pQueueHead, m_pQueueTail);
-    m_pQueueCur = nullptr;
-    m_bDbCleared = DB_DELETED;
+    return m_bBatchInFlight || (m_pQueueHead && m_pQueueHead->pNext);
+}
+
+bool CDeviceState::HasQueuedRecords()
+{
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    return HasQueuedRecordsLocked();
+}
+
+void CDeviceState::BeginRowDeletion(const std::string& deviceId)
+{
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    m_bDeleting = true;
+    m_strDeletingID = deviceId;
+    // Downloads under way stop; the next one starts once the deletion has ended.
+    m_bDbCleared = 1;
+}
+
+void CDeviceState::EndRowDeletion(bool committed)
+{
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    if (committed) {
+        // The rows are gone: a walk of that device resumed from a resume point that no longer
+        // exists, and what it queued would continue rows that are gone.
+        const bool walked = m_dwWalkDevice != 0 && SameId(m_strDeletingID, DeviceIdText(m_dwWalkDevice));
+        if (walked || SameId(m_strDeletingID, DeviceIdText(m_dwDeviceID))) {
+            RaiseGenerationLocked();
+        } else if (m_pQueueHead) {
+            // Only that device's records go; others wait on.
+            RecordNode* keep = m_pQueueHead;
+            while (RecordNode* node = keep->pNext) {
+                if (SameId(m_strDeletingID, DeviceIdText(node->dwDeviceID))) {
+                    keep->pNext = node->pNext;
+                    std::free(node);
+                } else {
+                    keep = node;
+                }
+            }
+            m_pQueueTail = keep == m_pQueueHead ? nullptr : keep;
+        }
+        // A new download starts from what the deletion left.
+        m_bDbCleared = 1;
+    }
+    m_bDeleting = false;
+    m_strDeletingID.clear();
+    WakeWriterLocked();
+    m_cvStored.notify_all();
 }
 
 int CDeviceState::LoadDeviceRow()
@@ -229,25 +303,51 @@ int CDeviceState::CountStoredRecordsOf(std::uint32_t deviceId)
     return count ? static_cast<int>(*count) : -1;
 }
 
+bool CDeviceState::WaitForWriterWork()
+{
+    std::unique_lock<std::mutex> lock(m_csQueue);
+    for (;;) {
+        if (m_bQuit) return false;
+        if (m_bWriterWake) {
+            m_bWriterWake = false;
+            return true;
+        }
+        const auto now = SteadyClock::now();
+        auto until = SteadyClock::time_point::max();
+        if (m_pQueueHead && m_pQueueHead->pNext && !m_bDeleting) {
+            if (now >= m_tRetryAt) return true;
+            until = m_tRetryAt;
+        }
+        // A count that failed is tried again a while later.
+        if (m_nStoredCount < 0 && m_dwDeviceID != 0) {
+            if (now >= m_tCountRetryAt) return true;
+            until = std::min(until, m_tCountRetryAt);
+        }
+        if (until == SteadyClock::time_point::max())
+            m_cvWriter.wait(lock);
+        else
+            m_cvWriter.wait_until(lock, until);
+    }
+}
+
 void CDeviceState::StoreQueuedRecords()
 {
     // After a failed drain (a full disk, a damaged file) the next ones come less and less often,
-    // up to about once a second; the records wait in the queue meanwhile. A deletion's request
-    // is served at once.
-    if (m_nDrainSkip > 0 && !m_bDbCleared) {
-        --m_nDrainSkip;
-        return;
-    }
+    // up to about once a second; the records wait in the queue meanwhile.
     {
         std::lock_guard<std::mutex> lock(m_csQueue);
-        FlushRecordQueue();
+        if (SteadyClock::now() < m_tRetryAt) return;
     }
+    FlushRecordQueue();
     ++m_nDrains;
+    std::lock_guard<std::mutex> lock(m_csQueue);
     if (m_bStoreFailed) {
-        m_nDrainBackoff = std::min(kMaxBackoffPasses, std::max(1, 2 * m_nDrainBackoff));
-        m_nDrainSkip = m_nDrainBackoff;
+        m_nDrainBackoffMs = static_cast<int>(std::min<long long>(
+            kMaxBackoff.count(), std::max<long long>(kFirstBackoff.count(), 2LL * m_nDrainBackoffMs)));
+        m_tRetryAt = SteadyClock::now() + std::chrono::milliseconds(m_nDrainBackoffMs);
     } else {
-        m_nDrainBackoff = m_nDrainSkip = 0;
+        m_nDrainBackoffMs = 0;
+        m_tRetryAt = {};
     }
 }
 
@@ -261,28 +361,94 @@ int CDeviceState::StoredRecordCount()
     if (m_nStoredCount >= 0 && id == m_dwCountedID && changes == m_nCountedChanges &&
         m_strDbPath == m_strCountedPath)
         return m_nStoredCount;
-    if (m_nCountRetry > 0) {
-        --m_nCountRetry;
-        return -1;
-    }
+    if (SteadyClock::now() < m_tCountRetryAt) return -1;
     m_dwCountedID = id;
     m_nCountedChanges = changes;
     m_strCountedPath = m_strDbPath;
     m_nStoredCount = CountStoredRecordsOf(id);
-    if (m_nStoredCount < 0) m_nCountRetry = kMaxBackoffPasses;
+    if (m_nStoredCount < 0) m_tCountRetryAt = SteadyClock::now() + kCountRetry;
     return m_nStoredCount;
 }
 
 int CDeviceState::WaitForQueuedRecords()
 {
-    const unsigned drains = m_nDrains;
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(m_csQueue);
-            if (!m_pQueueHead || !m_pQueueHead->pNext) return 1;
-        }
-        // Judged by a drain run since the wait began: an earlier failure may be over.
-        if ((m_bStoreFailed && m_nDrains != drains) || m_bQuit || !m_Link.IsDeviceOpen()) return 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::unique_lock<std::mutex> lock(m_csQueue);
+    // Judged by a drain run since the wait began: an earlier failure may be over.
+    const unsigned failed = m_nFailedDrains;
+    m_cvStored.wait(lock, [&] { return !HasQueuedRecordsLocked() || m_nFailedDrains != failed || m_bQuit; });
+    return HasQueuedRecordsLocked() ? 0 : 1;
+}
+
+bool CDeviceState::BeginWalk()
+{
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    m_bWalkHeld = m_nWalkHolds > 0;
+    if (m_bWalkHeld) return false;
+    m_bWalkRunning = true;
+    m_nWalkGeneration = m_nGeneration;
+    m_dwWalkDevice = m_dwDeviceID;
+    return true;
+}
+
+void CDeviceState::EndWalk()
+{
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    m_bWalkRunning = false;
+    m_cvStored.notify_all();
+}
+
+bool CDeviceState::WalkSuperseded()
+{
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    return m_bWalkHeld || m_nWalkGeneration != m_nGeneration;
+}
+
+unsigned CDeviceState::HoldWalks()
+{
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    ++m_nWalkHolds;
+    // Records waiting after a failed drain are tried again now: the answer is wanted at once.
+    m_tRetryAt = {};
+    WakeWriterLocked();
+    return m_nFailedDrains;
+}
+
+int CDeviceState::StorageSettledLocked(unsigned hold) const
+{
+    if (!m_bWalkRunning && !HasQueuedRecordsLocked()) return 1;
+    if (m_nFailedDrains != hold || m_bQuit) return -1;
+    return 0;
+}
+
+int CDeviceState::StorageSettled(unsigned hold)
+{
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    return StorageSettledLocked(hold);
+}
+
+int CDeviceState::WaitStorageSettled(unsigned hold)
+{
+    std::unique_lock<std::mutex> lock(m_csQueue);
+    int settled = 0;
+    m_cvStored.wait(lock, [&] { return (settled = StorageSettledLocked(hold)) != 0; });
+    return settled;
+}
+
+void CDeviceState::ReleaseWalks(bool erased)
+{
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    if (m_nWalkHolds > 0) --m_nWalkHolds;
+    if (erased) {
+        // What the recorder held before is gone from it: a new download starts at once.
+        m_bDeviceErased = 1;
+        RaiseGenerationLocked();
     }
+}
+
+int EraseHold::Erase()
+{
+    if (m_ds.m_dwDeviceID != m_dwDeviceID) return 0;
+    const int acknowledged = m_ds.m_Link.SendShortCommand(ERASE_RECORDS_REQUEST);
+    if (acknowledged == 1) m_bErased = true;
+    return acknowledged;
 }

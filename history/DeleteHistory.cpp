@@ -13,7 +13,6 @@
 
 #include "database/RowFormat.h"
 #include "device/CDeviceState.h"
-#include "device/DeviceProtocol.h"
 #include "history/DatabaseError.h"
 #include "history/DeviceCombo.h"
 #include "platform/MessageBox.h"
@@ -130,11 +129,10 @@ void DeleteHistory::OnBnClickedDeleteDatabase()
         return;
     }
 
-    // Downloads and the record writer stop and drop their work from here until the deletion has
-    // ended below; a download that starts meanwhile resumes nothing. The pause lets one under way
-    // stop before the rows go.
+    // From here until the deletion has ended, downloads stop, a walk of this ID queues nothing and
+    // the record writer stores nothing. The pause lets a download under way stop first.
     CDeviceState& ds = theDeviceState;
-    ds.m_bDbCleared = DB_DELETING;
+    ds.BeginRowDeletion(id);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
     // The records and the device row go together or not at all. The empty ID (an empty list)
@@ -151,20 +149,15 @@ void DeleteHistory::OnBnClickedDeleteDatabase()
             db.Rollback();
         }
     }
-    {
-        // Records queued meanwhile may continue rows that are gone; the next download starts
-        // from the database as it is now.
-        const auto lock = LockServingHandOvers(ds.m_csQueue);
-        ds.EndRowDeletion();
-    }
+    // Only a committed deletion drops what was queued of this ID; the next download starts from
+    // the database as it is now.
+    ds.EndRowDeletion(opened && deleted && !id.empty());
     if (!opened) {
         reject();
         return;
     }
 
     FillDeviceCombo(m_cbDevice, db);
-    // Re-read from table Device when the next download starts, whichever ID went.
-    ds.m_bDeviceKnown = 0;
     m_cbDevice->setCurrentIndex(m_cbDevice->count() > 0 ? 0 : -1);
 
     if (deleted)
@@ -184,22 +177,26 @@ void DeleteHistory::OnBnClickedDeleteDevice()
         reject();
         return;
     }
-    CDeviceState& ds = theDeviceState;
-    bool waiting = false;
+    // The recorder's records that the program has not stored yet would be lost with the erase:
+    // the running download ends and its records are stored first, while the user waits.
+    int settled = 0;
     int acknowledged = 0;
     {
-        // Downloaded records that wait in the queue are held nowhere else once the recorder is
-        // erased: they must be stored first. The flag goes up under the same lock, so a download
-        // under way queues nothing after the erase.
-        const auto lock = LockServingHandOvers(ds.m_csQueue);
-        waiting = ds.HasQueuedRecords();
-        if (!waiting) {
-            acknowledged = ds.m_Link.SendShortCommand(ERASE_RECORDS_REQUEST);
-            if (acknowledged == 1) ds.m_bDeviceErased = 1;
+        EraseHold erase(theDeviceState);
+        {
+            CWaitCursor waitCursor;
+            const bool enabled[2] = {m_pDeleteDatabase->isEnabled(), m_pDeleteDevice->isEnabled()};
+            m_pDeleteDatabase->setEnabled(false);
+            m_pDeleteDevice->setEnabled(false);
+            WaitServingHandOvers([&] { return (settled = erase.Settled()) != 0; });
+            m_pDeleteDatabase->setEnabled(enabled[0]);
+            m_pDeleteDevice->setEnabled(enabled[1]);
         }
-    }
-    if (waiting) {
-        AfxMessageBox(LoadString(IDS_ERASE_WAITS_FOR_STORING), MsgButtons::Ok, MsgIcon::Warning);
+        if (settled == 1) acknowledged = erase.Erase();
+    }  // downloads go on, after an erase with a new one
+    if (settled < 0) {
+        if (!theDeviceState.m_bQuit)
+            AfxMessageBox(LoadString(IDS_ERASE_WAITS_FOR_STORING), MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
     if (acknowledged == 1) {

@@ -1,5 +1,6 @@
 #include "platform/MessageBox.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 
@@ -62,22 +63,34 @@ MsgAnswer AfxMessageBox(const std::string& text, const std::string& caption, Msg
                                     icon, defaultButton);
 }
 
-bool FailureNotice::Show(const std::string& text, MsgIcon icon)
+bool FailureNotice::Show(int kind, const std::string& file, const std::string& text, MsgIcon icon, int level)
 {
     {
         // Marked before the box opens: the same failure on another thread meanwhile stays quiet.
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_shown.insert(text).second) return false;
+        const auto [entry, added] = m_shown.emplace(std::make_pair(file, kind), level);
+        if (!added) {
+            // Met again further on: it takes that much more to prove it over.
+            entry->second = std::max(entry->second, level);
+            return false;
+        }
     }
     AfxMessageBox(text, MsgButtons::Ok, icon);
     return true;
 }
 
-bool FailureNotice::Recovered()
+bool FailureNotice::Recovered(const std::string& file, int level)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const bool failed = !m_shown.empty();
-    m_shown.clear();
+    bool failed = false;
+    for (auto it = m_shown.begin(); it != m_shown.end();) {
+        if (it->first.first == file && it->second <= level) {
+            it = m_shown.erase(it);
+            failed = true;
+        } else {
+            ++it;
+        }
+    }
     return failed;
 }
 

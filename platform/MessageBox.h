@@ -2,9 +2,10 @@
 // The one message-box service. The program installs its Qt implementation at start-up (boxes from
 // worker threads are handed to the UI thread and wait for the answer); tests install a recorder.
 #include <deque>
+#include <map>
 #include <mutex>
-#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 enum class MsgButtons { Ok, OkCancel, YesNo };
@@ -41,17 +42,23 @@ MsgAnswer AfxMessageBox(const std::string& text, const std::string& caption, Msg
                         MsgIcon icon, MsgDefault defaultButton = MsgDefault::First);
 
 // One failure, one message: a failure met again on every pass of a loop is shown once, and again
-// only after the program has recovered from it. Failures are told apart by their text.
+// only after the program has recovered from it. A failure is known by its kind and the file it
+// concerns, never by its wording: the same failure is worded differently from one attempt to the
+// next ("disk I/O error", then "unable to open database file"). A level says how much must work
+// again to prove it over: a file that opens again ends the failures met when opening it (level
+// 0), not one met when writing to it (level 1), which only a write that works ends.
 class FailureNotice {
 public:
-    // Shows the text in an OK box unless it was shown since the last Recovered(); true when shown.
-    bool Show(const std::string& text, MsgIcon icon = MsgIcon::None);
-    // True when a failure had been shown.
-    bool Recovered();
+    // Shows the text in an OK box unless a failure of this kind with this file was shown since it
+    // last recovered; true when shown.
+    bool Show(int kind, const std::string& file, const std::string& text, MsgIcon icon, int level);
+    // Work on the file at this level succeeded: failures shown at this level or below are over.
+    // True when one had been shown.
+    bool Recovered(const std::string& file, int level);
 
 private:
     std::mutex m_mutex;
-    std::set<std::string> m_shown;
+    std::map<std::pair<std::string, int>, int> m_shown;  // file and kind -> level
 };
 
 // Test service: logs every box and returns scripted answers (then the default answer).

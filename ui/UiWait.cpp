@@ -1,6 +1,8 @@
 #include "ui/UiWait.h"
 
 #include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
 
 #include <chrono>
 #include <thread>
@@ -13,9 +15,6 @@ void WaitServingHandOvers(const std::function<bool()>& done)
     }
 }
 
-std::unique_lock<std::mutex> LockServingHandOvers(std::mutex& mutex)
-{
-    std::unique_lock<std::mutex> lock(mutex, std::defer_lock);
-    WaitServingHandOvers([&lock] { return lock.try_lock(); });
-    return lock;
-}
+CWaitCursor::CWaitCursor() { QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); }
+
+CWaitCursor::~CWaitCursor() { QGuiApplication::restoreOverrideCursor(); }

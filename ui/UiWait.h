@@ -3,9 +3,14 @@
 // (a message box handed over, the monitor's report), so the wait keeps serving those hand-overs;
 // user input waits until it is over.
 #include <functional>
-#include <mutex>
 
 void WaitServingHandOvers(const std::function<bool()>& done);
 
-// Takes a lock that worker threads hold while they may hand a message box over to this thread.
-std::unique_lock<std::mutex> LockServingHandOvers(std::mutex& mutex);
+// The wait cursor over the whole application for the lifetime of a scope.
+class CWaitCursor {
+public:
+    CWaitCursor();
+    ~CWaitCursor();
+    CWaitCursor(const CWaitCursor&) = delete;
+    CWaitCursor& operator=(const CWaitCursor&) = delete;
+};

@@ -375,14 +375,32 @@ TEST_F(DatabaseTest, UnusableFilesAreReportedAtOpenOnceUntilAnOpenSucceeds)
         EXPECT_EQ(m_boxes->Entries()[0].text, c.text);
         EXPECT_EQ(m_db.InsertRecord("0012AB34", "0058", "2024-02-01 09:05:03", " 23.5", "45"), -1);
 
-        // Once an open has succeeded, the same failure is shown again.
+        // Another file that works says nothing about this one.
         ASSERT_EQ(other.Open(m_path), 0);
         EXPECT_EQ(m_db.Open(c.path), -1);
-        EXPECT_EQ(m_boxes->Count(), 2u);
+        EXPECT_EQ(m_boxes->Count(), 1u);
         ASSERT_EQ(m_db.Open(m_path), 0);
     }
     EXPECT_EQ(std::filesystem::file_size(zero), 0u);  // nothing was written into it
     EXPECT_FALSE(std::filesystem::exists(m_dir.File("removed")));
+
+    // A failure is known by its kind and its file, not its wording: the same damaged file read
+    // as random bytes, then as an empty file, is one failure. Once the file has worked again, the
+    // next failure is shown.
+    m_boxes->Clear();
+    const std::string path = m_dir.File("damaged.db");
+    WriteFile(path, bytes);
+    EXPECT_EQ(m_db.Open(path), -1);
+    WriteFile(path, "");
+    EXPECT_EQ(m_db.Open(path), -1);
+    ASSERT_EQ(m_boxes->Count(), 1u);
+    EXPECT_EQ(m_boxes->Entries()[0].text, "file is not a database");
+    std::filesystem::remove(path);
+    ASSERT_TRUE(CopyShippedDatabase(path));
+    ASSERT_EQ(m_db.Open(path), 0);
+    WriteFile(path, bytes);
+    EXPECT_EQ(m_db.Open(path), -1);
+    EXPECT_EQ(m_boxes->Count(), 2u);
 }
 
 TEST_F(DatabaseTest, FileOrFolderThatMayNotBeWrittenIsReportedAtOpen)

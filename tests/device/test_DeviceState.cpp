@@ -126,8 +126,9 @@ TEST(DeviceState, ResetSetsExactlyItsMembers)
     st.m_PageTime = when;
     st.m_strDbPath = "/x/Quorvantis.db";
     st.m_pQueueHead = AllocRecordNode();
-    AppendRecordNode(st.m_pQueueHead, st.m_pQueueTail, 0x123456, 0, 88, 60, 500, 40, 1, when);
-    RecordNode* const queued = st.m_pQueueHead->pNext;
+    st.QueueRecord(0x123456, 0, 88, 60, 500, 40, 1, when);
+    ASSERT_NE(st.m_pQueueHead->pNext, nullptr);
+    const unsigned generation = st.m_nGeneration;
     ASSERT_TRUE(st.m_Link.IsDeviceOpen());
 
     st.Reset();
@@ -141,7 +142,9 @@ TEST(DeviceState, ResetSetsExactlyItsMembers)
     EXPECT_TRUE(st.m_LastTime == when);
     EXPECT_TRUE(st.m_PageTime == when);
     EXPECT_EQ(st.m_strDbPath, "/x/Quorvantis.db");
-    EXPECT_EQ(st.m_pQueueHead->pNext, queued);
+    // A new generation: the record queued for the device that went is dropped, never stored.
+    EXPECT_NE(st.m_nGeneration, generation);
+    EXPECT_EQ(st.m_pQueueHead->pNext, nullptr);
     EXPECT_TRUE(st.m_Link.IsDeviceOpen());
 }
 

@@ -1,10 +1,13 @@
 // History download from the simulated recorder into a database file, through the record queue.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -20,7 +23,9 @@
 #include "platform/MessageBox.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
+#include "simulator/DiskSimulator.h"
 #include "simulator/VT583Simulator.h"
+#include "support/DeviceRig.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -94,23 +99,13 @@ struct Rig {
 
     Rig()
     {
-        EXPECT_TRUE(CopyShippedDatabase(dir.File("Quorvantis.db")));
-        st.m_strDbPath = dir.File("Quorvantis.db");
-        st.m_pQueueHead = AllocRecordNode();
-        st.m_nNewDeviceWaitMs = 0;
-        st.m_Link.SetTransport(&transport);
-        st.m_Link.Open();
+        PrepareDeviceState(st, dir, transport);
         dev->SetClock({2026, 3, 1, 22, 30, 0});
-        EXPECT_TRUE(st.m_Link.IsDeviceOpen());
     }
     ~Rig() { st.m_Link.Close(); }
 
     void Configure() { ASSERT_EQ(st.ReadConfig(), 1); }
-    void Drain()
-    {
-        std::lock_guard<std::mutex> lock(st.m_csQueue);
-        st.FlushRecordQueue();
-    }
+    void Drain() { st.FlushRecordQueue(); }
     int Download()
     {
         Configure();
@@ -118,8 +113,9 @@ struct Rig {
         Drain();
         return r;
     }
-    int Queued() const
+    int Queued()
     {
+        std::lock_guard<std::mutex> lock(st.m_csQueue);
         int n = 0;
         for (RecordNode* node = st.m_pQueueHead->pNext; node; node = node->pNext) ++n;
         return n;
@@ -215,6 +211,23 @@ void ExpectResumePointAtNewest(Rig& rig)
     EXPECT_EQ(d.page, last.page);
     EXPECT_EQ(d.record, last.recordNo);
     EXPECT_EQ(rig.st.m_bDeviceKnown, 1);
+}
+
+// The rows are the recorder's first records in order, and the Device row names the last of them
+// (none without rows): records and resume point were stored together, or neither.
+void ExpectStoredTogether(Rig& rig, const std::vector<sim::SimRecord>& records)
+{
+    const auto rows = rig.Rows();
+    ASSERT_LE(rows.size(), records.size());
+    ExpectRows(rows, std::vector<sim::SimRecord>(records.begin(), records.begin() + rows.size()));
+    const auto d = rig.Device();
+    if (rows.empty()) {
+        EXPECT_EQ(d.rows, 0);
+        return;
+    }
+    EXPECT_EQ(d.rows, 1);
+    EXPECT_EQ(d.page, records[rows.size() - 1].page) << rows.size() << " rows stored";
+    EXPECT_EQ(d.record, records[rows.size() - 1].recordNo) << rows.size() << " rows stored";
 }
 
 // Pages of one record each (every start of recording begins a new page).
@@ -439,9 +452,6 @@ TEST(Download, RequestFlagEndsTheDownloadBeforeTheNextRecord)
             EXPECT_EQ(rig.Queued(), c.queued);  // the records in hand are not queued
             rig.Drain();
             EXPECT_EQ(rig.Queued(), 0);
-            if (dbCleared) {
-                EXPECT_TRUE(rig.Rows().empty());
-            }
 
             rig.transport.beforeWrite = nullptr;
             ASSERT_EQ(rig.Download(), 1);
@@ -470,6 +480,8 @@ public:
         s_hooks = nullptr;
     }
     std::function<void()> onOpen;  // once
+    std::function<void(sqlite3*)> onEachOpen;
+    std::function<void(sqlite3*, const char* sql)> onStatement;  // as each statement starts
     std::function<void(int inserted)> onInsert;
     std::function<void()> onCommit;
 
@@ -480,6 +492,8 @@ private:
         if (!hooks) return SQLITE_OK;
         sqlite3_update_hook(db, &OnUpdate, hooks);
         sqlite3_commit_hook(db, &OnCommit, hooks);
+        sqlite3_trace_v2(db, SQLITE_TRACE_STMT, &OnTrace, hooks);
+        if (hooks->onEachOpen) hooks->onEachOpen(db);
         if (auto once = std::exchange(hooks->onOpen, nullptr)) once();
         return SQLITE_OK;
     }
@@ -488,6 +502,13 @@ private:
         auto* hooks = static_cast<SqlHooks*>(self);
         if (op == SQLITE_INSERT && std::string(table) == "Records" && hooks->onInsert)
             hooks->onInsert(++hooks->m_inserted);
+    }
+    static int OnTrace(unsigned, void* self, void* stmt, void* sql)
+    {
+        auto* hooks = static_cast<SqlHooks*>(self);
+        if (hooks->onStatement)
+            hooks->onStatement(sqlite3_db_handle(static_cast<sqlite3_stmt*>(stmt)), static_cast<const char*>(sql));
+        return 0;
     }
     static int OnCommit(void* self)
     {
@@ -499,8 +520,8 @@ private:
     static inline SqlHooks* s_hooks = nullptr;
 };
 
-// A deletion of one device's rows as the management dialog makes it: the flag raised, the rows
-// deleted in one transaction, then the queue emptied and the deletion ended under the queue lock.
+// A deletion of one device's rows as the management dialog makes it: begun, the rows deleted in
+// one transaction, then ended.
 struct Deletion {
     Rig& rig;
     std::string id;
@@ -509,7 +530,7 @@ struct Deletion {
     void Step()
     {
         switch (done++) {
-        case 0: rig.st.m_bDbCleared = DB_DELETING; break;
+        case 0: rig.st.BeginRowDeletion(id); break;
         case 1: {
             CDB db;
             ASSERT_EQ(db.Open(rig.st.m_strDbPath), 0);
@@ -519,11 +540,7 @@ struct Deletion {
             ASSERT_EQ(db.Commit(), 1);
             break;
         }
-        case 2: {
-            std::lock_guard<std::mutex> lock(rig.st.m_csQueue);
-            rig.st.EndRowDeletion();
-            break;
-        }
+        case 2: rig.st.EndRowDeletion(true); break;
         default: break;
         }
     }
@@ -617,7 +634,9 @@ TEST(Download, DeletingTheConnectedDevicesRowsAnywhereInAWalkOrDrainEndsWithEver
             deletion.Rest();
             rig.st.Reset();
         };
-        EXPECT_EQ(rig.st.DownloadHistory(), 0);
+        rig.st.DownloadHistory();
+        EXPECT_TRUE(rig.st.WalkSuperseded());
+        EXPECT_EQ(rig.Queued(), 0);
         rig.transport.beforeWrite = nullptr;
 
         for (int i = 0; i < 2; ++i) ASSERT_EQ(rig.Download(), 1);
@@ -749,8 +768,7 @@ TEST(Download, FailingInsertKeepsTheRecordAndTheResumePointBeforeIt)
 
     // Refused again after storing worked: shown again.
     rig.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'refused'); END");
-    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 90, 60, 635, 45, 1,
-                     OleDateTime(2026, 3, 2, 0, 0, 0));
+    rig.st.QueueRecord(kDeviceId, 0, 90, 60, 635, 45, 1, OleDateTime(2026, 3, 2, 0, 0, 0));
     rig.Drain();
     EXPECT_EQ(boxes->Count(), 2u);
     EXPECT_EQ(rig.Queued(), 1);
@@ -761,39 +779,50 @@ TEST(RecordStorage, WriterBacksOffAfterAFailedDrainAndLosesNothing)
     ScopedMessageBoxRecorder boxes;
     Rig rig;
     const OleDateTime start(2026, 3, 1, 10, 0, 0);
-    auto append = [&](int recordNo) {
+    auto append = [&](int recordNo) { rig.st.QueueRecord(kDeviceId, 0, 88, 60, 635, 45, recordNo, start); };
+    auto pauseOver = [&] {
         std::lock_guard<std::mutex> lock(rig.st.m_csQueue);
-        AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 635, 45,
-                         recordNo, start);
+        rig.st.m_tRetryAt = {};
     };
     for (int k = 1; k <= 3; ++k) append(k);
     rig.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");
 
-    // 300 passes of the writer (3 s): a few drains, not one per pass.
-    for (int pass = 0; pass < 300; ++pass) rig.st.StoreQueuedRecords();
-    EXPECT_GE(rig.st.m_nDrains.load(), 3u);
-    EXPECT_LE(rig.st.m_nDrains.load(), 15u);
+    // Each failed drain doubles the pause before the next one, up to a second; a pass within the
+    // pause drains nothing.
+    int expected = 10;
+    for (int drain = 0; drain < 9; ++drain) {
+        rig.st.StoreQueuedRecords();
+        EXPECT_EQ(rig.st.m_nDrainBackoffMs, expected);
+        const unsigned drains = rig.st.m_nDrains;
+        rig.st.StoreQueuedRecords();
+        EXPECT_EQ(rig.st.m_nDrains, drains);
+        expected = std::min(1000, 2 * expected);
+        pauseOver();
+    }
     EXPECT_EQ(rig.Queued(), 3);
     EXPECT_EQ(boxes->Count(), 1u);
 
-    // Records queued meanwhile follow the waiting ones; within a second of the database taking
-    // them again, all are stored in their order.
+    // Records queued meanwhile follow the waiting ones; once the database takes them again, all
+    // are stored in their order and the pause is over.
     for (int k = 4; k <= 5; ++k) append(k);
     rig.Exec("DROP TRIGGER refuse");
-    for (int pass = 0; pass <= 100 && rig.Queued() > 0; ++pass) rig.st.StoreQueuedRecords();
+    rig.st.StoreQueuedRecords();
+    EXPECT_EQ(rig.Queued(), 0);
+    EXPECT_EQ(rig.st.m_nDrainBackoffMs, 0);
     const auto rows = rig.Rows();
     ASSERT_EQ(rows.size(), 5u);
     for (int k = 0; k < 5; ++k) EXPECT_EQ(rows[k].time, DateTimeText(start.AddSeconds(60 * k)));
     EXPECT_EQ(rig.Device().record, 5);
 
-    // A deletion's request is served on the next pass, however long the pause.
+    // A deletion of the device's rows drops what waits, however long the pause.
     rig.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");
     append(6);
     rig.st.StoreQueuedRecords();
     ASSERT_EQ(rig.st.m_bStoreFailed, 1);
     append(7);
-    rig.st.m_bDbCleared = 1;
-    rig.st.StoreQueuedRecords();
+    rig.st.m_dwDeviceID = kDeviceId;
+    rig.st.BeginRowDeletion(DeviceIdText(kDeviceId));
+    rig.st.EndRowDeletion(true);
     EXPECT_EQ(rig.Queued(), 0);
     EXPECT_EQ(rig.Rows().size(), 5u);
 }
@@ -905,9 +934,9 @@ TEST(RecordStorage, DrainEdgeCases)
 
     // Records wait in the queue while the database cannot be opened.
     const OleDateTime start(2026, 3, 1, 23, 59, 30);
-    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 635, 45, 1, start);
-    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 1001, 100, 2, start);
-    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 88, 60, 0, 0, 64, start);
+    rig.st.QueueRecord(kDeviceId, 0, 88, 60, 635, 45, 1, start);
+    rig.st.QueueRecord(kDeviceId, 0, 88, 60, 1001, 100, 2, start);
+    rig.st.QueueRecord(kDeviceId, 0, 88, 60, 0, 0, 64, start);
     rig.Drain();
     EXPECT_EQ(boxes->Count(), 1u);
     EXPECT_EQ(rig.Queued(), 3);
@@ -933,15 +962,25 @@ TEST(RecordStorage, DrainEdgeCases)
     EXPECT_EQ(d.time, "2026-03-01 23:59:30");
     EXPECT_EQ(rig.st.m_bDeviceKnown, 1);
 
-    // While a deletion runs, queued records are dropped unwritten.
-    rig.st.m_bDeviceKnown = 0;
-    rig.st.m_bDbCleared = 1;
-    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 89, 60, 635, 45, 1, start);
-    AppendRecordNode(rig.st.m_pQueueHead, rig.st.m_pQueueTail, kDeviceId, 0, 89, 60, 635, 45, 2, start);
-    rig.Drain();
-    EXPECT_EQ(rig.Queued(), 0);
-    EXPECT_EQ(rig.Rows().size(), 3u);
-    EXPECT_EQ(rig.st.m_bDeviceKnown, 0);
+    // While a deletion of their device's rows runs, queued records wait; a deletion that fails
+    // leaves them to be stored, one that commits drops them. Another device's records stay.
+    const std::string id = DeviceIdText(kDeviceId);
+    rig.st.m_dwDeviceID = kDeviceId;
+    for (bool committed : {false, true}) {
+        SCOPED_TRACE(committed ? "committed" : "failed");
+        rig.st.QueueRecord(kDeviceId, 0, 89, 60, 635, 45, 1, start);
+        rig.st.QueueRecord(0x00ABCDEF, 0, 89, 60, 635, 45, 1, start);
+        rig.st.BeginRowDeletion(id);
+        rig.Drain();
+        EXPECT_EQ(rig.Queued(), 2);
+        rig.st.m_dwDeviceID = 0x00ABCDEF;  // another device is connected meanwhile
+        rig.st.EndRowDeletion(committed);
+        rig.st.m_dwDeviceID = kDeviceId;
+        EXPECT_EQ(rig.Queued(), committed ? 1 : 2);
+        rig.Drain();
+        EXPECT_EQ(rig.Queued(), 0);
+        EXPECT_EQ(rig.Rows().size(), committed ? 6u : 5u);
+    }
 }
 
 TEST(RecordStorage, DeviceRowLoaderAndCount)
@@ -977,6 +1016,7 @@ TEST(PageDownload, RequestsAndQueue)
     Rig rig;
     rig.dev->FillRing(0, 64);
     rig.Configure();
+    ASSERT_TRUE(rig.st.BeginWalk());  // the pages are fetched for a walk
     const OleDateTime start(2026, 3, 1, 22, 30, 0);
 
     // The rest of a page after 10 stored records: five reads, numbered 11..64.
@@ -1012,4 +1052,271 @@ TEST(PageDownload, RequestsAndQueue)
     EXPECT_EQ(rig.st.DownloadPage(88, 14, start, 60), 1);
     EXPECT_EQ(rig.st.m_nLastRecord, 1);
     EXPECT_EQ(rig.Queued(), 0);
+}
+
+TEST(Download, DownloadAgainAfterAFullRingStoresNothingNew)
+{
+    for (int mode = 0; mode <= 2; ++mode) {
+        SCOPED_TRACE("mode " + std::to_string(mode));
+        Rig rig;
+        rig.dev->FillRing(mode, PAGE_COUNT * PAGE_RECORDS);
+        ASSERT_EQ(rig.Download(), 1);
+        const auto records = rig.dev->Records();
+        ExpectRows(rig.Rows(), records);
+        ExpectResumePointAtNewest(rig);
+        for (int again = 0; again < 2; ++again) {
+            ASSERT_EQ(rig.Download(), 1);
+            EXPECT_EQ(rig.Rows().size(), records.size());
+        }
+    }
+}
+
+TEST(RecordStorage, EveryStorageFailureKeepsRecordsAndResumePointTogether)
+{
+    // A write or a sync of a drain fails, once (a passing fault) or from then on; with the
+    // program's page cache the writes come at the commit, with a small one also between the
+    // inserts, where SQLite rolls the whole transaction back by itself. Then the disk works again.
+    struct Fault {
+        const char* name;
+        bool onSync;
+        int code;
+    };
+    const Fault faults[] = {
+        {"disk full", false, SQLITE_FULL},
+        {"write error", false, SQLITE_IOERR_WRITE},
+        {"sync error", true, SQLITE_IOERR_FSYNC},
+        {"busy at the sync", true, SQLITE_BUSY},
+    };
+    ASSERT_TRUE(LoadEnglishStrings());
+    for (const Fault& fault : faults) {
+        for (bool smallCache : {false, true}) {
+            for (int from : {1, 7, 30}) {
+                for (int count : {1, 0}) {
+                    SCOPED_TRACE(std::string(fault.name) + (smallCache ? ", small cache" : "") + ", from " +
+                                 std::to_string(from) + (count ? ", once" : ", from then on"));
+                    ScopedMessageBoxRecorder boxes;
+                    sim::SimDisk disk;
+                    SqlHooks hooks;
+                    if (smallCache)
+                        hooks.onEachOpen = [](sqlite3* db) {
+                            sqlite3_exec(db, "PRAGMA cache_size=4", nullptr, nullptr, nullptr);
+                        };
+                    Rig rig;
+                    rig.dev->FillRing(0, 500);
+                    ASSERT_EQ(rig.Download(), 1);
+                    rig.dev->TakeRecords(1500);
+                    rig.Configure();
+                    ASSERT_EQ(rig.st.DownloadHistory(), 1);
+                    ASSERT_EQ(rig.Queued(), 1500);
+                    const auto records = rig.dev->Records();
+
+                    if (fault.onSync) disk.FailSyncs(from, count, fault.code);
+                    else disk.FailWrites(from, count, fault.code);
+                    rig.Drain();
+                    ExpectStoredTogether(rig, records);
+                    rig.Drain();
+                    disk.ClearFaults();
+                    ExpectStoredTogether(rig, records);
+                    EXPECT_EQ(rig.Rows().size() + rig.Queued(), records.size());
+                    EXPECT_LE(boxes->Count(), 1u) << [&] {
+                        std::string seen;
+                        for (const auto& e : boxes->Entries()) seen += "[" + e.text + "] ";
+                        return seen;
+                    }();
+
+                    rig.Drain();
+                    ExpectRows(rig.Rows(), records);
+                    ExpectResumePointAtNewest(rig);
+                    EXPECT_EQ(rig.Queued(), 0);
+                }
+            }
+        }
+    }
+}
+
+namespace {
+
+// A file system that really fills up: a small tmpfs where this process may mount one, else a
+// limit on the size of every file this process writes (SIGXFSZ ignored: a write past it fails).
+class SmallDisk {
+public:
+    static constexpr long kLittle = 32 * 1024;
+
+    SmallDisk(const std::string& dir, long bytes) : m_dir(dir), m_bytes(bytes)
+    {
+        std::filesystem::create_directories(dir);
+        const std::string size = "size=" + std::to_string(bytes);
+        m_mounted = ::mount("tmpfs", dir.c_str(), "tmpfs", 0, size.c_str()) == 0;
+        // Room that another program gives back while the disk is full (FreeALittle).
+        if (m_mounted) WriteFile(Ballast(), std::string(kLittle, 'b'));
+    }
+    ~SmallDisk()
+    {
+        Grow();
+        if (m_mounted) ::umount2(m_dir.c_str(), MNT_DETACH);
+    }
+    bool Mounted() const { return m_mounted; }
+    // From here on it is full once the bytes are used (the files already there count).
+    void Limit()
+    {
+        if (m_mounted || m_limited) return;
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{static_cast<rlim_t>(m_bytes), m_saved.rlim_max};
+        m_limited = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    // A little room comes back, not enough for what waits.
+    void FreeALittle()
+    {
+        if (m_mounted) {
+            std::filesystem::remove(Ballast());
+        } else if (m_limited) {
+            rlimit limit{};
+            getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur += kLittle;
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+    }
+    // Space comes back.
+    void Grow()
+    {
+        if (m_mounted) {
+            ::mount("tmpfs", m_dir.c_str(), "tmpfs", MS_REMOUNT, "size=256m");
+        } else if (m_limited) {
+            setrlimit(RLIMIT_FSIZE, &m_saved);
+            std::signal(SIGXFSZ, m_savedHandler);
+            m_limited = false;
+        }
+    }
+
+private:
+    std::string Ballast() const { return m_dir + "/ballast"; }
+    std::string m_dir;
+    long m_bytes;
+    bool m_mounted = false;
+    bool m_limited = false;
+    rlimit m_saved{};
+    void (*m_savedHandler)(int) = SIG_DFL;
+};
+
+}  // namespace
+
+TEST(Download, FullDiskThenRestartWithSpaceBackStoresEveryRecordOnce)
+{
+    // A full ring downloaded into a data folder of 200 kB, the writer draining as the walk goes;
+    // the program is then closed with records still waiting, space comes back, and the program
+    // starts again. With the program's page cache the disk fills at a commit; with a small one
+    // between inserts, where SQLite rolls the transaction back by itself. If the resume point
+    // were then written on its own, it would just fit: a little room comes back at that moment.
+    ASSERT_TRUE(LoadEnglishStrings());
+    for (bool smallCache : {false, true}) {
+        SCOPED_TRACE(smallCache ? "small cache" : "the program's cache");
+        ScopedMessageBoxRecorder boxes;
+        TempDir dir;
+        SmallDisk disk(dir.File("data"), 200 * 1024);
+        SqlHooks hooks;
+        if (smallCache)
+            hooks.onEachOpen = [](sqlite3* db) { sqlite3_exec(db, "PRAGMA cache_size=4", nullptr, nullptr, nullptr); };
+        bool freed = false;
+        hooks.onStatement = [&](sqlite3* db, const char* sql) {
+            if (!freed && std::string(sql).rfind("SELECT 1 FROM Device", 0) == 0 && sqlite3_get_autocommit(db)) {
+                disk.FreeALittle();
+                freed = true;
+            }
+        };
+        const std::string db = dir.File("data/Quorvantis.db");
+        ASSERT_TRUE(CopyShippedDatabase(db));
+        std::vector<sim::SimRecord> records;
+        {
+            Rig rig;  // the first run of the program
+            rig.st.m_strDbPath = db;
+            rig.dev->FillRing(0, PAGE_COUNT * PAGE_RECORDS);
+            records = rig.dev->Records();
+            rig.Configure();
+            disk.Limit();
+            rig.transport.writes = 0;
+            rig.transport.beforeWrite = [&](int n) {
+                if (n % 40 == 0) rig.Drain();
+            };
+            ASSERT_EQ(rig.st.DownloadHistory(), 1);
+            rig.transport.beforeWrite = nullptr;
+            rig.Drain();
+            EXPECT_EQ(rig.st.m_bStoreFailed, 1) << (disk.Mounted() ? "tmpfs" : "file size limit");
+            EXPECT_GT(rig.Queued(), 0);
+            ExpectStoredTogether(rig, records);
+            EXPECT_LT(rig.Rows().size(), records.size());
+            ASSERT_EQ(boxes->Count(), 1u);
+            EXPECT_EQ(boxes->Entries()[0].text.rfind(LoadString(IDS_RECORDS_NOT_STORED), 0), 0u)
+                << boxes->Entries()[0].text;
+        }  // closed: what waited in memory is gone
+
+        disk.Grow();
+        Rig rig;  // started again, the recorder as it was
+        rig.st.m_strDbPath = db;
+        rig.dev->FillRing(0, PAGE_COUNT * PAGE_RECORDS);
+        ASSERT_EQ(rig.dev->Records().size(), records.size());
+        ASSERT_EQ(rig.Download(), 1);
+        ExpectRows(rig.Rows(), records);
+        ExpectResumePointAtNewest(rig);
+    }
+}
+
+TEST(Download, WalkOvertakenByADeletionStoresNothingAndTheNextOnesStoreEveryRecordOnce)
+{
+    // The connected device's rows are deleted, and the recorder may be unplugged (the reset) and
+    // plugged in again (its ID read again), all while the walk stalls: before one of its reads,
+    // between its load of the Device row and its look at it, or while the writer holds a batch
+    // taken off the queue. Nothing the overtaken walk fetched may be stored on top of the deletion.
+    using Point = CDeviceState::TestPoint;
+    enum class Where { BeforeRead, AfterRowLoad, BatchTaken };
+    struct Case {
+        const char* name;
+        Where where;
+        bool replug;
+    };
+    const Case cases[] = {
+        {"before a read", Where::BeforeRead, false},
+        {"before a read, unplugged and plugged in again", Where::BeforeRead, true},
+        {"after the row load, unplugged and plugged in again", Where::AfterRowLoad, true},
+        {"a batch taken off the queue", Where::BatchTaken, false},
+        {"a batch taken off the queue, unplugged and plugged in again", Where::BatchTaken, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        ThousandOfThreeThousandStored(rig);
+        Deletion deletion{rig, DeviceIdText(kDeviceId)};
+        bool overtaken = false;
+        auto overtake = [&] {
+            overtaken = true;
+            deletion.Rest();
+            if (c.replug) {
+                rig.st.Reset();                  // the removal
+                rig.st.SetDeviceId(kDeviceId);  // the configuration read after the arrival
+            }
+        };
+        rig.transport.writes = 0;
+        rig.transport.beforeWrite = [&](int n) {
+            rig.Drain();  // the writer runs all along
+            if (c.where == Where::BeforeRead && n == 15 && !overtaken) overtake();
+        };
+        rig.st.m_fnTestHook = [&](Point point) {
+            if (overtaken) return;
+            if ((c.where == Where::AfterRowLoad && point == Point::WalkLoadedDeviceRow) ||
+                (c.where == Where::BatchTaken && point == Point::DrainTookBatch))
+                overtake();
+        };
+        rig.st.DownloadHistory();
+        rig.transport.beforeWrite = nullptr;
+        rig.st.m_fnTestHook = nullptr;
+        ASSERT_TRUE(overtaken);
+        EXPECT_TRUE(rig.st.WalkSuperseded());
+        rig.Drain();
+        EXPECT_TRUE(rig.Rows().empty());
+        EXPECT_EQ(rig.Device().rows, 0);
+
+        for (int i = 0; i < 2; ++i) ASSERT_EQ(rig.Download(), 1);
+        ExpectRows(rig.Rows(), rig.dev->Records());
+        ExpectResumePointAtNewest(rig);
+    }
 }

@@ -63,6 +63,7 @@ protected:
     {
         sqlite3* db = nullptr;
         sqlite3_open_v2(theDeviceState.m_strDbPath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_busy_timeout(db, 2000);  // the record writer may be at work
         sqlite3_stmt* stmt = nullptr;
         int n = -1;
         if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK &&

@@ -10,6 +10,8 @@
 #include <QTest>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -48,18 +50,31 @@ protected:
     }
 
     // Queues one downloaded record of the device, as a download under way would.
-    static void QueueRecord(std::uint32_t id)
+    // The record queue's head, as the view allocates it.
+    static void EnsureQueue()
     {
         std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
         if (!theDeviceState.m_pQueueHead) theDeviceState.m_pQueueHead = AllocRecordNode();
-        AppendRecordNode(theDeviceState.m_pQueueHead, theDeviceState.m_pQueueTail, id, 0, 88, 60, 635, 45, 1,
-                         OleDateTime(2024, 3, 1, 10, 30, 0));
     }
-    static bool Queued()
+    static void QueueRecord(std::uint32_t id)
     {
-        std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
-        return theDeviceState.HasQueuedRecords();
+        EnsureQueue();
+        theDeviceState.QueueRecord(id, 0, 88, 60, 635, 45, 1, OleDateTime(2024, 3, 1, 10, 30, 0));
     }
+    static bool Queued() { return theDeviceState.HasQueuedRecords(); }
+
+    // The record writer of the program, while the object lives.
+    struct RecordWriter {
+        std::thread thread{[] {
+            while (theDeviceState.WaitForWriterWork()) theDeviceState.StoreQueuedRecords();
+        }};
+        ~RecordWriter()
+        {
+            theDeviceState.RequestQuit();
+            thread.join();
+            theDeviceState.m_bQuit = 0;
+        }
+    };
 
     int Rows(const std::string& id) { return Count("SELECT count(*) FROM Records WHERE ID='" + id + "'"); }
     int DeviceRows(const std::string& id) { return Count("SELECT count(*) FROM Device WHERE DevID='" + id + "'"); }
@@ -108,7 +123,7 @@ TEST_F(DeleteHistoryTest, EmptyTableDeletesTheEmptyIdAndStillReportsSuccess)
     EXPECT_EQ(boxes[1].text, "Successfully deleted information and history data from database");
     EXPECT_EQ(boxes[1].icon, MsgIcon::Information);
     EXPECT_EQ(boxes[1].caption, AppDisplayName());
-    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
     EXPECT_EQ(Rows("00123456"), 2);
     EXPECT_EQ(Rows("00ABCDEF"), 2);
 }
@@ -118,6 +133,7 @@ TEST_F(DeleteHistoryTest, DeletingTheConnectedDeviceEmptiesItsRowsAndRaisesTheFl
     Connect(0x00123456);
     theDeviceState.m_bDeviceKnown = 1;
     QueueRecord(0x00123456);  // downloaded before the deletion, not yet stored
+    const unsigned generation = theDeviceState.m_nGeneration;
     DeleteHistory dlg;
     ASSERT_EQ(dlg.m_cbDevice->currentText(), QStringLiteral("00123456"));
     m_boxes->PushAnswer(MsgAnswer::Ok);
@@ -130,9 +146,12 @@ TEST_F(DeleteHistoryTest, DeletingTheConnectedDeviceEmptiesItsRowsAndRaisesTheFl
     EXPECT_EQ(DeviceRows("00123456"), 0);
     EXPECT_EQ(Rows("00ABCDEF"), 2);
     EXPECT_EQ(DeviceRows("00ABCDEF"), 1);
-    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
+    // What was queued would continue rows that are gone; a walk under way is overtaken.
     EXPECT_FALSE(Queued());
-    EXPECT_EQ(theDeviceState.m_bDeviceKnown.load(), 0);
+    EXPECT_NE(theDeviceState.m_nGeneration.load(), generation);
+    // The next walk reads the Device table again itself: nothing here changes what it will find.
+    EXPECT_EQ(theDeviceState.m_bDeviceKnown.load(), 1);
     // The list is rebuilt from the table.
     ASSERT_EQ(dlg.m_cbDevice->count(), 1);
     EXPECT_EQ(dlg.m_cbDevice->currentText(), QStringLiteral("00ABCDEF"));
@@ -142,6 +161,8 @@ TEST_F(DeleteHistoryTest, DeletingAnotherDevicesIdRaisesTheFlagsToo)
 {
     Connect(0x00123456);
     theDeviceState.m_bDeviceKnown = 1;
+    QueueRecord(0x00123456);
+    const unsigned generation = theDeviceState.m_nGeneration;
     DeleteHistory dlg;
     dlg.m_cbDevice->setCurrentIndex(dlg.m_cbDevice->findText(QStringLiteral("00ABCDEF")));
     m_boxes->PushAnswer(MsgAnswer::Ok);
@@ -150,8 +171,65 @@ TEST_F(DeleteHistoryTest, DeletingAnotherDevicesIdRaisesTheFlagsToo)
     EXPECT_EQ(DeviceRows("00ABCDEF"), 0);
     EXPECT_EQ(Rows("00123456"), 2);
     EXPECT_EQ(DeviceRows("00123456"), 1);
-    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
-    EXPECT_EQ(theDeviceState.m_bDeviceKnown.load(), 0);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
+    // The connected device's records and its walk are no concern of this deletion.
+    EXPECT_TRUE(Queued());
+    EXPECT_EQ(theDeviceState.m_nGeneration.load(), generation);
+    EXPECT_EQ(theDeviceState.m_bDeviceKnown.load(), 1);
+}
+
+TEST_F(DeleteHistoryTest, DeletingAnotherDevicesRowsWhileAWalkLooksAtItsResumePointStoresEachRecordOnce)
+{
+    // The connected recorder's walk has loaded its Device row and not yet looked at it when the
+    // user deletes another device's rows: the walk resumes from that row or stops, and never
+    // takes the recorder for a new one (which would store its records a second time).
+    ExecSql("DELETE FROM Records WHERE ID='00123456'");
+    ExecSql("DELETE FROM Device WHERE DevID='00123456'");
+    auto device = Connect(0x00123456);
+    EnsureQueue();
+    theDeviceState.m_nNewDeviceWaitMs = 0;
+    device->FillRing(0, 1000);
+    ASSERT_EQ(theDeviceState.ReadConfig(), 1);
+    ASSERT_EQ(theDeviceState.DownloadHistory(), 1);
+    theDeviceState.FlushRecordQueue();
+    ASSERT_EQ(Rows("00123456"), 1000);
+    device->TakeRecords(500);
+
+    std::mutex m;
+    std::condition_variable cv;
+    bool loaded = false, go = false;
+    theDeviceState.m_fnTestHook = [&](CDeviceState::TestPoint point) {
+        if (point != CDeviceState::TestPoint::WalkLoadedDeviceRow) return;
+        std::unique_lock<std::mutex> lock(m);
+        loaded = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return go; });
+    };
+    std::thread walk([] { theDeviceState.DownloadHistory(); });
+    {
+        std::unique_lock<std::mutex> lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return loaded; }));
+    }
+    {
+        DeleteHistory dlg;
+        dlg.m_cbDevice->setCurrentIndex(dlg.m_cbDevice->findText(QStringLiteral("00ABCDEF")));
+        m_boxes->PushAnswer(MsgAnswer::Ok);
+        EXPECT_TRUE(PressCloses(dlg, DatabaseButton(dlg)));
+    }
+    {
+        std::lock_guard<std::mutex> lock(m);
+        go = true;
+    }
+    cv.notify_all();
+    walk.join();
+    theDeviceState.m_fnTestHook = nullptr;
+    theDeviceState.FlushRecordQueue();
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(theDeviceState.DownloadHistory(), 1);
+        theDeviceState.FlushRecordQueue();
+    }
+    EXPECT_EQ(Rows("00123456"), 1500);
+    EXPECT_EQ(Rows("00ABCDEF"), 0);
 }
 
 TEST_F(DeleteHistoryTest, CancelOnEitherConfirmationClosesAndChangesNothing)
@@ -184,27 +262,46 @@ TEST_F(DeleteHistoryTest, DeviceEraseAcknowledgedRefusedAndWithoutDevice)
     device->FillRing(0, 100);
     ASSERT_FALSE(device->Records().empty());
 
-    // Downloaded records still wait in the queue: refused before anything is sent.
+    // Downloaded records wait in the queue and the database refuses them: nothing is sent, the
+    // user is told why, the records stay queued.
+    ExecSql("CREATE TRIGGER full BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");
     QueueRecord(0x00123456);
     {
+        RecordWriter writer;
         DeleteHistory dlg;
         const int erasesBefore = device->Counters().erases;
         m_boxes->PushAnswer(MsgAnswer::Ok);
         EXPECT_FALSE(PressCloses(dlg, DeviceButton(dlg)));
-        ASSERT_EQ(m_boxes->Count(), 2u);
-        EXPECT_EQ(m_boxes->Entries()[1].text,
-                  "Downloaded records are still waiting to be stored in the database. The device "
-                  "records were not deleted; try again once they are stored.");
+        // The confirmation, then the writer's failure and the refusal in either order.
+        ASSERT_TRUE(WaitUntil([&] { return m_boxes->Count() >= 3; }));
+        const auto boxes = m_boxes->Entries();
+        ASSERT_EQ(boxes.size(), 3u);
+        const std::string refusal =
+            "The downloaded records cannot be stored in the database, so the device records were not "
+            "deleted. Try again once the database stores them.";
+        EXPECT_TRUE(boxes[1].text == refusal || boxes[2].text == refusal);
         EXPECT_EQ(device->Counters().erases, erasesBefore);
         EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 0);
         EXPECT_TRUE(Queued());
+        EXPECT_TRUE(DeviceButton(dlg)->isEnabled());
     }
-    // Once they are stored the erase goes ahead (below).
+    // Once the database takes them the erase goes ahead, after they are stored.
+    ExecSql("DROP TRIGGER full");
+    m_boxes->Clear();
     {
-        std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
-        theDeviceState.FlushRecordQueue();
+        RecordWriter writer;
+        DeleteHistory dlg;
+        m_boxes->PushAnswer(MsgAnswer::Ok);
+        EXPECT_TRUE(PressCloses(dlg, DeviceButton(dlg)));
+        ASSERT_EQ(m_boxes->Count(), 2u);
+        EXPECT_EQ(m_boxes->Entries()[1].text, "Successfully Delete device records");
+        EXPECT_FALSE(Queued());
+        EXPECT_EQ(Rows("00123456"), 3);
+        EXPECT_TRUE(device->Records().empty());
+        EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 1);
     }
-    ASSERT_FALSE(Queued());
+    theDeviceState.m_bDeviceErased = 0;
+    device->FillRing(0, 100);
     m_boxes->Clear();
 
     // Refused (every retry): 1110, the dialog stays open, no flag.
@@ -260,7 +357,7 @@ TEST_F(DeleteHistoryTest, AFailedDeletionIsReportedNotSuccess)
     EXPECT_EQ(Rows("00123456"), 2);
     EXPECT_EQ(DeviceRows("00123456"), 1);
     // Nothing was deleted, but downloads are not left blocked.
-    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
 
     // A database that cannot be opened: its box, then the same.
     m_boxes->Clear();
@@ -271,7 +368,7 @@ TEST_F(DeleteHistoryTest, AFailedDeletionIsReportedNotSuccess)
     EXPECT_TRUE(PressCloses(again, DatabaseButton(again)));
     ASSERT_EQ(m_boxes->Count(), 2u);
     EXPECT_NE(m_boxes->Entries()[1].text, "Successfully deleted information and history data from database");
-    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
 }
 
 TEST_F(DeleteHistoryTest, BothActionsWorkWithRealOkClicks)
@@ -281,27 +378,14 @@ TEST_F(DeleteHistoryTest, BothActionsWorkWithRealOkClicks)
     auto device = Connect(0x00123456);
     device->FillRing(0, 100);
 
-    // The record writer holds the queue while its own box waits for this thread: the deletion
-    // must serve that box while it waits for the queue.
-    const QString writerText = QStringLiteral("A box of the record writer");
-    std::atomic<bool> closed{false};
-    std::thread writer([&] {
-        std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
-        while (theDeviceState.m_bDbCleared != DB_DELETING && !closed)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (!closed) AfxMessageBox(writerText.toStdString());
-    });
-
     // Every box is answered with a click on its OK button.
     QStringList shown;
-    int rowsWhenWriterAnswered = -1;
     QTimer answerer;
     answerer.setInterval(5);
     QObject::connect(&answerer, &QTimer::timeout, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible()) return;
         shown << box->text();
-        if (box->text() == writerText) rowsWhenWriterAnswered = Rows("00123456");
         QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
     });
     answerer.start();
@@ -310,12 +394,9 @@ TEST_F(DeleteHistoryTest, BothActionsWorkWithRealOkClicks)
         DeleteHistory dlg;
         EXPECT_TRUE(PressCloses(dlg, DatabaseButton(dlg)));
     }
-    closed = true;
-    writer.join();
     EXPECT_EQ(Rows("00123456"), 0);
     EXPECT_EQ(DeviceRows("00123456"), 0);
-    EXPECT_EQ(rowsWhenWriterAnswered, 0);  // the rows were gone; the queue was still to be emptied
-    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), DB_DELETED);
+    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
     {
         DeleteHistory dlg;
         EXPECT_TRUE(PressCloses(dlg, DeviceButton(dlg)));
@@ -324,7 +405,6 @@ TEST_F(DeleteHistoryTest, BothActionsWorkWithRealOkClicks)
     EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 1);
     EXPECT_EQ(shown, QStringList({
         QStringLiteral("Are you sure to delete device information from database of the ID 00123456?"),
-        writerText,
         QStringLiteral("Successfully deleted information and history data from database"),
         QStringLiteral("Are you sure to delete device history record of the ID 00123456?"),
         QStringLiteral("Successfully Delete device records"),

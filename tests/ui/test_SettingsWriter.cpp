@@ -6,9 +6,13 @@
 #include <QDialog>
 #include <QMessageBox>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/ApplySettingsThread.h"
@@ -16,6 +20,7 @@
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
 #include "simulator/VT583Simulator.h"
+#include "support/DeviceRig.h"
 #include "support/TempDir.h"
 #include "ui/ModalHelper.h"
 #include "ui/QtMessageBoxService.h"
@@ -295,6 +300,117 @@ TEST_F(SettingsWriterTest, RunsStartedTogetherGoOneAfterTheOther)
     EXPECT_EQ(rig.st.m_nTempOffset, 90);  // the last run's offsets
     EXPECT_EQ(writer.LastExitCode(), 0u);
     EXPECT_EQ(m_boxes->Count(), 0u);
+}
+
+// A device state as the program runs it: a database, the record queue and the record writer's
+// thread, with a recorder that holds records.
+struct StoreRig {
+    TempDir dir;
+    sim::SimulatorTransport transport;
+    std::shared_ptr<sim::VT583Simulator> dev = transport.Attach("sim-0");
+    CDeviceState st;
+    std::thread writer;
+
+    StoreRig()
+    {
+        PrepareDeviceState(st, dir, transport);
+        writer = std::thread([this] {
+            while (st.WaitForWriterWork()) st.StoreQueuedRecords();
+        });
+    }
+    ~StoreRig()
+    {
+        st.RequestQuit();
+        writer.join();
+        st.m_Link.Close();
+    }
+    void Exec(const std::string& sql)
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(st.m_strDbPath.c_str(), &db), SQLITE_OK);
+        sqlite3_busy_timeout(db, 2000);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    // Rows of the recorder's ID, and how many distinct record times they hold.
+    std::pair<int, int> Rows()
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(st.m_strDbPath.c_str(), &db);
+        sqlite3_busy_timeout(db, 2000);  // the record writer may be at work
+        sqlite3_stmt* stmt = nullptr;
+        sqlite3_prepare_v2(db, "SELECT count(*), count(DISTINCT Time) FROM Records WHERE ID='00123456'", -1,
+                           &stmt, nullptr);
+        std::pair<int, int> n{-1, -1};
+        if (sqlite3_step(stmt) == SQLITE_ROW) n = {sqlite3_column_int(stmt, 0), sqlite3_column_int(stmt, 1)};
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+        return n;
+    }
+};
+
+TEST_F(SettingsWriterTest, AnErasingChangeWaitsForTheDownloadAndItsRecordsToBeStored)
+{
+    // A download under way: the mode change goes out once the walk has ended and every record it
+    // fetched is stored, and only then is the recorder erased.
+    StoreRig rig;
+    rig.dev->FillRing(0, 2000);
+    rig.dev->SetLatencyMs(1);
+    ASSERT_EQ(rig.st.ReadConfig(), 1);
+    rig.dev->ClearLog();
+    std::thread walk([&] { rig.st.DownloadHistory(); });
+    while (rig.dev->Counters().memoryReads < 20) std::this_thread::yield();  // under way
+    SettingsBlock b = SampleBlock();
+    b.m_bModeChanged = 1;
+    EXPECT_EQ(ApplySettings(b, rig.st), 0u);
+    walk.join();
+    EXPECT_EQ(rig.Rows(), std::make_pair(2000, 2000));
+    const std::vector<int> commands = Commands(rig.dev->RequestLog());
+    ASSERT_GE(commands.size(), 3u);
+    EXPECT_EQ(std::vector<int>(commands.end() - 3, commands.end()), std::vector<int>({kParams, kPeriods, kErase}));
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), kParams), 1);
+    EXPECT_TRUE(rig.dev->Records().empty());
+    EXPECT_EQ(rig.st.m_bDeviceErased, 1);
+    EXPECT_EQ(m_boxes->Count(), 0u);
+}
+
+TEST_F(SettingsWriterTest, RecordsTheDatabaseRefusesKeepTheRecorderFromBeingChangedAndErased)
+{
+    // Downloaded records wait because the database refuses them (a full disk). A change of mode
+    // sends nothing at all, so the recorder keeps its mode and its records, and says why; a
+    // failed deletion of another device's rows leaves the records waiting; once the database
+    // takes them, every one is stored.
+    StoreRig rig;
+    rig.dev->FillRing(0, 500);
+    ASSERT_EQ(rig.st.ReadConfig(), 1);
+    rig.Exec("CREATE TRIGGER full BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");
+    ASSERT_EQ(rig.st.DownloadHistory(), 1);
+    ASSERT_TRUE(rig.st.HasQueuedRecords());
+    rig.dev->ClearLog();
+
+    SettingsBlock b = SampleBlock();
+    b.m_bModeChanged = 1;
+    EXPECT_EQ(ApplySettings(b, rig.st), kApplySettingsFailed);
+    EXPECT_TRUE(rig.dev->RequestLog().empty());
+    EXPECT_EQ(rig.dev->Records().size(), 500u);
+    EXPECT_EQ(rig.st.m_bDeviceErased, 0);
+    // Beside the record writer's own box, in either order.
+    const auto boxes = m_boxes->Entries();
+    EXPECT_EQ(std::count_if(boxes.begin(), boxes.end(), [](const auto& box) {
+                  return box.text ==
+                         "The downloaded records cannot be stored in the database, so the new settings "
+                         "were not written: they would erase the device records. Try again once the "
+                         "database stores them.";
+              }),
+              1);
+
+    rig.st.BeginRowDeletion("00ABCDEF");
+    rig.st.EndRowDeletion(false);
+    EXPECT_TRUE(rig.st.HasQueuedRecords());
+
+    rig.Exec("DROP TRIGGER full");
+    ASSERT_EQ(rig.st.WaitForQueuedRecords(), 1);
+    EXPECT_EQ(rig.Rows(), std::make_pair(500, 500));
 }
 
 // The frame: Setup starts a run with the block as confirmed; the close waits for it, serving

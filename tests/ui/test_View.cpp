@@ -9,6 +9,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QThread>
@@ -23,11 +25,13 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
 #include "device/CDeviceState.h"
+#include "history/DeleteHistory.h"
 #include "platform/MessageBox.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
@@ -88,25 +92,26 @@ protected:
     CQuorvantisView* m_view = nullptr;
 };
 
-long long CountRows(const std::string& dbPath, const std::string& deviceId)
+// The integer columns of a query's first row (empty when it fails or finds nothing).
+std::vector<long long> QueryInts(const std::string& dbPath, const std::string& sql)
 {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return -1;
+    std::vector<long long> values;
+    if (sqlite3_open_v2(dbPath.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 2000);
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            for (int i = 0; i < sqlite3_column_count(st); ++i) values.push_back(sqlite3_column_int64(st, i));
+        sqlite3_finalize(st);
     }
-    sqlite3_busy_timeout(db, 2000);
-    sqlite3_stmt* st = nullptr;
-    long long n = -1;
-    if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM Records WHERE ID = ?1", -1, &st, nullptr) ==
-        SQLITE_OK) {
-        sqlite3_bind_text(st, 1, deviceId.c_str(), -1, SQLITE_TRANSIENT);
-        if (sqlite3_step(st) == SQLITE_ROW)
-            n = sqlite3_column_int64(st, 0);
-    }
-    sqlite3_finalize(st);
     sqlite3_close(db);
-    return n;
+    return values;
+}
+
+long long CountRows(const std::string& dbPath, const std::string& deviceId)
+{
+    const auto n = QueryInts(dbPath, "SELECT COUNT(*) FROM Records WHERE ID = '" + deviceId + "'");
+    return n.empty() ? -1 : n[0];
 }
 
 // Keeps the event loop running for a while, so that the monitor's ticks are served meanwhile.
@@ -417,19 +422,16 @@ TEST_F(ViewTest, DamagedDatabaseShowsOneBoxWhileTheWindowKeepsWorking)
     rec->FillRing(0, 20);
     rec->SetInterval(0);  // a download on every tick
     Start();
-    {
-        // Records downloaded before the damage still wait: the writer tries them again and again.
-        std::lock_guard<std::mutex> lock(theDeviceState.m_csQueue);
-        for (int k = 1; k <= 3; ++k)
-            AppendRecordNode(theDeviceState.m_pQueueHead, theDeviceState.m_pQueueTail, 0x00123456, 0, 88,
-                             60, 635, 45, k, OleDateTime(2026, 3, 1, 10, 0, 0));
-    }
+    ASSERT_TRUE(WaitUntil([&] { return Shown().info[0] == "00123456"; }));
+    // Records downloaded before the damage still wait: the writer tries them again and again.
+    for (int k = 1; k <= 3; ++k)
+        theDeviceState.QueueRecord(0x00123456, 0, 88, 60, 635, 45, k, OleDateTime(2026, 3, 1, 10, 0, 0));
     // Several drains have failed, and two downloads one after the other.
     const QString failed = QStringLiteral("Processing data failed");
     ASSERT_TRUE(WaitUntil([&] { return theDeviceState.m_nDrains >= 6 && Shown().status[2] == failed; }));
     ASSERT_TRUE(WaitUntil([&] { return Shown().status[2] != failed; }));
     ASSERT_TRUE(WaitUntil([&] { return Shown().status[2] == failed; }));
-    ASSERT_EQ(shown.size(), 1);
+    ASSERT_EQ(shown.size(), 1) << shown.join(QStringLiteral(" | ")).toStdString();
     EXPECT_EQ(shown[0], "file is not a database");
 
     // The menu works: the history dialog opens (its failed open says nothing new) and closes.
@@ -441,7 +443,7 @@ TEST_F(ViewTest, DamagedDatabaseShowsOneBoxWhileTheWindowKeepsWorking)
     });
     m_frame->findChild<QAction*>(QStringLiteral("ID_MENU_HISTORY"))->trigger();
     EXPECT_TRUE(opened);
-    EXPECT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown.size(), 1) << shown.join(QStringLiteral(" | ")).toStdString();
 
     // Repaired: the waiting records are stored, none lost.
     WriteFile(theDeviceState.m_strDbPath, good);
@@ -451,7 +453,7 @@ TEST_F(ViewTest, DamagedDatabaseShowsOneBoxWhileTheWindowKeepsWorking)
     m_frame->m_nCloseNoticeMs = 10;
     m_frame->close();
     EXPECT_EQ(m_view->m_bThreadExited.load(), 1);
-    EXPECT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown.size(), 1) << shown.join(QStringLiteral(" | ")).toStdString();
     SetMessageBoxService(previous);
 }
 
@@ -485,4 +487,114 @@ TEST_F(ViewTest, DownloadIsCompleteOnlyOnceItsRecordsAreStored)
     }));
     EXPECT_EQ(CountRows(db, "00123456"), 100);
     EXPECT_EQ(boxes->Count(), 1u);
+}
+
+namespace {
+
+// Rows of one ID, and how many distinct record times they hold.
+std::vector<long long> RowsAndTimes(const std::string& dbPath, const std::string& deviceId)
+{
+    return QueryInts(dbPath, "SELECT count(*), count(DISTINCT Time) FROM Records WHERE ID='" + deviceId + "'");
+}
+
+// Page and record number of a device's row in table Device; empty without one.
+std::vector<long long> ResumePoint(const std::string& dbPath, const std::string& deviceId)
+{
+    return QueryInts(dbPath, "SELECT DevLastPag, DevLastPagnRecords FROM Device WHERE DevID='" + deviceId + "'");
+}
+
+// Where the k-th record (from 1) of an acyclic ring filled from its start lies: page, record.
+std::vector<long long> RecordPlace(long long k)
+{
+    return {PAGE_FIRST + (k - 1) / PAGE_RECORDS, (k - 1) % PAGE_RECORDS + 1};
+}
+
+}  // namespace
+
+TEST_F(ViewTest, EraseDuringADownloadWaitsForItThenEveryRecordIsStoredOnce)
+{
+    ScopedMessageBoxRecorder boxes;
+    auto rec = m_transport->Attach(kPath);
+    rec->FillRing(0, 6000);
+    rec->SetLatencyMs(1);
+    const std::string& db = theDeviceState.m_strDbPath;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return CountRows(db, "00123456") > 0; }));  // under way
+
+    // Delete device records, confirmed: the dialog waits, and the user sees it wait.
+    bool sawWaiting = false;
+    QTimer watcher;
+    watcher.setInterval(5);
+    {
+        DeleteHistory dlg;
+        auto* button = dlg.findChild<QPushButton*>(QStringLiteral(QV_ID_NAME(IDC_MANAGE_DELETE_DEVICE)));
+        QObject::connect(&watcher, &QTimer::timeout, [&] {
+            const QCursor* cursor = QGuiApplication::overrideCursor();
+            sawWaiting = sawWaiting || (!button->isEnabled() && cursor && cursor->shape() == Qt::WaitCursor);
+        });
+        watcher.start();
+        boxes->PushAnswer(MsgAnswer::Ok);
+        bool closed = false;
+        QTimer::singleShot(0, &dlg, [&] {
+            button->click();
+            closed = !dlg.isVisible();
+            if (!closed) dlg.reject();
+        });
+        dlg.exec();
+        watcher.stop();
+        EXPECT_TRUE(closed);
+    }
+    EXPECT_TRUE(sawWaiting);
+    ASSERT_EQ(boxes->Count(), 2u);
+    EXPECT_EQ(boxes->Entries()[1].text, "Successfully Delete device records");
+    EXPECT_TRUE(rec->Records().empty());
+    // Everything the recorder held is stored, once each.
+    EXPECT_EQ(RowsAndTimes(db, "00123456"), std::vector<long long>({6000, 6000}));
+    EXPECT_EQ(ResumePoint(db, "00123456"), RecordPlace(6000));
+}
+
+TEST_F(ViewTest, RecordersSwappedBetweenTwoTicksKeepTheirOwnRecords)
+{
+    // Recorder A is unplugged and B, another ID, plugged in on the same path while its download
+    // runs, all between two ticks of the monitor: the monitor waits meanwhile in a hand-over to
+    // this thread, which it began with A open.
+    auto a = m_transport->Attach(kPath);
+    a->SetDeviceId(0x00AAAAAA);
+    a->FillRing(0, 3000);
+    a->SetLatencyMs(1);
+    const std::string& db = theDeviceState.m_strDbPath;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return CountRows(db, "00AAAAAA") > 0; }));
+    QElapsedTimer bound;
+    bound.start();
+    while (!m_view->IsHandOverPending() && bound.elapsed() < 20000) QThread::msleep(1);
+    ASSERT_TRUE(m_view->IsHandOverPending());
+    ASSERT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
+
+    m_transport->Detach(kPath);
+    m_view->OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, kPath);
+    auto b = std::make_shared<sim::VT583Simulator>();
+    b->SetDeviceId(0x00BBBBBB);
+    b->SetClock({2026, 3, 1, 8, 0, 0});
+    b->FillRing(0, 700);
+    m_transport->Attach(kPath, b);
+    m_view->OnDeviceChange(DBT_DEVICEARRIVAL, kPath);
+    bound.restart();
+    while (!theDeviceState.m_Link.IsDeviceOpen() && bound.elapsed() < 20000) QThread::msleep(1);
+    ASSERT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
+    EXPECT_TRUE(m_view->IsHandOverPending());  // no tick has passed
+
+    ASSERT_TRUE(WaitUntil([&] {
+        return Shown().info[0] == "00BBBBBB" && Shown().status[2] == "Complete historical record deal";
+    }));
+    // B's records under B's ID, with B's resume point; A's rows and resume point are A's own.
+    EXPECT_EQ(RowsAndTimes(db, "00BBBBBB"), std::vector<long long>({700, 700}));
+    EXPECT_EQ(ResumePoint(db, "00BBBBBB"), RecordPlace(700));
+    const auto rowsAndTimesA = RowsAndTimes(db, "00AAAAAA");
+    ASSERT_EQ(rowsAndTimesA.size(), 2u);
+    const long long rowsA = rowsAndTimesA[0];
+    EXPECT_EQ(rowsAndTimesA[1], rowsA);
+    EXPECT_LT(rowsA, 3000);
+    EXPECT_EQ(ResumePoint(db, "00AAAAAA"), RecordPlace(rowsA));
+    EXPECT_EQ(CountRows(db, "00123456"), 0);
 }
