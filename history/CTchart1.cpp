@@ -177,11 +177,12 @@ ChartPoints CTchart1::NewPoints(std::size_t expected)
     const QRectF plot = m_pChart->plotArea();
     const double left = plot.left() * ratio;
     const double columns = std::max(plot.width() * ratio, 1.0);
-    // Columns split into as many parts as the window could widen on this screen: each part still
-    // keeps its extremes when the plot grows.
+    // Each pixel column split into parts a quarter of a pixel wide even when the window is widened
+    // to the whole screen: the few points of a part still lie within one pixel of the wider plot,
+    // so that its picture too stays that of the line through all the rows.
     const QScreen* shown = screen();
     const double widest = shown ? shown->availableGeometry().width() * shown->devicePixelRatio() : columns;
-    const double parts = std::max(1.0, std::ceil(widest / columns));
+    const double parts = std::ceil(4 * std::max(widest, columns) / columns);
     return ChartPoints(m_timeMin, m_timeMax, left * parts, columns * parts, expected);
 }
 

@@ -89,8 +89,8 @@ public:
     // keep their ranges and title.
     void ClearSeries();
     // A builder for the points of the time axis's current range at the chart's resolution: the
-    // pixel columns of the plot area, and finer when the screen leaves room to widen the window,
-    // so that a maximised window still shows every column's extremes.
+    // pixel columns of the plot area, split finer so that a window widened up to the whole screen
+    // still shows the same picture.
     ChartPoints NewPoints(std::size_t expected);
     // The series holds the points built, handed over in one call.
     void ReplacePoints(ChartPoints& points);
