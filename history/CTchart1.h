@@ -28,16 +28,16 @@ private:
     bool m_bHourKnown = false;
 };
 
-// The points of a series, built at the resolution of the chart that draws them. Each pixel column
-// of the plot area keeps, of the points that fall into it one after another, the first, the lowest,
-// the highest and the last, in their order: the line through them spans what the line through all
-// of them spans in that column, every spike and dip included, from a few thousand points however
-// many come. A point that falls into another column than the one before starts a new column, so
-// points out of time order keep every turn of the line.
+// The points of a series, built at the resolution of the chart that draws them. Each column of the
+// plot (a pixel column, or an equal part of one) keeps, of the points that fall into it one after
+// another, the first, the lowest, the highest and the last, in their order: the line through them
+// spans what the line through all of them spans in that column, every spike and dip included, from
+// a few thousand points however many come. A point that falls into another column than the one
+// before starts a new column, so points out of time order keep every turn of the line.
 //
 // Up to kWholeUpTo points are kept whole, as the chart has always drawn them: that many draw in a
-// fraction of a second, and the reduced line would differ from the exact one in where a pixel at
-// the edge of the line falls (about one line pixel in a hundred), though never in an extreme.
+// fraction of a second, and the reduced line, though it keeps every extreme, may differ from the
+// exact one in a few pixels on its steep slopes (measured: up to 5 line pixels in 1,000).
 class ChartPoints {
 public:
     static constexpr std::size_t kWholeUpTo = 100000;
