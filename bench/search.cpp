@@ -86,8 +86,17 @@ bool MakeDatabase(const std::string& path, long rows)
     return ok;
 }
 
+// Processor time (user and system) of this process so far.
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 struct ProcessResult {
-    double seconds = 0;
+    double seconds = 0, cpuSeconds = 0;
     long maxRssKb = 0;
     std::string output;
     bool ok = false;
@@ -123,6 +132,8 @@ ProcessResult RunProcess(const std::vector<std::string>& args, bool capture, con
     rusage usage{};
     if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return result;
     result.seconds = Seconds(start);
+    result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     result.maxRssKb = usage.ru_maxrss;
     result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return result;
@@ -176,7 +187,8 @@ long ShowForSearch(Dialog& dlg, const std::string& to)
 }
 
 // One case in this process: "history" or "graph", the database and the range's end. Prints the
-// search-to-first-paint seconds, the items shown and the peak memory before the search.
+// search-to-first-paint seconds and processor seconds, the items shown and the peak memory before
+// the search.
 int RunCase(int argc, char** argv)
 {
     const std::string kind = argv[2], path = argv[3], to = argv[4];
@@ -187,16 +199,18 @@ int RunCase(int argc, char** argv)
     theDeviceState.m_strDbPath = path;
     theDeviceState.m_nTempUnit = 1;
 
-    double seconds = 0;
+    double seconds = 0, cpu = 0;
     long items = 0;
     long beforeKb = 0;
     if (kind == "history") {
         Main dlg;
         beforeKb = ShowForSearch(dlg, to);
         const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = CpuSeconds();
         dlg.OnBnClickedSearch();
         dlg.repaint();  // the list as the user first sees it
         seconds = Seconds(start);
+        cpu = CpuSeconds() - cpuStart;
         items = dlg.m_list->model()->rowCount();
         // Scrolling to the end paints as quickly as the top.
         const auto scroll = std::chrono::steady_clock::now();
@@ -208,10 +222,12 @@ int RunCase(int argc, char** argv)
         dlg.m_cbType->setCurrentIndex(1);
         beforeKb = ShowForSearch(dlg, to);
         const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = CpuSeconds();
         dlg.OnBnClickedSearch();
         QApplication::processEvents();
         const QPixmap drawn = dlg.m_chart->grab();  // the first paint of the result
         seconds = Seconds(start);
+        cpu = CpuSeconds() - cpuStart;
         items = static_cast<long>(dlg.m_chart->Series()->count());
         if (drawn.isNull()) return 1;
         // A second search (humidity) while the first result is shown counts for the memory.
@@ -224,7 +240,7 @@ int RunCase(int argc, char** argv)
         std::fprintf(stderr, "%s: %s\n", kind.c_str(), boxes.Entries()[0].text.c_str());
         return 1;
     }
-    std::printf("seconds %.4f\nitems %ld\nbefore %ld\n", seconds, items, beforeKb);
+    std::printf("seconds %.4f\ncpu %.4f\nitems %ld\nbefore %ld\n", seconds, cpu, items, beforeKb);
     SetMessageBoxService(nullptr);
     return 0;
 }
@@ -244,7 +260,7 @@ double Median(std::vector<double> v)
 
 // One run of a case in a fresh process.
 struct CaseRun {
-    double seconds = 0, mb = 0, beforeMb = 0, items = 0, scroll = -1;
+    double seconds = 0, cpu = 0, mb = 0, beforeMb = 0, items = 0, scroll = -1;
     bool ok = false;
 };
 
@@ -259,6 +275,7 @@ CaseRun RunCaseProcess(const char* kind, const std::string& path, const std::str
         return run;
     }
     run.seconds = Field(r.output, "seconds");
+    run.cpu = Field(r.output, "cpu");
     run.mb = r.maxRssKb / 1024.0;
     run.beforeMb = Field(r.output, "before") / 1024.0;
     run.items = Field(r.output, "items");
@@ -268,15 +285,17 @@ CaseRun RunCaseProcess(const char* kind, const std::string& path, const std::str
 }
 
 // The runs of a case: the median time, its median ratio to the shell of the same round and the
-// spread of that ratio, the largest peak memory.
+// spread of that ratio, the median ratio of processor times (which the load of a shared machine
+// disturbs less), the largest peak memory.
 struct CaseFigures {
-    std::vector<double> seconds, ratios;
+    std::vector<double> seconds, ratios, cpuRatios;
     double mb = 0, beforeMb = 0, items = 0, scroll = -1;
 
-    void Add(const CaseRun& run, double shellSeconds)
+    void Add(const CaseRun& run, const ProcessResult& shell)
     {
         seconds.push_back(run.seconds);
-        ratios.push_back(run.seconds / shellSeconds);
+        ratios.push_back(run.seconds / shell.seconds);
+        cpuRatios.push_back(run.cpu / shell.cpuSeconds);
         mb = std::max(mb, run.mb);
         beforeMb = run.beforeMb;
         items = run.items;
@@ -284,10 +303,10 @@ struct CaseFigures {
     }
     void Print(const char* what) const
     {
-        std::printf("  %-32s %7.3f s  (%.2f x shell, %.2f to %.2f over the rounds), peak memory %.0f MB "
-                    "(%.0f MB before the search)\n",
+        std::printf("  %-32s %7.3f s  (%.2f x shell, %.2f to %.2f over the rounds; processor time %.2f x "
+                    "the shell's), peak memory %.0f MB (%.0f MB before the search)\n",
                     what, Median(seconds), Median(ratios), *std::min_element(ratios.begin(), ratios.end()),
-                    *std::max_element(ratios.begin(), ratios.end()), mb, beforeMb);
+                    *std::max_element(ratios.begin(), ratios.end()), Median(cpuRatios), mb, beforeMb);
     }
 };
 
@@ -315,7 +334,7 @@ int main(int argc, char** argv)
         RawCursorSeconds(path, where, read);  // the rows in the file cache
         // Rounds of shell, raw cursor, history and graph one after another, so that each ratio
         // compares runs made under the same load of the machine.
-        std::vector<double> shell, raw;
+        std::vector<double> shell, shellCpu, raw;
         long shellKb = 0;
         CaseFigures history, graph;
         for (int round = 0; round < kRuns; ++round) {
@@ -325,18 +344,19 @@ int main(int argc, char** argv)
                 return 1;
             }
             shell.push_back(r.seconds);
+            shellCpu.push_back(r.cpuSeconds);
             shellKb = std::max(shellKb, r.maxRssKb);
             raw.push_back(RawCursorSeconds(path, where, read));
             const CaseRun h = RunCaseProcess("history", path, to);
             const CaseRun g = RunCaseProcess("graph", path, to);
             if (!h.ok || !g.ok) return 1;
-            history.Add(h, r.seconds);
-            graph.Add(g, r.seconds);
+            history.Add(h, r);
+            graph.Add(g, r);
         }
         const double shellSeconds = Median(shell), rawSeconds = Median(raw);
         std::printf("\n%ld rows (%ld read)\n", rows, read);
-        std::printf("  %-32s %7.3f s  (peak memory %.0f MB)\n", "sqlite3 shell reading them:", shellSeconds,
-                    shellKb / 1024.0);
+        std::printf("  %-32s %7.3f s  (processor time %.3f s), peak memory %.0f MB\n", "sqlite3 shell reading them:",
+                    shellSeconds, Median(shellCpu), shellKb / 1024.0);
         std::printf("  %-32s %7.3f s  (%.2f x shell)\n", "raw sqlite3 cursor reading them:", rawSeconds,
                     rawSeconds / shellSeconds);
         history.Print("history, listed and painted:");
