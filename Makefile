@@ -25,7 +25,9 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Only the program and the files it ships with, not the tests and benchmarks.
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target quorvantis
 	./$(BUILD)/quorvantis
 
 test: build

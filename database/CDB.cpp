@@ -261,47 +261,66 @@ int CRecordset::ColumnIndex(const std::string& column) const
     return -1;
 }
 
-std::optional<std::string> CRecordset::GetString(const std::string& column) const
+bool CRecordset::HasValue(int column) const
 {
-    if (m_eof) return std::nullopt;
-    const int i = ColumnIndex(column);
-    if (i < 0 || sqlite3_column_type(m_stmt, i) == SQLITE_NULL) return std::nullopt;
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i));
-    if (!text) return std::nullopt;
-    return std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, i)));
+    return !m_eof && column >= 0 && column < sqlite3_data_count(m_stmt);
 }
 
-std::optional<std::int64_t> CRecordset::GetInt(const std::string& column) const
+std::optional<std::string> CRecordset::GetString(const std::string& column) const
 {
-    if (m_eof) return std::nullopt;
-    const int i = ColumnIndex(column);
-    if (i < 0) return std::nullopt;
-    switch (sqlite3_column_type(m_stmt, i)) {
+    return GetString(ColumnIndex(column));
+}
+
+std::optional<std::int64_t> CRecordset::GetInt(const std::string& column) const { return GetInt(ColumnIndex(column)); }
+
+std::optional<double> CRecordset::GetDouble(const std::string& column) const
+{
+    return GetDouble(ColumnIndex(column));
+}
+
+std::optional<std::string> CRecordset::GetString(int column) const
+{
+    const std::optional<std::string_view> text = GetText(column);
+    if (!text) return std::nullopt;
+    return std::string(*text);
+}
+
+std::optional<std::string_view> CRecordset::GetText(int column) const
+{
+    if (!HasValue(column)) return std::nullopt;
+    // NULL gives no text; any other value is converted to it.
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+    if (!text) return std::nullopt;
+    return std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(m_stmt, column)));
+}
+
+std::optional<std::int64_t> CRecordset::GetInt(int column) const
+{
+    if (!HasValue(column)) return std::nullopt;
+    switch (sqlite3_column_type(m_stmt, column)) {
     case SQLITE_INTEGER:
-        return sqlite3_column_int64(m_stmt, i);
+        return sqlite3_column_int64(m_stmt, column);
     case SQLITE_FLOAT: {
-        const double d = sqlite3_column_double(m_stmt, i);
+        const double d = sqlite3_column_double(m_stmt, column);
         if (!std::isfinite(d) || std::fabs(d) > 9.2e18) return std::nullopt;
         return static_cast<std::int64_t>(std::llround(d));
     }
     case SQLITE_TEXT:
-        return ParseInteger(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i)));
+        return ParseInteger(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column)));
     default:
         return std::nullopt;
     }
 }
 
-std::optional<double> CRecordset::GetDouble(const std::string& column) const
+std::optional<double> CRecordset::GetDouble(int column) const
 {
-    if (m_eof) return std::nullopt;
-    const int i = ColumnIndex(column);
-    if (i < 0) return std::nullopt;
-    switch (sqlite3_column_type(m_stmt, i)) {
+    if (!HasValue(column)) return std::nullopt;
+    switch (sqlite3_column_type(m_stmt, column)) {
     case SQLITE_INTEGER:
     case SQLITE_FLOAT:
-        return sqlite3_column_double(m_stmt, i);
+        return sqlite3_column_double(m_stmt, column);
     case SQLITE_TEXT:
-        return ParseDecimal(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, i)));
+        return ParseDecimal(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column)));
     default:
         return std::nullopt;
     }
@@ -322,7 +341,7 @@ int CDB::Open(const std::string& path)
     if (path.empty()) {
         // SQLite would open a private temporary database for an empty name.
         failure = {DB_UNREACHABLE, sqlite3_errstr(SQLITE_CANTOPEN)};
-    } else if (const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr); rc != SQLITE_OK) {
+    } else if (const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr); rc != SQLITE_OK) {
         failure = {DbFailureKindOf(db ? sqlite3_extended_errcode(db) : rc),
                    db ? sqlite3_errmsg(db) : sqlite3_errstr(SQLITE_NOMEM)};
     } else {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -51,9 +52,18 @@ public:
     std::optional<std::int64_t> GetInt(const std::string& column) const;
     std::optional<double> GetDouble(const std::string& column) const;
 
+    // The same by the column's index in the query, which ColumnIndex finds once per query (-1 for
+    // an unknown column): a reader of many rows does not look each name up again.
+    int ColumnIndex(const std::string& column) const;
+    std::optional<std::string> GetString(int column) const;
+    // The text without a copy; it stays valid until the cursor moves or closes.
+    std::optional<std::string_view> GetText(int column) const;
+    std::optional<std::int64_t> GetInt(int column) const;
+    std::optional<double> GetDouble(int column) const;
+
 private:
     friend class CDB;
-    int ColumnIndex(const std::string& column) const;
+    bool HasValue(int column) const;
     sqlite3_stmt* m_stmt = nullptr;
     bool m_bof = true;
     bool m_eof = true;

@@ -8,9 +8,13 @@
 #include <QLineSeries>
 #include <QImageWriter>
 #include <QPixmap>
+#include <QScreen>
 #include <QValueAxis>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <utility>
 
 #include "history/ExportFile.h"
 
@@ -29,32 +33,86 @@ qint64 WallClockMsecs(double date)
     return std::llround((days - kEpochDate) * static_cast<double>(kMsPerDay));
 }
 
-// Converts wall-clock times to real instants in the local time zone. Offsets change only on hour
-// boundaries, so one lookup per wall-clock hour serves every point in it; the points of a graph
-// come in ascending order, so the cache of the last hour hits nearly always.
-class LocalTimeConverter {
-public:
-    qint64 operator()(double date)
-    {
-        const qint64 wall = WallClockMsecs(date);
-        const qint64 hour = wall >= 0 ? wall / kMsPerHour : -((-wall + kMsPerHour - 1) / kMsPerHour);
-        if (!m_bValid || hour != m_hour) {
-            const QDateTime asUtc = QDateTime::fromMSecsSinceEpoch(hour * kMsPerHour, Qt::UTC);
-            const QDateTime local(asUtc.date(), asUtc.time(), Qt::LocalTime);
-            m_offset = local.isValid() ? local.toMSecsSinceEpoch() - hour * kMsPerHour : 0;
-            m_hour = hour;
-            m_bValid = true;
-        }
-        return wall + m_offset;
-    }
-
-private:
-    qint64 m_hour = 0;
-    qint64 m_offset = 0;
-    bool m_bValid = false;
-};
+qint64 FloorDiv(qint64 a, qint64 b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 
 }  // namespace
+
+qint64 LocalTimeConverter::operator()(double date)
+{
+    const qint64 wall = WallClockMsecs(date);
+    const qint64 day = FloorDiv(wall, kMsPerDay);
+    if (!m_bDayKnown || day != m_day) {
+        // The same offset at the start of a day and of the next: no change in between.
+        const qint64 offset = HourOffset(day * 24);
+        m_bWholeDay = offset == HourOffset(day * 24 + 24);
+        m_dayOffset = offset;
+        m_day = day;
+        m_bDayKnown = true;
+    }
+    if (m_bWholeDay) return wall + m_dayOffset;
+    // The day of a change: its hours one by one.
+    const qint64 hour = FloorDiv(wall, kMsPerHour);
+    if (!m_bHourKnown || hour != m_hour) {
+        m_hourOffset = HourOffset(hour);
+        m_hour = hour;
+        m_bHourKnown = true;
+    }
+    return wall + m_hourOffset;
+}
+
+qint64 LocalTimeConverter::HourOffset(qint64 hour)
+{
+    const QDateTime asUtc = QDateTime::fromMSecsSinceEpoch(hour * kMsPerHour, Qt::UTC);
+    const QDateTime local(asUtc.date(), asUtc.time(), Qt::LocalTime);
+    return local.isValid() ? local.toMSecsSinceEpoch() - hour * kMsPerHour : 0;
+}
+
+ChartPoints::ChartPoints(qint64 start, qint64 end, double left, double columns, std::size_t expected)
+    : m_start(start),
+      m_left(left),
+      m_scale(end > start ? columns / static_cast<double>(end - start) : 0.0),
+      m_bWhole(expected <= kWholeUpTo)
+{
+    m_points.reserve(static_cast<qsizetype>(m_bWhole ? expected : kKeptPerColumn * static_cast<std::size_t>(std::ceil(columns)) + 16));
+}
+
+void ChartPoints::Add(double date, double value)
+{
+    const QPointF point(static_cast<qreal>(m_convert(date)), value);
+    const std::size_t order = m_added++;
+    if (m_bWhole) {
+        m_points.append(point);
+        return;
+    }
+    const qint64 column = static_cast<qint64>(std::floor(m_left + static_cast<double>(point.x() - m_start) * m_scale));
+    if (m_bOpen && column == m_column) {
+        const Kept kept{point, order};
+        if (value < m_lowest.point.y()) m_lowest = kept;
+        if (value > m_highest.point.y()) m_highest = kept;
+        m_last = kept;
+        return;
+    }
+    EndColumn();
+    m_bOpen = true;
+    m_column = column;
+    m_first = m_lowest = m_highest = m_last = Kept{point, order};
+}
+
+void ChartPoints::EndColumn()
+{
+    if (!m_bOpen) return;
+    m_bOpen = false;
+    std::array<Kept, 4> kept{m_first, m_lowest, m_highest, m_last};
+    std::sort(kept.begin(), kept.end(), [](const Kept& a, const Kept& b) { return a.order < b.order; });
+    for (std::size_t i = 0; i < kept.size(); ++i)
+        if (i == 0 || kept[i].order != kept[i - 1].order) m_points.append(kept[i].point);
+}
+
+QList<QPointF> ChartPoints::Take()
+{
+    EndColumn();
+    return std::exchange(m_points, QList<QPointF>());
+}
 
 // The chart is handed to the view's constructor: a view built without one makes a default chart of
 // its own, which setChart() would orphan.
@@ -106,21 +164,41 @@ void CTchart1::SetTimeAxis(double start, double end)
 
 void CTchart1::ClearSeries()
 {
-    m_series->clear();
+    // Emptying the series in place would keep the room of all its points.
+    m_series->replace(QList<QPointF>());
+    ApplyRanges();
+}
+
+ChartPoints CTchart1::NewPoints(std::size_t expected)
+{
+    // The plot area as it will be drawn, in device pixels.
+    if (m_pChart->layout()) m_pChart->layout()->activate();
+    const double ratio = devicePixelRatioF();
+    const QRectF plot = m_pChart->plotArea();
+    const double left = plot.left() * ratio;
+    const double columns = std::max(plot.width() * ratio, 1.0);
+    // Each pixel column split into parts a quarter of a pixel wide even when the window is widened
+    // to the whole screen: the few points of a part still lie within one pixel of the wider plot,
+    // so that its picture too stays that of the line through all the rows.
+    const QScreen* shown = screen();
+    const double widest = shown ? shown->availableGeometry().width() * shown->devicePixelRatio() : columns;
+    const double parts = std::ceil(4 * std::max(widest, columns) / columns);
+    return ChartPoints(m_timeMin, m_timeMax, left * parts, columns * parts, expected);
+}
+
+void CTchart1::ReplacePoints(ChartPoints& points)
+{
+    m_series->replace(points.Take());
+    // A change of the series may move the axes; the ranges stay those set by the caller.
     ApplyRanges();
 }
 
 void CTchart1::ReplacePoints(const std::vector<double>& dates, const std::vector<double>& values)
 {
     const std::size_t n = std::min(dates.size(), values.size());
-    QList<QPointF> points;
-    points.reserve(static_cast<qsizetype>(n));
-    LocalTimeConverter convert;
-    for (std::size_t i = 0; i < n; ++i)
-        points.append(QPointF(static_cast<qreal>(convert(dates[i])), values[i]));
-    m_series->replace(points);
-    // A change of the series may move the axes; the ranges stay those set by the caller.
-    ApplyRanges();
+    ChartPoints points = NewPoints(n);
+    for (std::size_t i = 0; i < n; ++i) points.Add(dates[i], values[i]);
+    ReplacePoints(points);
 }
 
 void CTchart1::ApplyRanges()

@@ -13,6 +13,7 @@
 #include <climits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/CDeviceState.h"
@@ -57,7 +58,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& rect)
 
 // The stored humidity text read as a decimal integer: leading blanks, an optional sign, the
 // digits up to the first other character; 0 when there are none.
-double HumidityValue(const std::string& text)
+double HumidityValue(std::string_view text)
 {
     const std::int64_t value = LeadingInteger(text);
     if (value > INT_MAX) return INT_MAX;
@@ -224,38 +225,32 @@ void Grapsh::OnBnClickedSearch()
         m_chart->SetValueAxis(-30, 50, m_strText[SLOT_TEMPERATURE] + QStringLiteral(" (\u00B0C)"));
     m_chart->SetTimeAxis(range->start.m_dt, range->end.m_dt);
 
-    // Sized once from the count; rows stored after the count are not plotted. A row without a
-    // value (NULL, or a temperature that is no number) has no point to plot.
-    std::vector<double> times, values;
-    times.reserve(static_cast<std::size_t>(n));
-    values.reserve(static_cast<std::size_t>(n));
+    // The old points go before the new ones are read. The new ones are built at the chart's
+    // resolution as the rows come, from the count on; rows stored after the count are not
+    // plotted. A row without a value (NULL, or a temperature that is no number) has no point.
+    m_chart->ClearSeries();
+    ChartPoints points = m_chart->NewPoints(static_cast<std::size_t>(n));
+    CRecordset& record = db.m_pRecord;
     bool failed = db.SelectRecords(where) != 0;
-    for (long long i = 0; !failed && i < n && !db.m_pRecord.IsEOF(); ++i) {
+    const int timeColumn = record.ColumnIndex("Time");
+    const int valueColumn = record.ColumnIndex(humidity ? "Humi" : "Temp");
+    OleDateTimeParser parse;
+    for (long long i = 0; !failed && i < n && !record.IsEOF(); ++i) {
         // A time that does not parse is kept at DATE 0 (no date at all) or -1 (no such date).
-        const OleDateTime time = OleDateTime::Parse(db.m_pRecord.GetString("Time").value_or(""));
+        const OleDateTime time = parse(record.GetText(timeColumn).value_or(std::string_view()));
         std::optional<double> value;
         if (humidity) {
-            if (const auto text = db.m_pRecord.GetString("Humi")) value = HumidityValue(*text);
-        } else if (const auto temp = db.m_pRecord.GetDouble("Temp")) {
+            if (const auto text = record.GetText(valueColumn)) value = HumidityValue(*text);
+        } else if (const auto temp = record.GetDouble(valueColumn)) {
             const double celsius = static_cast<float>(*temp);
             value = fahrenheit ? celsius * 1.8 + 32 : celsius;
         }
-        if (value) {
-            times.push_back(time.m_dt);
-            values.push_back(*value);
-        }
-        if (db.m_pRecord.MoveNext() < 0) failed = true;
+        if (value) points.Add(time.m_dt, *value);
+        if (record.MoveNext() < 0) failed = true;
     }
-    if (failed) {
-        ShowDatabaseError(db);
-        db.m_pRecord.Close();
-        m_chart->ClearSeries();
-        return;
-    }
-    db.m_pRecord.Close();
-
-    m_chart->ClearSeries();
-    m_chart->ReplacePoints(times, values);
+    if (failed) ShowDatabaseError(db);  // and the chart stays empty
+    record.Close();
+    if (!failed) m_chart->ReplacePoints(points);
 }
 
 void Grapsh::OnBnClickedExportImage()

@@ -12,6 +12,7 @@
 #include <QTimeEdit>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -49,19 +50,60 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& rect)
     return button;
 }
 
-// Copies text into a fixed field, cut to fit, always terminated.
-template <std::size_t N>
-void CopyText(char (&field)[N], const std::string& text)
-{
-    const std::size_t n = std::min(text.size(), N - 1);
-    std::memcpy(field, text.data(), n);
-    field[n] = '\0';
-}
+// The columns a search reads, found once per query.
+struct RecordColumns {
+    explicit RecordColumns(const CRecordset& record)
+        : time(record.ColumnIndex("Time")), temp(record.ColumnIndex("Temp")), humi(record.ColumnIndex("Humi"))
+    {
+    }
+    int time, temp, humi;
+};
 
-template <std::size_t N>
-void SetNoValue(char (&field)[N])
+// The temperature texts of one search. The readings take few distinct values, and formatting
+// every row's number anew would be a good part of a long search: a text once made is reused.
+class TemperatureTexts {
+public:
+    TemperatureTexts(H_Rows& rows, int tempUnit)
+        : m_rows(rows), m_bFahrenheit(tempUnit == 0), m_noValue(rows.Temperature("--.-"))
+    {
+    }
+
+    // The text of a stored reading, "%0.1f" in the display unit or "--.-". The range test always
+    // looks at the Celsius value.
+    std::uint16_t Text(std::optional<double> stored)
+    {
+        const float c = stored ? static_cast<float>(*stored) : NAN;
+        if (!std::isfinite(c) || c > 60.0f || c < -40.0f) return m_noValue;
+        std::uint32_t bits;
+        std::memcpy(&bits, &c, sizeof bits);
+        Entry& entry = m_entries[(bits * 2654435761u) >> (32 - kBits)];
+        if (!entry.used || entry.bits != bits) {
+            entry.text = m_rows.Temperature(FixedText(m_bFahrenheit ? c * 1.8 + 32 : c));
+            entry.bits = bits;
+            entry.used = true;
+        }
+        return entry.text;
+    }
+
+private:
+    static constexpr int kBits = 10;
+    struct Entry {
+        std::uint32_t bits = 0;
+        std::uint16_t text = 0;
+        bool used = false;
+    };
+    H_Rows& m_rows;
+    std::array<Entry, std::size_t{1} << kBits> m_entries{};
+    bool m_bFahrenheit;
+    std::uint16_t m_noValue;
+};
+
+// Appends the current record as a row.
+void AppendRow(H_Rows& rows, const CRecordset& record, const RecordColumns& columns, TemperatureTexts& temperatures)
 {
-    CopyText(field, "--.-");
+    const std::optional<std::int64_t> humi = record.GetInt(columns.humi);
+    rows.Append(record.GetText(columns.time).value_or(std::string_view()), temperatures.Text(record.GetDouble(columns.temp)),
+                !humi || *humi < 0 || *humi > 99 ? H_Rows::kNoHumidity : static_cast<int>(*humi));
 }
 
 // Little-endian UTF-16 code units of text, appended to out.
@@ -182,28 +224,6 @@ int Main::OnInitDialog()
     return 1;
 }
 
-void Main::FillRow(H_Row& row, int number, int tempUnit) const
-{
-    const CRecordset& record = theDeviceState.m_dbHistory.m_pRecord;
-    std::memset(&row, 0, sizeof row);
-    row.nNo = number;
-    CopyText(row.szTime, record.GetString("Time").value_or(std::string()));
-
-    // The range test always looks at the stored Celsius value.
-    const std::optional<double> temp = record.GetDouble("Temp");
-    const float c = temp ? static_cast<float>(*temp) : NAN;
-    if (!std::isfinite(c) || c > 60.0f || c < -40.0f)
-        SetNoValue(row.szTemp);
-    else
-        CopyText(row.szTemp, FixedText(tempUnit != 0 ? c : c * 1.8 + 32));
-
-    const std::optional<std::int64_t> humi = record.GetInt("Humi");
-    if (!humi || *humi < 0 || *humi > 99)
-        SetNoValue(row.szHumi);
-    else
-        CopyText(row.szHumi, std::to_string(*humi));
-}
-
 void Main::OnBnClickedSearch()
 {
     if (m_bSearching) return;
@@ -225,6 +245,8 @@ void Main::OnBnClickedSearch()
 
     const int unit = theDeviceState.m_nTempUnit.load();
     CRecordset& record = db.m_pRecord;
+    const RecordColumns columns(record);
+    TemperatureTexts temperatures(m_rows, unit);
     QElapsedTimer sincePaint;
     sincePaint.start();
     int counter = 1;
@@ -235,8 +257,7 @@ void Main::OnBnClickedSearch()
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
             sincePaint.restart();
         }
-        m_rows.emplace_back();
-        FillRow(m_rows.back(), counter, unit);
+        AppendRow(m_rows, record, columns, temperatures);
         if (record.MoveNext() < 0) {
             failed = true;
             ShowDatabaseError(db);

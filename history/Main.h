@@ -32,7 +32,7 @@ public:
     // How the export asks for the file name; tests replace it. Empty = cancelled.
     std::function<QString()> m_fnGetSaveFileName;
 
-    std::vector<H_Row> m_rows;
+    H_Rows m_rows;
     H_List* m_list = nullptr;
     QComboBox* m_cbDevice = nullptr;
     OleDateTime m_dtStartDate;
@@ -56,8 +56,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // Reads the current record into a row.
-    void FillRow(H_Row& row, int number, int tempUnit) const;
     void EndSearch(int itemCount, int statusId);
     QString DefaultSaveFileName();
 

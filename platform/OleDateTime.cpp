@@ -175,7 +175,7 @@ std::string OleDateTime::FormatChecked() const
     return Format();
 }
 
-OleDateTime OleDateTime::Parse(const std::string& text)
+OleDateTime OleDateTime::Parse(std::string_view text)
 {
     // Grammar: Y{-|/}M{-|/}D [blanks H:M[:S]], surrounded by optional blanks. Anything else is no
     // date at all; a text of that shape whose numbers do not form a date is a failed date.
@@ -224,4 +224,51 @@ OleDateTime OleDateTime::Parse(const std::string& text)
     }
     const OleDateTime result(year, month, day, hour, minute, second);
     return result.IsValid() ? result : badDate;
+}
+
+namespace {
+
+bool Digits(std::string_view text, std::size_t at, std::size_t count)
+{
+    for (std::size_t i = at; i < at + count; ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    return true;
+}
+
+int Number(std::string_view text, std::size_t at, std::size_t count)
+{
+    int value = 0;
+    for (std::size_t i = at; i < at + count; ++i) value = value * 10 + (text[i] - '0');
+    return value;
+}
+
+// "YYYY-MM-DD hh:mm:ss" with digits where the form has them.
+bool UsualForm(std::string_view text)
+{
+    return text.size() == 19 && Digits(text, 0, 4) && text[4] == '-' && Digits(text, 5, 2) && text[7] == '-' &&
+           Digits(text, 8, 2) && text[10] == ' ' && Digits(text, 11, 2) && text[13] == ':' &&
+           Digits(text, 14, 2) && text[16] == ':' && Digits(text, 17, 2);
+}
+
+}  // namespace
+
+OleDateTime OleDateTimeParser::operator()(std::string_view text)
+{
+    const bool usual = UsualForm(text);
+    if (usual && m_bKnown && text.compare(0, sizeof m_day, std::string_view(m_day, sizeof m_day)) == 0) {
+        // A valid date with a time of day within its ranges is valid.
+        const int hour = Number(text, 11, 2), minute = Number(text, 14, 2), second = Number(text, 17, 2);
+        if (hour <= 23 && minute <= 59 && second <= 59)
+            return OleDateTime(OleDateTime::FieldsToDate(m_year, m_month, m_dayOfMonth, hour, minute, second),
+                               OleDateTime::valid);
+    }
+    const OleDateTime result = OleDateTime::Parse(text);
+    m_bKnown = usual && result.IsValid();
+    if (m_bKnown) {
+        text.copy(m_day, sizeof m_day);
+        m_year = Number(text, 0, 4);
+        m_month = Number(text, 5, 2);
+        m_dayOfMonth = Number(text, 8, 2);
+    }
+    return result;
 }

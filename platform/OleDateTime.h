@@ -4,6 +4,7 @@
 // convention of a negative whole part and a positive fraction.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 struct OleDateTimeFields {
     int year = -1, month = -1, day = -1, hour = -1, minute = -1, second = -1;
@@ -49,8 +50,21 @@ public:
     // Parses the text forms the program writes ("2024-02-01 09:05:03", also "/" as date separator,
     // the time or the seconds left out). A text that is no date at all gives invalid with DATE 0;
     // a date-like text whose fields do not form a date gives invalid with DATE -1.0.
-    static OleDateTime Parse(const std::string& text);
+    static OleDateTime Parse(std::string_view text);
 
     // Six fields to DATE without any check (the caller validates).
     static double FieldsToDate(int year, int month, int day, int hour, int minute, int second);
+};
+
+// Parses texts one after another, each exactly as OleDateTime::Parse does. The rows of a search
+// come day by day in the form "YYYY-MM-DD hh:mm:ss": the date of such a run is checked once, not
+// for every row.
+class OleDateTimeParser {
+public:
+    OleDateTime operator()(std::string_view text);
+
+private:
+    char m_day[10] = {};  // "YYYY-MM-DD" of the last valid text of that form
+    int m_year = 0, m_month = 0, m_dayOfMonth = 0;
+    bool m_bKnown = false;
 };

@@ -246,15 +246,25 @@ TEST_F(DatabaseTest, StoredTextFormsReadBack)
     ASSERT_EQ(m_db.InsertRecord("00000002", PageText(411), time, TemperatureText(400), "0"), 1);
 
     ASSERT_EQ(m_db.SelectRecords(WhereDevice("0012AB34")), 0);
+    // By name, and by the index looked up once (any letter case; -1 for no such column).
+    const CRecordset& record = m_db.m_pRecord;
+    const int timeColumn = record.ColumnIndex("TIME"), tempColumn = record.ColumnIndex("temp");
+    EXPECT_EQ(record.ColumnIndex("Humidity"), -1);
     for (double t : expected) {
         ASSERT_FALSE(m_db.m_pRecord.IsEOF());
         EXPECT_DOUBLE_EQ(m_db.m_pRecord.GetDouble("Temp").value_or(-999), t);
+        EXPECT_EQ(record.GetDouble(tempColumn), record.GetDouble("Temp"));
         EXPECT_EQ(m_db.m_pRecord.GetString("time"), "2024-02-01 09:05:03");
+        EXPECT_EQ(record.GetText(timeColumn), "2024-02-01 09:05:03");
+        EXPECT_EQ(record.GetString(timeColumn), "2024-02-01 09:05:03");
         EXPECT_EQ(m_db.m_pRecord.GetString("PagAddr"), "0058");
         EXPECT_EQ(m_db.m_pRecord.GetInt("Humi"), 45);
+        EXPECT_EQ(record.GetText(-1), std::nullopt);
+        EXPECT_EQ(record.GetInt(5), std::nullopt);
         m_db.m_pRecord.MoveNext();
     }
     EXPECT_TRUE(m_db.m_pRecord.IsEOF());
+    EXPECT_EQ(record.GetText(timeColumn), std::nullopt);
     EXPECT_EQ(m_db.m_pRecord.MoveNext(), -1);
     m_db.m_pRecord.Close();
 

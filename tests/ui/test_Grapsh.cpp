@@ -1,6 +1,8 @@
 // The graph dialog over a database in a fresh data folder: device selection, the search's axes,
 // points and empty results, the plotted values of unusual rows, failures, the JPEG export and the
 // anchoring.
+#include <QChart>
+#include <QColor>
 #include <QComboBox>
 #include <QDateTimeAxis>
 #include <QDir>
@@ -10,6 +12,10 @@
 #include <QPushButton>
 #include <QValueAxis>
 
+#include <cmath>
+#include <map>
+
+#include "database/CDB.h"
 #include "history/CTchart1.h"
 #include "history/Grapsh.h"
 #include "history/TimeRange.h"
@@ -280,6 +286,124 @@ TEST_F(GrapshTest, ExportWritesARealJpeg)
     EXPECT_NE(m_boxes->Entries()[0].text.find(bad.toStdString()), std::string::npos);
     EXPECT_FALSE(QFile::exists(bad));
 
+}
+
+// The rows of a range as the dialog plots them: the stored times and temperatures, in time order.
+QList<QPointF> StoredPoints(const std::string& path, const std::string& to)
+{
+    CDB db;
+    QList<QPointF> rows;
+    LocalTimeConverter convert;
+    if (db.Open(path) != 0 || db.SelectRecords(WhereDeviceRange("2023-12-31 23:59:59", to, kId)) != 0) return rows;
+    for (; !db.m_pRecord.IsEOF(); db.m_pRecord.MoveNext())
+        rows.append(QPointF(convert(OleDateTime::Parse(*db.m_pRecord.GetString("Time")).m_dt),
+                            static_cast<float>(*db.m_pRecord.GetDouble("Temp"))));
+    return rows;
+}
+
+TEST_F(GrapshTest, ALargeSelectionIsDrawnAtTheChartsResolutionWithEveryExtreme)
+{
+    // One reading a minute on a swing of five hours, with the highest and the lowest value once
+    // each in the middle.
+    constexpr long kRows = ChartPoints::kWholeUpTo + 50001;
+    AddDevice(kId);
+    ExecSql("WITH RECURSIVE n(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM n WHERE k < " + std::to_string(kRows - 1) +
+            ") INSERT INTO Records(ID, PagAddr, Time, Temp, Humi) SELECT '" + kId +
+            "', '0058', datetime('2024-01-01', '+' || k || ' minutes'), CASE WHEN k = 77777 THEN 49.5 "
+            "WHEN k = 12345 THEN -29.5 ELSE round(20 + 8 * sin(k / 300.0), 1) END, 40 FROM n");
+    const auto timeOf = [](long row) { return OleDateTime(2024, 1, 1, 0, 0, 0).AddSeconds(60LL * row); };
+    theDeviceState.m_nTempUnit = 1;
+    Grapsh dlg;
+    dlg.show();
+
+    // Up to the whole count the rows themselves.
+    const OleDateTime lastWhole = timeOf(ChartPoints::kWholeUpTo - 1);
+    SetRange(dlg, At(2023, 12, 31, 23, 59, 59), At(2024, 3, 10, 10, 39, 0));
+    ASSERT_EQ(lastWhole.Format(), "2024-03-10 10:39:00");
+    Search(dlg, 1);
+    EXPECT_EQ(Points(dlg), StoredPoints(theDeviceState.m_strDbPath, lastWhole.Format()));
+
+    // Beyond it a few points a pixel column, taken from the rows in their order.
+    const std::string last = timeOf(kRows - 1).Format();
+    ASSERT_EQ(last, "2024-04-14 04:00:00");
+    SetRange(dlg, At(2023, 12, 31, 23, 59, 59), At(2024, 4, 14, 4, 0, 0));
+    Search(dlg, 1);
+    const QList<QPointF> rows = StoredPoints(theDeviceState.m_strDbPath, last);
+    const QList<QPointF> points = Points(dlg);
+    ASSERT_EQ(rows.size(), kRows);
+    ASSERT_FALSE(points.isEmpty());
+    EXPECT_LT(points.size(), kRows / 10);
+    qsizetype at = 0;
+    for (const QPointF& p : points) {
+        while (at < rows.size() && rows[at] != p) ++at;
+        ASSERT_LT(at, rows.size()) << "a point that is no row, or out of order: " << p.x() << " " << p.y();
+    }
+    EXPECT_EQ(points.front(), rows.front());
+    EXPECT_EQ(points.back(), rows.back());
+
+    // Every pixel column of the plot keeps its lowest and highest value, so the selection's own
+    // highest and lowest value are drawn.
+    const QRectF plot = dlg.m_chart->chart()->plotArea();
+    const double from = dlg.m_chart->TimeAxis()->min().toMSecsSinceEpoch();
+    const double to = dlg.m_chart->TimeAxis()->max().toMSecsSinceEpoch();
+    const auto extremes = [&](const QList<QPointF>& list) {
+        std::map<long, std::pair<double, double>> columns;
+        for (const QPointF& p : list) {
+            const long column = static_cast<long>(std::floor(plot.left() + (p.x() - from) / (to - from) * plot.width()));
+            auto [it, added] = columns.try_emplace(column, p.y(), p.y());
+            it->second = {std::min(it->second.first, p.y()), std::max(it->second.second, p.y())};
+        }
+        return columns;
+    };
+    const auto drawn = extremes(points);
+    EXPECT_EQ(drawn, extremes(rows));
+    EXPECT_GT(drawn.size(), 500u);
+    EXPECT_TRUE(points.contains(rows[77777]));
+    EXPECT_TRUE(points.contains(rows[12345]));
+
+    // The same picture as the line through every row.
+    QCoreApplication::processEvents();
+    const QImage reduced = dlg.m_chart->grab().toImage();
+    dlg.m_chart->Series()->replace(rows);
+    QCoreApplication::processEvents();
+    const QImage exact = dlg.m_chart->grab().toImage();
+    ASSERT_EQ(reduced.size(), exact.size());
+    long differ = 0, line = 0;
+    for (int y = 0; y < exact.height(); ++y)
+        for (int x = 0; x < exact.width(); ++x) {
+            differ += reduced.pixel(x, y) != exact.pixel(x, y);
+            line += exact.pixel(x, y) == QColor(Qt::red).rgb();
+        }
+    // A pixel here and there on a steep slope may fall the other way.
+    EXPECT_GT(line, 5000);
+    EXPECT_LE(differ, line / 100) << differ << " of " << line << " line pixels differ";
+}
+
+// Points out of time order (rows whose time does not parse) each keep the line's way to them and
+// back, however many points a column gets.
+TEST(ChartPoints, PointsOutOfTimeOrderKeepTheirTurns)
+{
+    const double first = OleDateTime(2024, 1, 1, 0, 0, 0).m_dt;
+    constexpr long kCount = 500000;
+    ChartPoints points(CTchart1::DateToMsecs(first), CTchart1::DateToMsecs(first + kCount / 1440.0), 40.0, 800.0, kCount);
+    QList<QPointF> all;
+    LocalTimeConverter convert;
+    for (long i = 0; i < kCount; ++i) {
+        const double date = i % 100000 == 5000 ? 0.0 : first + i / 1440.0;
+        const double value = 20 + i % 97 / 10.0;
+        points.Add(date, value);
+        all.append(QPointF(convert(date), value));
+    }
+    const QList<QPointF> kept = points.Take();
+    EXPECT_LT(kept.size(), 800 * 4 + 30);
+    for (long i = 5000; i < kCount; i += 100000) {
+        const qsizetype at = kept.indexOf(all[i]);
+        ASSERT_GT(at, 0) << i;
+        ASSERT_LT(at + 1, kept.size()) << i;
+        EXPECT_EQ(kept[at - 1], all[i - 1]) << i;
+        EXPECT_EQ(kept[at + 1], all[i + 1]) << i;
+    }
+    EXPECT_TRUE(points.Take().isEmpty());
 }
 
 TEST_F(GrapshTest, ResizeStretchesTheChartAndKeepsTheControlsAtTheBottom)

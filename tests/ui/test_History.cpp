@@ -252,6 +252,27 @@ TEST_F(HistoryTest, TemperatureAndHumidityTextsInBothUnits)
     EXPECT_EQ(dlg.m_list->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Temperature(\u00B0F)"));
 }
 
+TEST_F(HistoryTest, TimesAreListedAsStoredWhateverTheirForm)
+{
+    // The usual form is held as its fields, any other text whole; every one reads back as stored
+    // (cut to 19 characters).
+    AddDevice(kDev);
+    const std::vector<std::pair<std::string, std::string>> times = {
+        {"2024-02-29 00:00:00", "2024-02-29 00:00:00"},      {"2024-02-29 10:00", "2024-02-29 10:00"},
+        {"2024-02-29 10:00:00.250", "2024-02-29 10:00:00"},  {"2024-02-29 10:00:61", "2024-02-29 10:00:61"},
+        {"2024-02-29 24:00:00", "2024-02-29 24:00:00"},      {"2024-02-30 23:59:59", "2024-02-30 23:59:59"},
+        {"2024-03-01 09:59:59", "2024-03-01 09:59:59"},      {"2024-03-01 10:00:00 \xC3\x9C", "2024-03-01 10:00:00"}};
+    for (const auto& [stored, shown] : times) AddRecord(stored);
+
+    Main dlg;
+    SetRange(dlg, kDay.addDays(-2), QTime(0, 0), kDay, QTime(23, 59, 59));
+    dlg.OnBnClickedSearch();
+    std::vector<std::string> expected;
+    for (const auto& [stored, shown] : times) expected.push_back(shown);
+    EXPECT_EQ(Column(dlg, 1), expected);
+    EXPECT_EQ(Column(dlg, 0).back(), std::to_string(times.size()));
+}
+
 TEST_F(HistoryTest, AnchoringFollowsMaximiseAndRestore)
 {
     Main dlg;
