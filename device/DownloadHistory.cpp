@@ -63,7 +63,9 @@ private:
         }
     }
 
-    bool RequestRaised() const { return m_st.m_bDbCleared || m_st.m_bDeviceErased; }
+    // A closing program also stops the walk between two exchanges: the link is free for a
+    // settings run that must still finish.
+    bool RequestRaised() const { return m_st.m_bDbCleared || m_st.m_bDeviceErased || m_st.m_bQuit; }
 
     // Reads the count bytes of pages first .. first + n - 1 into m_nPageCount.
     bool ReadCounts(int first, int n)

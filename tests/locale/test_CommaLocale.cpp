@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QLockFile>
 
 #include <sqlite3.h>
 
@@ -30,6 +29,7 @@
 #include "app/QuorvantisApplication.h"
 #include "device/CDeviceState.h"
 #include "history/Main.h"
+#include "platform/InstanceLock.h"
 #include "platform/MessageBox.h"
 #include "settings/CSetupParam.h"
 #include "simulator/VT583Simulator.h"
