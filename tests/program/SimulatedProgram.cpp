@@ -7,15 +7,18 @@
 //     --records N       the recorder holds N records (cycle mode)
 //     --notice-ms MS    the closing notice stays MS milliseconds
 //     --settings        once the recorder is open, writes settings with a mode change (parameters,
-//                       periods, erase); after the recorder has taken the parameters the next
-//                       report waits until the program is closing, and "params" is printed then
+//                       periods, erase). Once the recorder has taken the parameters, "params" is
+//                       printed and the run waits until the program is closing and its window has
+//                       gone, as seen by the first event the UI thread handles after that
 //     --setup-dialog    once the recorder is open, opens the settings dialog; prints "dialog"
 //                       when it is up
-// Prints "ready" once the main window stands, and on the way out what the recorder was sent:
+// Prints "language" while the first start asks for the language, "ready" once the main window
+// stands, and on the way out what the recorder was sent:
 // "params=P periods=Q erases=E clocks=C".
 #include <QApplication>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -39,8 +42,30 @@ void Say(const char* text)
     std::fflush(stdout);
 }
 
-// Hands every report to the simulated recorder; after the parameter command it holds the writer
-// until the program is closing, so that the close meets the settings run in its middle.
+// Set on the UI thread by the first event it handles once the main window has gone.
+std::atomic<bool> g_windowGone{false};
+
+void WatchForTheWindowToGo()
+{
+    CMainFrame* frame = theApp.m_pMainWnd;
+    if (frame && frame->isVisible())
+        QTimer::singleShot(0, qApp, WatchForTheWindowToGo);
+    else
+        g_windowGone = true;
+}
+
+// Waits (bounded, so that a program that never closes does not keep a test waiting for ever).
+template <class Cond>
+void WaitFor(Cond cond)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!cond() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// Hands every report to the simulated recorder. After the parameter command it holds the settings
+// run until the close has begun and the UI thread, with the window gone, handles events again:
+// the close sequence then has had every chance to take the link from the run.
 class PausingHandle : public HidHandle {
 public:
     PausingHandle(std::unique_ptr<HidHandle> inner, bool pause) : m_inner(std::move(inner)), m_pause(pause) {}
@@ -49,10 +74,9 @@ public:
         const int written = m_inner->Write(data, length);
         if (m_pause && length > 3 && data[2] == CMD_SET_PARAMS[0] && data[3] == CMD_SET_PARAMS[1]) {
             Say("params");
-            // Bounded, so that a program that never closes does not keep the test waiting for ever.
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-            while (!theDeviceState.m_bQuit && std::chrono::steady_clock::now() < until)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            WaitFor([] { return theDeviceState.m_bQuit != 0; });
+            QMetaObject::invokeMethod(qApp, WatchForTheWindowToGo, Qt::QueuedConnection);
+            WaitFor([] { return g_windowGone.load(); });
         }
         return written;
     }
@@ -142,6 +166,17 @@ int main(int argc, char** argv)
     recorder->SetLatencyMs(latency);
     PausingTransport transport(simulators, settings);
     theDeviceState.m_Link.SetTransport(&transport);
+
+    // The language question of a first start runs its own loop before the main window stands.
+    auto* question = new QTimer(&app);
+    question->setInterval(5);
+    QObject::connect(question, &QTimer::timeout, [question] {
+        const QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal->objectName() != QLatin1String("IDD_SELECTLANGUAGE")) return;
+        question->stop();
+        Say("language");
+    });
+    question->start();
 
     // Runs in the program's event loop, once the main window stands.
     QTimer::singleShot(0, [&] {
