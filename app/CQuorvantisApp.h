@@ -3,12 +3,13 @@
 #include <memory>
 #include <string>
 
+#include "platform/InstanceLock.h"
+
 class QApplication;
 class QRect;
 class QString;
 class QTranslator;
 class CMainFrame;
-class InstanceLock;
 class QtMessageBoxService;
 
 // The main window as a whole: 708 wide, 522 high plus menu bar and caption.

@@ -4,7 +4,6 @@
 // Each case runs in a process of its own; the measured window is scaled to a minute.
 #include <QApplication>
 #include <QEventLoop>
-#include <QLockFile>
 #include <QTimer>
 
 #include <sqlite3.h>

@@ -7,15 +7,14 @@
 #include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 #include <sqlite3.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -521,19 +520,12 @@ TEST_F(DatabaseTest, FirstCopyWithoutRoomSaysSoAndOpensOnceThereIsRoom)
     ASSERT_EQ(mkdir(data.c_str(), 0700), 0);
     const std::string target = data + "/Quorvantis.db";
     {
-        // A file-size limit below the database's size, SIGXFSZ ignored as the program does.
-        rlimit old{};
-        getrlimit(RLIMIT_FSIZE, &old);
-        rlimit small = old;
-        small.rlim_cur = 4096;
-        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        setrlimit(RLIMIT_FSIZE, &small);
+        // No room for a file as large as the database.
+        ScopedFileSizeLimit limit(4096);
         CopyForFirstStart(m_path, target);
         // The open says why, once, however often it is tried.
         EXPECT_EQ(m_db.Open(target), -1);
         EXPECT_EQ(m_db.Open(target), -1);
-        setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, oldHandler);
     }
     ASSERT_EQ(m_boxes->Count(), 1u);
     EXPECT_EQ(m_boxes->Entries()[0].text, LoadString(IDS_DB_NO_ROOM) + "\n" + target);

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +11,7 @@
 #include <string>
 
 #include "platform/Paths.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -157,29 +156,6 @@ TEST(Paths, PrivateFolderOnlyWhenItIsTheUsersOwn)
 }
 
 namespace {
-
-// A file-size limit for one scope, with SIGXFSZ ignored as the program ignores it: writes past
-// the limit fail (EFBIG) as on a disk without room.
-class ScopedFileSizeLimit {
-public:
-    explicit ScopedFileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~ScopedFileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-};
 
 int EntriesIn(const std::string& folder)
 {
