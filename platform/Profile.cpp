@@ -121,26 +121,37 @@ Line ClassifyAt(const ProfileText& text, std::size_t index)
 // read up to this size, so that a profile swollen by some mishap keeps working.
 constexpr off_t kMaxProfileBytes = off_t{128} << 20;
 
-// Reads a whole file. nullopt when something stands at path that is no profile: no regular file
-// (a FIFO would hang the read, a device would never end it), larger than kMaxProfileBytes, or not
-// readable. A missing file (or a link to none) is an empty text.
-std::optional<std::string> ReadFile(const std::string& path, bool& exists)
+// Opens a profile for reading. -1 with missing set for a missing file (or a link to none); -1
+// alone when something stands at path that is no profile: no regular file (a FIFO would hang the
+// read, a device would never end it), larger than kMaxProfileBytes, or not readable.
+int OpenProfile(const std::string& path, bool& missing, struct stat& st)
 {
-    exists = false;
-    struct stat st {};
+    missing = false;
     // Looked at before it is opened: opening a device can do something by itself.
     if (stat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT) return std::string();
-        return std::nullopt;
+        missing = errno == ENOENT;
+        return -1;
     }
-    if (!S_ISREG(st.st_mode) || st.st_size > kMaxProfileBytes) return std::nullopt;
+    if (!S_ISREG(st.st_mode) || st.st_size > kMaxProfileBytes) return -1;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) return -1;
     // The file may have been replaced between the look and the open.
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxProfileBytes) {
         close(fd);
-        return std::nullopt;
+        return -1;
     }
+    return fd;
+}
+
+// Reads a whole profile. nullopt when something stands at path that is no profile (OpenProfile);
+// a missing file is an empty text.
+std::optional<std::string> ReadFile(const std::string& path, bool& exists)
+{
+    exists = false;
+    bool missing = false;
+    struct stat st {};
+    const int fd = OpenProfile(path, missing, st);
+    if (fd < 0) return missing ? std::optional<std::string>(std::string()) : std::nullopt;
     std::string content;
     content.resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
@@ -267,9 +278,11 @@ bool IsRunning(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPE
 bool IsProfileUnreadable(const std::string& path)
 {
     CompletePendingCopy(path);
-    std::lock_guard<std::mutex> lock(g_profileMutex);
-    bool exists = false;
-    return !ReadFile(path, exists);
+    bool missing = false;
+    struct stat st {};
+    const int fd = OpenProfile(path, missing, st);
+    if (fd >= 0) close(fd);
+    return fd < 0 && !missing;
 }
 
 void RemoveStaleProfileTemporaries(const std::string& path)
