@@ -287,9 +287,13 @@ bool IsProfileUnreadable(const std::string& path)
 
 void RemoveStaleProfileTemporaries(const std::string& path)
 {
+    // A writer puts them beside the file a link leads to, but only when that file is the user's
+    // own: nothing is removed from another user's folder.
     std::string target = path;
     char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved)) target = resolved;
+    struct stat st {};
+    if (realpath(path.c_str(), resolved) && stat(resolved, &st) == 0 && st.st_uid == geteuid())
+        target = resolved;
     const std::string prefix = NameOf(TemporaryPrefix(target));
     RemoveFilesNamed(FolderOf(target), [&prefix](const std::string& name) {
         const std::optional<pid_t> owner = TemporaryOwner(name, prefix);
