@@ -5,11 +5,11 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLockFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
 #include <QStatusBar>
+#include <QTimer>
 
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
@@ -149,7 +149,8 @@ CQuorvantisView* CMainFrame::GetActiveView() const { return m_pView; }
 
 void CMainFrame::OnMenuSetup()
 {
-    if (m_dlgSetup.exec() != QDialog::Accepted) return;
+    // A dialog closed by the program's close starts nothing.
+    if (m_dlgSetup.exec() != QDialog::Accepted || theDeviceState.m_bQuit) return;
     m_settingsWriter.Start(SettingsBlock::From(m_dlgSetup, theDeviceState), theDeviceState);
 }
 
@@ -201,14 +202,25 @@ void CMainFrame::RunCloseSequence()
 
     CQuorvantisView* view = GetActiveView();
     theDeviceState.RequestQuit();
-    // A settings run under way still reaches the recorder: the view closes the device below.
-    WaitForSettingsWriters();
-    // Waits for every worker thread, one-shot ones included, while still serving their hand-overs
-    // to this thread.
-    if (view) view->StopWorkerThreads();
 
+    // The notice comes at once and the window goes: the worker threads wind down while the notice
+    // shows, so a slow recorder never holds the window up, and the program ends when the later
+    // of the two is done.
     CloseDialo notice(this, m_nCloseNoticeMs);
+    bool stopped = false;
+    auto stop = [&] {
+        if (stopped) return;
+        stopped = true;
+        hide();
+        // A settings run under way still reaches the recorder: the view closes the device after
+        // it. The view then waits for every worker thread, one-shot ones included, while still
+        // serving their hand-overs to this thread.
+        WaitForSettingsWriters();
+        if (view) view->StopWorkerThreads();
+    };
+    QTimer::singleShot(0, &notice, stop);
     notice.exec();
+    stop();
 
     if (restart) {
         // The new instance must find the locks free.

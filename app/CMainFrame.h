@@ -28,8 +28,11 @@ public:
     CQuorvantisView* GetActiveView() const;
 
     // The close sequence: stop the workers, show the closing notice, restart after a language
-    // change, close the window. Window close, Exit and a confirmed language change all end here.
+    // change, close the window. Window close, Exit, a confirmed language change and a close
+    // signal all end here.
     void OnClose();
+    // The close sequence has begun.
+    bool IsClosing() const { return m_bClosing; }
 
     void OnMenuSetup();
     void OnMenuHistory();

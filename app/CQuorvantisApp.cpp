@@ -1,27 +1,34 @@
 #include "app/CQuorvantisApp.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QLockFile>
+#include <QMenuBar>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 #include <QTranslator>
-#include <QMenuBar>
+
+#include <csignal>
 
 #include <unistd.h>
 
 #include "app/CAboutDlg.h"
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisView.h"
+#include "app/CloseSignals.h"
 #include "app/Language.h"
 #include "app/selectLanguage.h"
 #include "device/CDeviceState.h"
+#include "platform/InstanceLock.h"
+#include "platform/MessageBox.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "platform/StringTable.h"
+#include "resources/resource.h"
 #include "ui/QtMessageBoxService.h"
 
 CQuorvantisApp theApp;
@@ -34,17 +41,6 @@ bool LoadLanguageStrings(int language)
     QFile file(QStringLiteral(":/strings/%1.txt").arg(QLatin1String(kLanguageCodes[language])));
     if (!file.open(QIODevice::ReadOnly)) return false;
     return AppStrings().LoadFromText(file.readAll().toStdString());
-}
-
-// False only when another live process holds the lock at path; the lock of a process that died
-// is taken over. No path, or a lock that cannot be made at all: go on without the protection.
-bool TakeInstanceLock(std::unique_ptr<QLockFile>& lock, const QString& path)
-{
-    lock.reset();
-    if (path.isEmpty()) return true;
-    lock = std::make_unique<QLockFile>(path);
-    lock->setStaleLockTime(0);
-    return lock->tryLock(0) || lock->error() != QLockFile::LockFailedError;
 }
 
 }  // namespace
@@ -76,8 +72,80 @@ QString CQuorvantisApp::DataFolderLockPath()
 
 void CQuorvantisApp::ReleaseInstanceLocks()
 {
-    if (m_hMutex) m_hMutex->unlock();
-    if (m_hDataLock) m_hDataLock->unlock();
+    if (m_hMutex) m_hMutex->Release();
+    if (m_hDataLock) m_hDataLock->Release();
+}
+
+int CQuorvantisApp::StartupLanguage()
+{
+    const std::string dir = DataFolder();
+    if (!dir.empty()) {
+        const int stored = LanguageIndex(GetPrivateProfileString("Language", "Language", "", dir + "/Main.ini"));
+        if (stored >= 0) return stored;
+    }
+    return UserLanguage();
+}
+
+void CQuorvantisApp::PrepareMessages()
+{
+    // A service installed before (a test's recorder) stays.
+    UseLanguage(StartupLanguage());
+    if (!m_pMessageBoxService) m_pMessageBoxService = std::make_unique<QtMessageBoxService>();
+    if (IMessageBoxService* previous = SetMessageBoxService(m_pMessageBoxService.get()))
+        SetMessageBoxService(previous);
+}
+
+bool CQuorvantisApp::TakeStartLock(std::unique_ptr<InstanceLock>& lock, const QString& path)
+{
+    lock = std::make_unique<InstanceLock>();
+    // Without a place for the lock (a temporary folder of another user's) the program runs
+    // without it, as on a file system that keeps no locks.
+    if (path.isEmpty()) return true;
+    switch (lock->Take(path.toStdString())) {
+    case InstanceLock::Result::Taken:
+    case InstanceLock::Result::NoLocking: return true;
+    case InstanceLock::Result::Held: return false;  // the other copy is the program: no word
+    case InstanceLock::Result::Unusable: break;
+    }
+    // Ending silently here would lock the user out for good without telling why.
+    PrepareMessages();
+    AfxMessageBox(LoadString(IDS_LOCK_FILE_UNUSABLE, path.toStdString()), MsgButtons::Ok, MsgIcon::Stop);
+    m_nExitCode = 1;
+    return false;
+}
+
+int CQuorvantisApp::Run(QApplication& qapp)
+{
+    // Over a file-size limit a write fails, and says so, instead of ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+    CloseSignalWatcher closeSignals([this] { OnCloseSignal(); });
+    if (!InitInstance(qapp)) return m_nExitCode;
+    const int result = qapp.exec();
+    ExitInstance();
+    return result;
+}
+
+void CQuorvantisApp::OnCloseSignal()
+{
+    m_bCloseRequested = true;
+    CloseDialogsThenFrame();
+}
+
+void CQuorvantisApp::CloseDialogsThenFrame()
+{
+    if (m_pMainWnd && m_pMainWnd->IsClosing()) return;  // already on its way
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        // As Cancel or Escape closes it: a settings dialog or a confirmation closed so starts
+        // nothing. The next one, if any, once its loop has returned.
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        QTimer::singleShot(10, [this] { CloseDialogsThenFrame(); });
+        return;
+    }
+    // During start-up InitInstance ends the start itself.
+    if (m_pMainWnd) m_pMainWnd->OnClose();
 }
 
 QRect CQuorvantisApp::MainWindowRect(const QRect& screen, int menuHeight, int captionHeight)
@@ -116,6 +184,9 @@ int CQuorvantisApp::StartLanguage(const std::string& iniPath, int userLanguage) 
 
 void CQuorvantisApp::FixLanguage(const std::string& iniPath, int userLanguage)
 {
+    // Read as empty, which asks for the language; said once, since every setting is a default.
+    if (IsProfileUnreadable(iniPath))
+        AfxMessageBox(LoadString(IDS_PROFILE_UNREADABLE, iniPath), MsgButtons::Ok, MsgIcon::Warning);
     std::string word = GetPrivateProfileString("Language", "Language", "", iniPath);
     if (word.empty()) {
         // First start: the user's language unless the user picks another.
@@ -156,22 +227,20 @@ void CQuorvantisApp::LoadQtTranslation(int language)
 
 bool CQuorvantisApp::InitInstance(QApplication& qapp)
 {
+    m_nExitCode = 0;
+    m_bCloseRequested = false;
     // One instance only, and one copy per data folder whatever its runtime folder (another
     // session's copy would store every record a second time).
-    if (!TakeInstanceLock(m_hMutex, SingleInstanceLockPath())) return false;
+    if (!TakeStartLock(m_hMutex, SingleInstanceLockPath())) return false;
     MakeSureDirectoryPathExists(DataFolder());
-    if (!TakeInstanceLock(m_hDataLock, DataFolderLockPath())) {
+    if (!TakeStartLock(m_hDataLock, DataFolderLockPath())) {
         m_hMutex.reset();
         return false;
     }
 
-    // Texts and boxes work from here on, in the user's language until Main.ini is read. A service
-    // installed before (a test's recorder) stays.
+    // Texts and boxes work from here on, in the language the program is about to use.
+    PrepareMessages();
     const int userLanguage = UserLanguage();
-    UseLanguage(userLanguage);
-    if (!m_pMessageBoxService) m_pMessageBoxService = std::make_unique<QtMessageBoxService>();
-    if (IMessageBoxService* previous = SetMessageBoxService(m_pMessageBoxService.get()))
-        SetMessageBoxService(previous);
 
     theDeviceState.InitDataFolder();
     // A failing database open reports itself in the language the program is about to use, and the
@@ -183,6 +252,8 @@ bool CQuorvantisApp::InitInstance(QApplication& qapp)
         db->Open(theDeviceState.m_strDbPath);
 
     FixLanguage(theDeviceState.m_strIniPath, userLanguage);
+    // Closed while it asked for the language: no window comes up.
+    if (m_bCloseRequested) return false;
     UseLanguage(m_nLanguage);
 
     m_pMainWnd = new CMainFrame;

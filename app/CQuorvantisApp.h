@@ -3,8 +3,9 @@
 #include <memory>
 #include <string>
 
+#include "platform/InstanceLock.h"
+
 class QApplication;
-class QLockFile;
 class QRect;
 class QString;
 class QTranslator;
@@ -20,10 +21,16 @@ public:
     CQuorvantisApp();
     ~CQuorvantisApp();
 
-    // Brings the program up; false ends it at once (second instance, failed window).
+    // The whole run of the program: start-up, the event loop, the end. Returns the exit code.
+    int Run(QApplication& qapp);
+    // Brings the program up; false ends it at once (second instance, a lock file that cannot be
+    // used, failed window, a close signal during start-up) with m_nExitCode.
     bool InitInstance(QApplication& qapp);
     // After the event loop: stops whatever still runs and destroys the main window.
     void ExitInstance();
+    // A close signal (SIGTERM, SIGINT, SIGHUP), on the UI thread: dialogs and boxes still open
+    // are closed as their Cancel or Escape closes them, then the frame closes as Exit closes it.
+    void OnCloseSignal();
     void OnAppAbout();
 
     // The language index (0..4) the user's locale asks for, as Qt's system locale gives it: the
@@ -47,18 +54,30 @@ public:
     static QString DataFolderLockPath();
     // Frees both locks for the instance a restart starts.
     void ReleaseInstanceLocks();
+    // The language of texts shown before the language is fixed: the word stored in the data
+    // folder's Main.ini, else the language of the user's locale, else English.
+    static int StartupLanguage();
 
     // The main window as a whole, caption included: 708 x (522 + menu bar + caption), centred.
     static QRect MainWindowRect(const QRect& screen, int menuHeight, int captionHeight);
 
     int m_nLanguage = 0;                 // 0 English, 1 Chinese, 2 Deutsch, 3 Portuguese, 4 French
-    std::unique_ptr<QLockFile> m_hMutex;     // the single-instance lock "tickets"
-    std::unique_ptr<QLockFile> m_hDataLock;  // the data folder's lock
+    std::unique_ptr<InstanceLock> m_hMutex;     // the single-instance lock "tickets"
+    std::unique_ptr<InstanceLock> m_hDataLock;  // the data folder's lock
     CMainFrame* m_pMainWnd = nullptr;
+    int m_nExitCode = 0;  // when InitInstance ends the program
 
 private:
     // The string table and Qt's own texts of a language.
     void UseLanguage(int language);
+    // Takes a start-up lock; false ends the start: silently when another copy holds it, with a
+    // message when it cannot be used at all.
+    bool TakeStartLock(std::unique_ptr<InstanceLock>& lock, const QString& path);
+    // Texts in the start-up language and the message-box service, for what start-up shows.
+    void PrepareMessages();
+    // Closes the open dialogs one after the other, then the frame.
+    void CloseDialogsThenFrame();
+    bool m_bCloseRequested = false;
 
     std::unique_ptr<QtMessageBoxService> m_pMessageBoxService;
     std::unique_ptr<QTranslator> m_pQtTranslator;

@@ -174,12 +174,13 @@ void CQuorvantisView::StopWorkerThreads()
     StopDeviceWatcher();  // no device events while shutting down
     CDeviceState& ds = theDeviceState;
     ds.RequestQuit();
+    // Without the device every exchange ends at its next attempt, and a slow recorder holds the
+    // stop up by the attempt under way at most. Closing never waits for the link itself.
+    ds.m_Link.CloseHandles();
 
     // The monitor may be blocked in a hand-over to this thread: keep dispatching until it is out.
+    // Once it is, nothing starts a one-shot thread any more.
     WaitServingHandOvers([this] { return !m_bMonitorRunning && !m_bWriterRunning; });
-    // Nothing starts a one-shot thread any more. Without the device a download or a live reading
-    // ends at its next exchange instead of running to completion.
-    ds.m_Link.CloseHandles();
     WaitServingHandOvers([this] { return !m_bHistoryRunning && !m_bLiveRunning && !IsOpening(); });
     for (auto* t : {&m_pMonitorThread, &m_pWriterThread, &m_pHistoryThread, &m_pLiveThread,
                     &m_pOpenThread})
@@ -446,6 +447,7 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
     CDeviceState& ds = theDeviceState;
     const QString* res = view->m_strRes;
     const QString noId = QStringLiteral("00000000");
+    const QString clockOutOfRange = QString::fromStdString(LoadString(IDS_CLOCK_OUT_OF_RANGE));
 
     while (!ds.m_bQuit) {
         if (!ds.m_Link.IsDeviceOpen()) {
@@ -481,11 +483,18 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
                     view->ShowDeviceInfo();
                     view->SetStatus(1, res[RES_SYNCING]);
                     view->Invalidate();
-                    if (!ds.m_Link.SetClock()) {
+                    OleDateTimeFields now;
+                    const bool clockHolds =
+                        ds.m_Link.m_fnNow().GetFields(now) && DeviceClockHolds(now.year);
+                    if (!clockHolds) {
+                        // The recorder cannot hold this time: nothing is sent, the rest goes on.
+                        view->SetStatus(1, clockOutOfRange);
+                    } else if (!ds.m_Link.SetClock(now)) {
                         view->SetStatus(1, res[RES_SYNC_FAILED]);
                         continue;  // read and set again at once
+                    } else {
+                        view->SetStatus(1, res[RES_SYNC_OK]);
                     }
-                    view->SetStatus(1, res[RES_SYNC_OK]);
                     ds.LoadDeviceRow();
                     view->Invalidate();
                     // A recorder removed or swapped meanwhile is read again on the next tick.

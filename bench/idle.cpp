@@ -5,7 +5,6 @@
 // against a bare window of the same size in the same run. Each case runs in a process of its own.
 #include <QApplication>
 #include <QEventLoop>
-#include <QLockFile>
 #include <QMainWindow>
 #include <QTimer>
 

@@ -2,7 +2,6 @@
 // six database opens, language, frame, panel, worker threads), against a bare window of the same
 // size shown and painted in the same run. Runs offscreen when no display is set.
 #include <QApplication>
-#include <QLockFile>
 #include <QMainWindow>
 
 #include <chrono>

@@ -6,14 +6,20 @@
 #include "resources/resource.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
 #include <cmath>
 #include <initializer_list>
+#include <map>
+#include <mutex>
 #include <utility>
 #include <variant>
 #include <vector>
+
+#include "platform/Paths.h"
 
 namespace {
 
@@ -120,6 +126,70 @@ std::atomic<unsigned> g_changes{0};
 constexpr const char* kTableChecks[] = {
     "SELECT DevID,DevTitle,DevMoudle,DevLastTime,DevLastPagnRecords,DevLastPag FROM Device",
     "SELECT ID,PagAddr,Time,Temp,Humi FROM Records"};
+
+// Which file a path named when the program last opened it, and its write-ahead log then. A file
+// replaced while the program runs (a user restores a copy) leaves that log beside the new one;
+// SQLite would apply the old file's pages to it. The log is the old file's only when it is the
+// one seen while the old file was open: a log restored with the file is kept.
+class OpenedFiles {
+public:
+    struct FileId {
+        dev_t dev = 0;
+        ino_t ino = 0;
+        bool operator==(const FileId& other) const { return dev == other.dev && ino == other.ino; }
+    };
+
+    static std::optional<FileId> IdOf(const std::string& path)
+    {
+        struct stat st {};
+        if (stat(path.c_str(), &st) != 0) return std::nullopt;
+        return FileId{st.st_dev, st.st_ino};
+    }
+
+    // Before an open of path: when another file stands there than when it was last opened, the
+    // old file's log goes. True when the file was replaced.
+    bool BeforeOpen(const std::string& path)
+    {
+        const std::optional<FileId> now = IdOf(path);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = m_files.find(path);
+        if (!now || it == m_files.end() || it->second.db == *now) return false;
+        const std::string wal = path + "-wal";
+        const std::optional<FileId> walNow = IdOf(wal);
+        if (walNow && it->second.wal && *walNow == *it->second.wal) {
+            unlink(wal.c_str());
+            // The shared-memory index describes the log that just went.
+            unlink((path + "-shm").c_str());
+        }
+        m_files.erase(it);
+        return true;
+    }
+
+    // After a successful open and a first read of path.
+    void AfterOpen(const std::string& path)
+    {
+        const std::optional<FileId> db = IdOf(path);
+        if (!db) return;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Entry& entry = m_files[path];
+        if (!(entry.db == *db)) entry = Entry{*db, std::nullopt};
+        if (const std::optional<FileId> wal = IdOf(path + "-wal")) entry.wal = wal;
+    }
+
+private:
+    struct Entry {
+        FileId db;
+        std::optional<FileId> wal;
+    };
+    std::mutex m_mutex;
+    std::map<std::string, Entry> m_files;
+};
+
+OpenedFiles& Opened()
+{
+    static OpenedFiles files;
+    return files;
+}
 
 // Why an opened file cannot serve as the record database (kind 0 and "" when it can).
 struct Unusable {
@@ -336,9 +406,16 @@ CDB::~CDB() { Close(); }
 int CDB::Open(const std::string& path)
 {
     Close();
+    m_strPath = path;
+    // A first copy of the database that found no room at start-up is made now.
+    const int copyError = path.empty() ? 0 : CompletePendingCopy(path);
+    // Counts kept of a file that was replaced are stale.
+    if (!path.empty() && Opened().BeforeOpen(path)) ++g_changes;
     Unusable failure;
     sqlite3* db = nullptr;
-    if (path.empty()) {
+    if (IsNoRoomError(copyError)) {
+        failure = {DB_FULL, LoadString(IDS_DB_NO_ROOM) + "\n" + path};
+    } else if (path.empty()) {
         // SQLite would open a private temporary database for an empty name.
         failure = {DB_UNREACHABLE, sqlite3_errstr(SQLITE_CANTOPEN)};
     } else if (const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr); rc != SQLITE_OK) {
@@ -352,12 +429,21 @@ int CDB::Open(const std::string& path)
         DatabaseFailures().Show(failure.kind, path, failure.reason, MsgIcon::None, DB_LEVEL_OPEN);
         return -1;
     }
+    Opened().AfterOpen(path);
     // What an open checks works again. A file that failed and opens again may be another one:
     // counts kept of it are stale.
     if (DatabaseFailures().Recovered(path, DB_LEVEL_OPEN)) ++g_changes;
     m_pConnection = db;
     m_statements = std::make_unique<StatementCache>(db);
     return 0;
+}
+
+bool CDB::FileReplaced() const
+{
+    int moved = 0;
+    return m_pConnection &&
+           sqlite3_file_control(m_pConnection, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
+           moved != 0;
 }
 
 int CDB::Close()
@@ -460,7 +546,12 @@ int CDB::InsertRecord(const std::string& deviceId, const std::string& page, cons
                : -1;
 }
 
-int CDB::BeginTransaction() { return m_statements && m_statements->Run("BEGIN IMMEDIATE", {}) ? 1 : -1; }
+int CDB::BeginTransaction()
+{
+    // Written to a file that is no longer the database, the records would be lost with it.
+    if (FileReplaced() && Open(m_strPath) != 0) return -1;
+    return m_statements && m_statements->Run("BEGIN IMMEDIATE", {}) ? 1 : -1;
+}
 
 int CDB::Commit()
 {

@@ -78,8 +78,11 @@ public:
 
     // Closes, then opens the file (never creating it) and checks that it is a database the
     // program can write, holding both tables. 0 = open; -1 = failed: a message box says why, once
-    // for a failure that repeats, and again only after some open has succeeded since.
+    // for a failure that repeats, and again only after some open has succeeded since. A first
+    // copy of the database still owed (no room at start-up) is made first.
     int Open(const std::string& path);
+    // True when another file stands at the path than the one this connection has open.
+    bool FileReplaced() const;
     int Close();  // always 0
     bool IsOpen() const { return m_pConnection != nullptr; }
 
@@ -115,7 +118,8 @@ public:
     int InsertRecord(const std::string& deviceId, const std::string& page, const std::string& time,
                      const std::string& temp, const std::string& humi);
 
-    // Transactions: BEGIN IMMEDIATE / COMMIT / ROLLBACK. 1 = done, -1 = failed.
+    // Transactions: BEGIN IMMEDIATE / COMMIT / ROLLBACK. 1 = done, -1 = failed. A transaction
+    // begun after the file was replaced (a user restored a copy) runs on the file now there.
     int BeginTransaction();
     int Commit();
     int Rollback();
@@ -140,6 +144,7 @@ private:
     void NoteChanges(int totalBefore);
     std::unique_ptr<StatementCache> m_statements;
     bool m_bChangesPending = false;  // rows changed in the open transaction
+    std::string m_strPath;           // of the last Open
 };
 
 // True for exactly eight hexadecimal digits, the only ID form the methods above accept.

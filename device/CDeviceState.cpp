@@ -1,10 +1,12 @@
 #include "device/CDeviceState.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
 #include "platform/Paths.h"
+#include "platform/Profile.h"
 
 CDeviceState theDeviceState;
 
@@ -32,11 +34,13 @@ CDeviceState::~CDeviceState()
 
 namespace {
 
-// The shipped files may come from a read-only installed tree; the copies must be writable.
+// The shipped files may come from a read-only installed tree; the copies must be writable. Only
+// the user's own files: a link into another user's file changes nothing there.
 void MakeOwnerWritable(const std::string& path)
 {
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR))
+    if (::stat(path.c_str(), &st) == 0 && st.st_uid == ::geteuid() &&
+        (st.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR))
         ::chmod(path.c_str(), st.st_mode | S_IRUSR | S_IWUSR);
 }
 
@@ -52,10 +56,15 @@ void CDeviceState::InitDataFolder(const std::string& appDir, const std::string& 
 
     const std::string dbPath = dataDir + "/Quorvantis.db";
     const std::string iniPath = dataDir + "/Main.ini";
-    // Failures are not reported here: a missing database shows when it is opened.
+    // Failures are not reported here: a missing database shows when it is opened, and a copy
+    // that could not be made (a full disk) is made when its file is next needed.
     MakeSureDirectoryPathExists(dataDir);
-    CopyFileIfMissing(m_strAppDir + "/Quorvantis.db", dbPath);
-    CopyFileIfMissing(m_strAppDir + "/Main.ini", iniPath);
+    // What a run that died while copying or writing left behind.
+    RemoveInterruptedCopies(dbPath);
+    RemoveInterruptedCopies(iniPath);
+    RemoveStaleProfileTemporaries(iniPath);
+    CopyForFirstStart(m_strAppDir + "/Quorvantis.db", dbPath);
+    CopyForFirstStart(m_strAppDir + "/Main.ini", iniPath);
 
     m_strDbPath = dbPath;
     m_strIniPath = iniPath;

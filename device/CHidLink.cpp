@@ -22,7 +22,7 @@ void WaitWhileSet(const std::atomic<int>& a, const std::atomic<int>* b = nullptr
 
 }  // namespace
 
-CHidLink::CHidLink() = default;
+CHidLink::CHidLink() : m_fnNow([] { return OleDateTime::GetCurrentTime(); }) {}
 
 CHidLink::~CHidLink() { Close(); }
 
@@ -56,10 +56,7 @@ int CHidLink::Open()
     std::shared_ptr<HidHandle> handle;
     {
         std::lock_guard<std::mutex> lock(m_csIo);
-        m_bDeviceOpen = false;
-        m_hDevice.reset();
-        m_hRead.reset();
-        m_hWrite.reset();
+        DropHandles();
         handle = FindDevice();
     }
     if (!handle) return 1;
@@ -71,6 +68,7 @@ int CHidLink::Open()
     const bool accepted = read && model[0] + 100 * model[1] == MODEL_CODE;
 
     std::lock_guard<std::mutex> lock(m_csIo);
+    if (m_bCloseRequested) DropHandles();
     if (m_hRead != handle) return 1;  // closed or replaced meanwhile (removal)
     if (accepted) {
         m_hDevice = handle;
@@ -85,7 +83,10 @@ int CHidLink::Open()
 
 void CHidLink::Close()
 {
-    CloseHandles();
+    {
+        std::lock_guard<std::mutex> lock(m_csIo);
+        DropHandles();
+    }
     std::lock_guard<std::mutex> lock(m_csPath);
     m_strDevicePath.clear();
 }
@@ -98,7 +99,17 @@ std::string CHidLink::DevicePath() const
 
 void CHidLink::CloseHandles()
 {
-    std::lock_guard<std::mutex> lock(m_csIo);
+    m_bDeviceOpen = false;
+    m_bCloseRequested = true;
+    // A slow recorder keeps an exchange in the lock for up to its time-out, and the download takes
+    // it again at once: waiting for it here would freeze the window.
+    std::unique_lock<std::mutex> lock(m_csIo, std::try_to_lock);
+    if (lock.owns_lock()) DropHandles();
+}
+
+void CHidLink::DropHandles()
+{
+    m_bCloseRequested = false;
     m_bDeviceOpen = false;
     m_hDevice.reset();
     m_hRead.reset();
@@ -147,10 +158,18 @@ int CHidLink::Exchange(const std::uint8_t* request, int length, BusyRule rule, b
         case BusyRule::Memory: WaitWhileSet(m_bLiveBusy, &m_bCmdBusy); break;
         }
         std::unique_lock<std::mutex> lock(m_csIo);
+        // A close asked for while another attempt held the lock: this one finds no device.
+        if (m_bCloseRequested) DropHandles();
         auto endAttempt = [&] {
+            if (m_bCloseRequested) DropHandles();
             lock.unlock();
             if (rule == BusyRule::Command) m_bCmdBusy = 0;
             if (rule == BusyRule::Live) m_bLiveBusy = 0;
+            // Asked for between the test above and the unlock: done here, not left to the next one.
+            if (m_bCloseRequested && lock.try_lock()) {
+                DropHandles();
+                lock.unlock();
+            }
         };
 
         if (!WriteReport(request, length)) {  // a failed write is never retried
@@ -198,12 +217,14 @@ void CHidLink::BuildClockRequest(const OleDateTimeFields& t, std::uint8_t reques
 int CHidLink::SetClock()
 {
     OleDateTimeFields now;
-    OleDateTime::GetCurrentTime().GetFields(now);
+    if (!m_fnNow().GetFields(now)) return 0;
     return SetClock(now);
 }
 
 int CHidLink::SetClock(const OleDateTimeFields& localTime)
 {
+    // Year 1995 would go out as 0xFB: a clock the recorder cannot hold is never sent.
+    if (!DeviceClockHolds(localTime.year)) return 0;
     std::uint8_t request[11];
     BuildClockRequest(localTime, request);
     return Exchange(request, 11, BusyRule::Command, true, 0, nullptr);

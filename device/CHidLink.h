@@ -3,14 +3,14 @@
 // (one output report answered by one input report, checksum, fixed retry rule).
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "device/DeviceProtocol.h"
 #include "platform/HidTransport.h"
-
-struct OleDateTimeFields;
+#include "platform/OleDateTime.h"
 
 class CHidLink {
 public:
@@ -29,9 +29,11 @@ public:
     // Closes any open handles, finds the device and accepts it when its model code is 583.
     // Always 1; success shows as IsDeviceOpen().
     int Open();
-    // Closes every handle and forgets the device path.
+    // Closes every handle and forgets the device path. Waits for an exchange under way.
     void Close();
-    // The removal path: closes the handles, keeps the device path. Serialised with exchanges.
+    // The removal and the close: the device counts as gone at once and its handles are closed,
+    // keeping the device path. Never waits for the link: when an exchange holds it, the handles
+    // close as that attempt ends, and no further attempt reaches the device.
     void CloseHandles();
     // The program-wide test for a connected device (m_hDevice set).
     bool IsDeviceOpen() const { return m_bDeviceOpen.load(); }
@@ -41,8 +43,12 @@ public:
     static std::uint8_t Checksum(const std::uint8_t* frame, int n);  // sum of bytes 2 .. n-1
 
     // Acknowledged commands: 1 = acknowledged (0xAA), 0 = failed after the retries.
-    int SetClock();                                    // the local time now
-    int SetClock(const OleDateTimeFields& localTime);  // a given time (tests)
+    // The clock is set only to a time the recorder can hold (DeviceClockHolds); another sends
+    // nothing and fails.
+    int SetClock();                                    // the local time now (m_fnNow)
+    int SetClock(const OleDateTimeFields& localTime);  // a given time
+    // The PC's local time, to the second; tests replace it before any thread uses the link.
+    std::function<OleDateTime()> m_fnNow;
     static void BuildClockRequest(const OleDateTimeFields& localTime, std::uint8_t request[11]);
     int SendSetParams(const std::uint8_t request[11]);
     int SendSetPeriods(const std::uint8_t request[45]);
@@ -74,7 +80,10 @@ private:
     // whose body is shorter than minBody bytes counts as a checksum failure.
     int Exchange(const std::uint8_t* request, int length, BusyRule rule, bool acknowledged,
                  int minBody, std::uint8_t* reply);
+    // Drops the three handles; the caller holds m_csIo.
+    void DropHandles();
     std::atomic<bool> m_bDeviceOpen{false};
+    std::atomic<bool> m_bCloseRequested{false};  // CloseHandles found the link busy
     mutable std::mutex m_csPath;  // guards m_strDevicePath (never held for long)
     HidTransport* m_pTransport = nullptr;
 };

@@ -21,6 +21,8 @@ constexpr std::uint8_t CMD_SET_CLOCK[2] = {0x00, 0x11};
 constexpr std::uint8_t CMD_SET_PARAMS[2] = {0x00, 0x22};
 constexpr std::uint8_t CMD_SET_PERIODS[2] = {0x00, 0x04};
 constexpr std::uint8_t CMD_ERASE_RECORDS[2] = {0x00, 0x08};
+// The recorder keeps the year as two BCD digits after 2000.
+constexpr bool DeviceClockHolds(int year) { return year >= 2000 && year <= 2099; }
 // The erase request as sent: 02 03 00 08 08.
 constexpr std::uint8_t ERASE_RECORDS_REQUEST[5] = {0x02, 0x03, 0x00, 0x08, 0x08};
 

@@ -60,10 +60,13 @@ private:
         return Resume(mode);
     }
 
-    // A request flag, or a newer generation: what this walk would queue is dropped.
+    // A request flag, or a newer generation: what this walk would queue is dropped. A closing
+    // program also stops the walk between two exchanges: the link is free for a settings run that
+    // must still finish.
     bool RequestRaised() const
     {
-        return m_st.m_bDbCleared || m_st.m_bDeviceErased || m_st.m_nGeneration != m_generation;
+        return m_st.m_bDbCleared || m_st.m_bDeviceErased || m_st.m_nGeneration != m_generation ||
+               m_st.m_bQuit;
     }
 
     // Reads the count bytes of pages first .. first + n - 1 into m_nPageCount.

@@ -5,10 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -124,15 +129,25 @@ bool MakeSureDirectoryPathExists(const std::string& path)
     return fs::is_directory(path, ec);
 }
 
-bool CopyFileIfMissing(const std::string& source, const std::string& target)
+bool CopyFileIfMissing(const std::string& source, const std::string& target, int* error)
 {
+    int ignored = 0;
+    int& why = error ? *error : ignored;
+    why = 0;
     struct stat st {};
-    if (lstat(target.c_str(), &st) == 0) return false;
+    if (lstat(target.c_str(), &st) == 0) {
+        why = EEXIST;
+        return false;
+    }
 
     const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
+    if (in < 0) {
+        why = errno;
+        return false;
+    }
     struct stat sourceStat {};
     if (fstat(in, &sourceStat) != 0 || !S_ISREG(sourceStat.st_mode)) {
+        why = EINVAL;
         close(in);
         return false;
     }
@@ -142,17 +157,98 @@ bool CopyFileIfMissing(const std::string& source, const std::string& target)
     std::string temp = target + ".copy-XXXXXX";
     const int out = mkostemp(temp.data(), O_CLOEXEC);
     if (out < 0) {
+        why = errno;
         close(in);
         return false;
     }
     // The copy must be writable by its user even when the shipped file is read-only.
     bool ok = CopyContents(in, out) &&
               fchmod(out, (sourceStat.st_mode & 0777) | S_IRUSR | S_IWUSR) == 0 && fsync(out) == 0;
+    if (!ok) why = errno;
     close(in);
-    if (close(out) != 0) ok = false;
-    if (ok) ok = PlaceWithoutReplacing(temp, target);
+    if (close(out) != 0 && ok) {
+        ok = false;
+        why = errno;
+    }
+    if (ok && !PlaceWithoutReplacing(temp, target)) {
+        ok = false;
+        why = errno;
+    }
     unlink(temp.c_str());
     return ok;
+}
+
+namespace {
+
+// First copies owed, by target.
+std::mutex g_pendingMutex;
+std::map<std::string, std::string> g_pendingCopies;
+std::atomic<bool> g_anyPending{false};
+
+}  // namespace
+
+void CopyForFirstStart(const std::string& source, const std::string& target)
+{
+    int error = 0;
+    const bool copied = CopyFileIfMissing(source, target, &error);
+    std::lock_guard<std::mutex> lock(g_pendingMutex);
+    if (copied || error == EEXIST)
+        g_pendingCopies.erase(target);
+    else
+        g_pendingCopies[target] = source;
+    g_anyPending = !g_pendingCopies.empty();
+}
+
+int CompletePendingCopy(const std::string& target)
+{
+    if (!g_anyPending) return 0;
+    std::lock_guard<std::mutex> lock(g_pendingMutex);
+    const auto it = g_pendingCopies.find(target);
+    if (it == g_pendingCopies.end()) return 0;
+    int error = 0;
+    if (!CopyFileIfMissing(it->second, target, &error) && error != EEXIST) return error;
+    g_pendingCopies.erase(it);
+    g_anyPending = !g_pendingCopies.empty();
+    return 0;
+}
+
+bool IsNoRoomError(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
+
+std::string FolderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void RemoveFilesNamed(const std::string& folder, const std::function<bool(const std::string&)>& accept)
+{
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return;
+    const int fd = dirfd(dir);
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (!accept(name)) continue;
+        struct stat st {};
+        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            unlinkat(fd, name.c_str(), 0);
+    }
+    closedir(dir);
+}
+
+void RemoveInterruptedCopies(const std::string& target)
+{
+    // mkostemp's six characters after the fixed part.
+    const std::string prefix = NameOf(target) + ".copy-";
+    RemoveFilesNamed(FolderOf(target), [&prefix](const std::string& name) {
+        return name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0;
+    });
 }
 
 bool FileExists(const std::string& path)

@@ -1,6 +1,7 @@
 #include "platform/Profile.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,11 +9,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <optional>
-#include <sstream>
+#include <string>
 #include <vector>
+
+#include "platform/Paths.h"
 
 namespace {
 
@@ -115,21 +117,68 @@ Line ClassifyAt(const ProfileText& text, std::size_t index)
     return Classify(raw);
 }
 
-// Reads a whole file. nullopt when it exists but cannot be read; missing is an empty text.
+// Larger files are no profile of this program (it writes a few hundred bytes); they are still
+// read up to this size, so that a profile swollen by some mishap keeps working.
+constexpr off_t kMaxProfileBytes = off_t{128} << 20;
+
+// Opens a profile for reading. -1 with missing set for a missing file (or a link to none); -1
+// alone when something stands at path that is no profile: no regular file (a FIFO would hang the
+// read, a device would never end it), larger than kMaxProfileBytes, or not readable.
+int OpenProfile(const std::string& path, bool& missing, struct stat& st)
+{
+    missing = false;
+    // Looked at before it is opened: opening a device can do something by itself.
+    if (stat(path.c_str(), &st) != 0) {
+        missing = errno == ENOENT;
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_size > kMaxProfileBytes) return -1;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return -1;
+    // The file may have been replaced between the look and the open.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxProfileBytes) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads a whole profile. nullopt when something stands at path that is no profile (OpenProfile);
+// a missing file is an empty text.
 std::optional<std::string> ReadFile(const std::string& path, bool& exists)
 {
     exists = false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        struct stat st {};
-        if (stat(path.c_str(), &st) != 0 && errno == ENOENT) return std::string();
-        return std::nullopt;
+    bool missing = false;
+    struct stat st {};
+    const int fd = OpenProfile(path, missing, st);
+    if (fd < 0) return missing ? std::optional<std::string>(std::string()) : std::nullopt;
+    std::string content;
+    content.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    bool ok = true;
+    for (;;) {
+        if (got == content.size()) {
+            // A file that grows while it is read: take what comes, up to the limit.
+            if (content.size() > static_cast<std::size_t>(kMaxProfileBytes)) {
+                ok = false;
+                break;
+            }
+            content.resize(content.size() + 4096);
+        }
+        const ssize_t n = read(fd, content.data() + got, content.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
     }
+    close(fd);
+    if (!ok) return std::nullopt;
+    content.resize(got);
     exists = true;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return buffer.str();
+    return content;
 }
 
 struct Found {
@@ -175,29 +224,33 @@ bool WriteAll(int fd, const std::string& data)
     return true;
 }
 
+// The name a profile's temporary copies get beside the file they replace.
+std::string TemporaryPrefix(const std::string& target) { return target + ".tmp."; }
+
 // Writes content beside path and renames it over path, so a reader sees the old or the new file,
-// never a half-written one.
+// never a half-written one. A link is kept a link and its file replaced, but only a regular file
+// of the user's own: the program never writes into another user's file, however it got there.
 bool ReplaceFile(const std::string& path, const std::string& content, bool exists)
 {
     std::string target = path;
+    struct stat st {};
     if (exists) {
         char resolved[PATH_MAX];
-        if (realpath(path.c_str(), resolved)) target = resolved;  // keep a symbolic link a link
+        if (!realpath(path.c_str(), resolved)) return false;
+        target = resolved;
+        if (lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid())
+            return false;
     }
     static std::atomic<unsigned> counter{0};
     std::string temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = target + ".tmp." + std::to_string(getpid()) + "." + std::to_string(counter++);
+        temp = TemporaryPrefix(target) + std::to_string(getpid()) + "." + std::to_string(counter++);
         fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) return false;
     }
     if (fd < 0) return false;
-    bool ok = true;
-    if (exists) {
-        struct stat st {};
-        if (stat(target.c_str(), &st) == 0) ok = fchmod(fd, st.st_mode & 07777) == 0;
-    }
+    bool ok = !exists || fchmod(fd, st.st_mode & 07777) == 0;
     ok = ok && WriteAll(fd, content) && fsync(fd) == 0;
     if (close(fd) != 0) ok = false;
     if (ok) ok = rename(temp.c_str(), target.c_str()) == 0;
@@ -205,13 +258,56 @@ bool ReplaceFile(const std::string& path, const std::string& content, bool exist
     return ok;
 }
 
+// "<digits>.<digits>" after the prefix: the process id and a counter.
+std::optional<pid_t> TemporaryOwner(const std::string& name, const std::string& prefix)
+{
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+        return std::nullopt;
+    const std::string rest = name.substr(prefix.size());
+    const auto dot = rest.find('.');
+    if (dot == 0 || dot == std::string::npos || dot + 1 == rest.size() || dot > 9) return std::nullopt;
+    for (std::size_t i = 0; i < rest.size(); ++i)
+        if (i != dot && (rest[i] < '0' || rest[i] > '9')) return std::nullopt;
+    return static_cast<pid_t>(std::stol(rest.substr(0, dot)));
+}
+
+bool IsRunning(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
+
 }  // namespace
+
+bool IsProfileUnreadable(const std::string& path)
+{
+    CompletePendingCopy(path);
+    bool missing = false;
+    struct stat st {};
+    const int fd = OpenProfile(path, missing, st);
+    if (fd >= 0) close(fd);
+    return fd < 0 && !missing;
+}
+
+void RemoveStaleProfileTemporaries(const std::string& path)
+{
+    // A writer puts them beside the file a link leads to, but only when that file is the user's
+    // own: nothing is removed from another user's folder.
+    std::string target = path;
+    char resolved[PATH_MAX];
+    struct stat st {};
+    if (realpath(path.c_str(), resolved) && stat(resolved, &st) == 0 && st.st_uid == geteuid())
+        target = resolved;
+    const std::string prefix = NameOf(TemporaryPrefix(target));
+    RemoveFilesNamed(FolderOf(target), [&prefix](const std::string& name) {
+        const std::optional<pid_t> owner = TemporaryOwner(name, prefix);
+        // A running process may still be writing it, this one included.
+        return owner && *owner != getpid() && !IsRunning(*owner);
+    });
+}
 
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& defaultValue, const std::string& path,
                                     std::size_t bufferChars)
 {
     if (bufferChars == 0) return {};
+    CompletePendingCopy(path);
     std::string result = defaultValue;
     {
         std::lock_guard<std::mutex> lock(g_profileMutex);
@@ -238,6 +334,7 @@ bool WritePrivateProfileString(const std::string& sectionArg, const std::string&
         key.find('=') != std::string::npos || key.front() == '[' || key.front() == ';')
         return false;
 
+    CompletePendingCopy(path);
     std::lock_guard<std::mutex> lock(g_profileMutex);
     bool exists = false;
     const std::optional<std::string> content = ReadFile(path, exists);

@@ -4,8 +4,10 @@
 #include "database/RowFormat.h"
 #include "platform/MessageBox.h"
 #include "platform/OleDateTime.h"
+#include "platform/Paths.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 #include <sqlite3.h>
@@ -470,4 +472,95 @@ TEST_F(DatabaseTest, FileOrFolderThatMayNotBeWrittenIsReportedAtOpen)
                                  readOnly + "\n" + fileInReadOnlyFolder + "\x1f";
     EXPECT_EQ(text, expected);
     ASSERT_EQ(chmod(readOnlyFolder.c_str(), 0755), 0);  // so that the folder can be removed
+}
+
+TEST_F(DatabaseTest, FileReplacedWhileOpenIsOpenedAfreshWithoutTheOldLog)
+{
+    // Connections left open on the file (start-up leaves six), and rows that wait in its log.
+    CDB idle;
+    ASSERT_EQ(idle.Open(m_path), 0);
+    ASSERT_EQ(idle.ListDevices(), 0);
+    ASSERT_EQ(m_db.BeginTransaction(), 1);
+    for (int i = 0; i < 50; ++i)
+        ASSERT_EQ(Insert("0012AB34", "2024-02-01 09:" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ":00"), 1);
+    ASSERT_EQ(m_db.Commit(), 1);
+    ASSERT_TRUE(std::filesystem::exists(m_path + "-wal"));
+
+    // The user restores an older copy: one row of another device, put in the file's place.
+    const std::string copy = m_dir.File("backup.db");
+    ASSERT_TRUE(CopyShippedDatabase(copy));
+    Sql(copy, "INSERT INTO Records(ID,PagAddr,Time,Temp,Humi) VALUES('0000BEEF','0058','2023-01-01 00:00:00',20.5,40)");
+    ASSERT_EQ(rename(copy.c_str(), m_path.c_str()), 0);
+    EXPECT_TRUE(m_db.FileReplaced());
+
+    // The writer's next transaction, on the connection it had, goes to the file now there.
+    ASSERT_EQ(m_db.BeginTransaction(), 1);
+    ASSERT_EQ(Insert("0012AB34", "2024-03-01 10:00:00"), 1);
+    ASSERT_EQ(m_db.Commit(), 1);
+    EXPECT_FALSE(m_db.FileReplaced());
+
+    // The restored row and the new one, none of the old file's: its log was not applied.
+    EXPECT_EQ(Rows("Records"), 2);
+    ASSERT_EQ(idle.Open(m_path), 0);
+    ASSERT_EQ(idle.CountRecords(WhereDevice("0000BEEF")), 0);
+    EXPECT_EQ(idle.m_pRecord.GetInt("Count"), 1);
+    idle.Close();
+    m_db.Close();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(m_path.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* check = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+    sqlite3_finalize(check);
+    sqlite3_close(db);
+    EXPECT_EQ(m_boxes->Count(), 0u);
+}
+
+TEST_F(DatabaseTest, RestoredLogOfTheNewFileIsKept)
+{
+    CDB idle;
+    ASSERT_EQ(idle.Open(m_path), 0);
+    ASSERT_EQ(idle.ListDevices(), 0);
+    // A copy restored together with its own log, which holds its only row.
+    const std::string other = m_dir.File("other");
+    ASSERT_EQ(mkdir(other.c_str(), 0700), 0);
+    const std::string copy = other + "/Quorvantis.db";
+    ASSERT_TRUE(CopyShippedDatabase(copy));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(copy.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA wal_autocheckpoint=0; INSERT INTO Records(ID,PagAddr,Time,Temp,Humi) "
+                               "VALUES('0000BEEF','0058','2023-01-01 00:00:00',20.5,40)", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    std::filesystem::copy_file(copy, m_dir.File("restored.db"));
+    std::filesystem::copy_file(copy + "-wal", m_dir.File("restored.db-wal"));
+    sqlite3_close(db);
+    idle.Close();  // the old log is checkpointed and goes
+    ASSERT_EQ(rename(m_dir.File("restored.db-wal").c_str(), (m_path + "-wal").c_str()), 0);
+    ASSERT_EQ(rename(m_dir.File("restored.db").c_str(), m_path.c_str()), 0);
+    EXPECT_EQ(Rows("Records"), 1);
+}
+
+TEST_F(DatabaseTest, FirstCopyWithoutRoomSaysSoAndOpensOnceThereIsRoom)
+{
+    ASSERT_TRUE(LoadEnglishStrings());
+    const std::string data = m_dir.File("data");
+    ASSERT_EQ(mkdir(data.c_str(), 0700), 0);
+    const std::string target = data + "/Quorvantis.db";
+    {
+        // No room for a file as large as the database.
+        ScopedFileSizeLimit limit(4096);
+        CopyForFirstStart(m_path, target);
+        // The open says why, once, however often it is tried.
+        EXPECT_EQ(m_db.Open(target), -1);
+        EXPECT_EQ(m_db.Open(target), -1);
+    }
+    ASSERT_EQ(m_boxes->Count(), 1u);
+    EXPECT_EQ(m_boxes->Entries()[0].text, LoadString(IDS_DB_NO_ROOM) + "\n" + target);
+    EXPECT_FALSE(std::filesystem::exists(target));
+    // Room again: the open makes the copy and works, without a new start.
+    ASSERT_EQ(m_db.Open(target), 0);
+    EXPECT_EQ(Rows("Records"), 0);
+    EXPECT_TRUE(std::filesystem::exists(target));
+    EXPECT_EQ(m_boxes->Count(), 1u);
 }

@@ -166,13 +166,18 @@ TEST(DeviceState, InitDataFolderCopiesOnlyMissingFiles)
         EXPECT_EQ(ReadFile(st.m_strIniPath), "[Language]\nLanguage=0\n");
     }
 
-    // Folder present, database present with the user's data, Main.ini missing.
+    // Folder present, database present with the user's data, Main.ini missing; what a run that
+    // died while copying or writing a profile left behind goes (no process has that number).
     WriteFile(data.File("Quorvantis.db"), "user-records");
+    const std::string leftovers[] = {data.File("Quorvantis.db.copy-k3Jx9Q"), data.File("Main.ini.copy-Q0aZ1b"),
+                                     data.File("Main.ini.tmp.999999999.4")};
+    for (const std::string& left : leftovers) WriteFile(left, "half");
     {
         CDeviceState st;
         st.InitDataFolder(app.Path(), data.Path());
         EXPECT_EQ(ReadFile(data.File("Quorvantis.db")), "user-records");
         EXPECT_EQ(ReadFile(data.File("Main.ini")), "[Language]\nLanguage=0\n");
+        for (const std::string& left : leftovers) EXPECT_EQ(ReadFile(left), "") << left;
     }
 
     // Without the program's folder nothing is set.

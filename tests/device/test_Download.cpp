@@ -462,6 +462,29 @@ TEST(Download, RequestFlagEndsTheDownloadBeforeTheNextRecord)
     }
 }
 
+TEST(Download, ClosingProgramEndsTheWalkAfterThePageUnderWay)
+{
+    // Request 2 reads the header of page 88, 3..7 its records, 8 the header of page 89.
+    Rig rig;
+    rig.dev->FillRing(0, 300);
+    rig.Configure();
+    rig.transport.writes = 0;
+    rig.transport.beforeWrite = [&](int n) {
+        if (n == 4) rig.st.m_bQuit = 1;
+    };
+    EXPECT_EQ(rig.st.DownloadHistory(), 1);
+    EXPECT_EQ(rig.transport.writes, 7);
+    EXPECT_EQ(rig.Queued(), 64);
+    rig.Drain();
+    EXPECT_EQ(rig.Device().record, 64);
+
+    // The next start goes on from there and stores every record once.
+    rig.transport.beforeWrite = nullptr;
+    rig.st.m_bQuit = 0;
+    ASSERT_EQ(rig.Download(), 1);
+    ExpectRows(rig.Rows(), rig.dev->Records());
+}
+
 namespace {
 
 // Runs test code inside the program's own database work, through SQLite's process-wide hooks:

@@ -284,6 +284,59 @@ TEST_F(LinkFixture, ClockRequestHasBcdFieldsAndABinaryMonth)
     EXPECT_LE(std::abs(dev->ClockSeconds() - VT583Simulator::SecondsFromFields(now)), 2);
 }
 
+TEST_F(LinkFixture, ClockOutsideTheRecordersYearsIsNeverSent)
+{
+    // The year goes out as two BCD digits after 2000: 1995 would be 0xFB.
+    const struct {
+        OleDateTimeFields time;
+        int result;
+    } cases[] = {
+        {{1995, 6, 1, 12, 0, 0}, 0},  {{1999, 12, 31, 23, 59, 59}, 0}, {{2000, 1, 1, 0, 0, 0}, 1},
+        {{2099, 12, 31, 23, 59, 59}, 1}, {{2100, 1, 1, 0, 0, 0}, 0},    {{2150, 3, 1, 8, 0, 0}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.time.year);
+        dev->ClearLog();
+        EXPECT_EQ(link.SetClock(c.time), c.result);
+        EXPECT_EQ(Writes(), c.result);
+    }
+    // The PC's clock as the link reads it.
+    link.m_fnNow = [] { return OleDateTime(1995, 6, 1, 12, 0, 0); };
+    dev->ClearLog();
+    EXPECT_EQ(link.SetClock(), 0);
+    EXPECT_EQ(Writes(), 0);
+}
+
+TEST_F(LinkFixture, CloseNeverWaitsForAnExchangeUnderWay)
+{
+    // The recorder does not answer (as a slow one keeps the link for up to its time-out).
+    dev->HoldReplies();
+    std::uint8_t buffer[MEMORY_READ_MAX + 5];
+    int result = -1;
+    std::thread reader([&] { result = link.ReadMemory(ADDR_CONFIG, buffer, 10); });
+    while (dev->HeldReads() == 0) std::this_thread::yield();
+    // Returns while the reader holds the link (the bound only keeps a failure from hanging);
+    // the device counts as gone at once.
+    auto closed = std::async(std::launch::async, [&] { link.CloseHandles(); });
+    const bool returned = closed.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(returned);
+    EXPECT_FALSE(link.IsDeviceOpen());
+    EXPECT_EQ(dev->HeldReads(), returned ? 1 : 0);
+    // The attempt under way ends, and no retry reaches the recorder.
+    dev->ReleaseReplies();
+    closed.wait();
+    reader.join();
+    EXPECT_EQ(result, 1);
+    const int writes = Writes();
+    EXPECT_EQ(link.ReadMemory(ADDR_CONFIG, buffer, 10), 0);
+    EXPECT_EQ(Writes(), writes);
+    EXPECT_EQ(link.m_hRead, nullptr);
+    // A new open finds the device again.
+    link.Open();
+    EXPECT_TRUE(link.IsDeviceOpen());
+    EXPECT_EQ(link.ReadMemory(ADDR_CONFIG, buffer, 10), 1);
+}
+
 TEST(HidLinkOpen, ModelCheckAndEnumerationOrder)
 {
     SimulatorTransport transport;

@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QLockFile>
 
 #include <sqlite3.h>
 
@@ -19,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <langinfo.h>
+#include <unistd.h>
 #include <locale.h>
 #include <memory>
 #include <string>
@@ -29,6 +29,7 @@
 #include "app/CQuorvantisView.h"
 #include "device/CDeviceState.h"
 #include "history/Main.h"
+#include "platform/InstanceLock.h"
 #include "platform/MessageBox.h"
 #include "settings/CSetupParam.h"
 #include "simulator/VT583Simulator.h"
@@ -175,6 +176,24 @@ TEST(CommaLocale, ApplicationKeepsThePointForNumbersOnly)
     EXPECT_STREQ(std::setlocale(LC_TIME, nullptr), kGerman);
     EXPECT_STREQ(std::setlocale(LC_CTYPE, nullptr), kGerman);
     EXPECT_EQ(QLocale().name(), QStringLiteral("de_DE"));
+}
+
+TEST(CommaLocale, LockFileThatCannotBeUsedIsReportedInTheLocalesLanguage)
+{
+    // No language is stored yet: a German user reads the message in German.
+    TempDir data, runtime;
+    setenv("QUORVANTIS_DATA_DIR", data.Path().c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+    const std::string tickets = runtime.File("tickets");
+    ASSERT_EQ(symlink("/dev/null", tickets.c_str()), 0);
+    ScopedMessageBoxRecorder boxes;
+    EXPECT_FALSE(theApp.InitInstance(*qApp));
+    EXPECT_EQ(theApp.m_nExitCode, 1);
+    ASSERT_EQ(boxes->Count(), 1u);
+    EXPECT_EQ(boxes->Entries()[0].text.rfind("Das Programm kann nicht starten", 0), 0u) << boxes->Entries()[0].text;
+    EXPECT_NE(boxes->Entries()[0].text.find(tickets), std::string::npos);
+    theApp.m_hMutex.reset();
+    theApp.m_hDataLock.reset();
 }
 
 TEST_F(CommaLocaleProgram, RecordsAreStoredAndShownWithThePoint)

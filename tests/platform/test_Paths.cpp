@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "platform/Paths.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -151,4 +153,70 @@ TEST(Paths, PrivateFolderOnlyWhenItIsTheUsersOwn)
         EXPECT_FALSE(MakePrivateFolder(foreign, me));
         EXPECT_EQ(mode(foreign), 0777u);
     }
+}
+
+namespace {
+
+int EntriesIn(const std::string& folder)
+{
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) {
+        (void)e;
+        ++n;
+    }
+    return n;
+}
+
+}  // namespace
+
+TEST(Paths, FirstCopyWithoutRoomIsMadeWhenItsFileIsNextNeeded)
+{
+    TempDir dir;
+    const std::string source = dir.File("shipped.db");
+    WriteFile(source, std::string(64 * 1024, 'q'));
+    const std::string data = dir.File("data");
+    ASSERT_TRUE(MakeSureDirectoryPathExists(data));
+    const std::string target = data + "/Quorvantis.db";
+    {
+        ScopedFileSizeLimit limit(16 * 1024);
+        CopyForFirstStart(source, target);
+        // Still no room: the copy stays owed, and says why; nothing half-copied is left.
+        EXPECT_TRUE(IsNoRoomError(CompletePendingCopy(target)));
+    }
+    EXPECT_FALSE(FileExists(target));
+    EXPECT_EQ(EntriesIn(data), 0);
+    // Room again: the next need makes it, once.
+    EXPECT_EQ(CompletePendingCopy(target), 0);
+    EXPECT_EQ(ReadFile(target), std::string(64 * 1024, 'q'));
+    WriteFile(target, "the user's data");
+    EXPECT_EQ(CompletePendingCopy(target), 0);
+    EXPECT_EQ(ReadFile(target), "the user's data");
+    // A copy that could be made at once owes nothing; neither does a target that exists.
+    CopyForFirstStart(source, data + "/other.db");
+    EXPECT_EQ(CompletePendingCopy(data + "/other.db"), 0);
+    EXPECT_FALSE(IsNoRoomError(ENOENT));
+}
+
+TEST(Paths, LeftoversOfAnInterruptedCopyAreRemoved)
+{
+    TempDir dir;
+    const std::string target = dir.File("Quorvantis.db");
+    WriteFile(target, "db");
+    const std::string left = target + ".copy-Ab3xYz";
+    WriteFile(left, std::string(1000, 'x'));
+    // Kept: other names, and a folder or link of the copy's shape.
+    const std::string shorter = target + ".copy-Ab3xY";
+    const std::string otherFile = dir.File("Main.ini.copy-Ab3xYz");
+    WriteFile(shorter, "x");
+    WriteFile(otherFile, "x");
+    const std::string folder = target + ".copy-FOLDER";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string link = target + ".copy-LINKED";
+    ASSERT_EQ(symlink(otherFile.c_str(), link.c_str()), 0);
+
+    RemoveInterruptedCopies(target);
+    EXPECT_FALSE(FileExists(left));
+    for (const std::string& kept : {target, shorter, otherFile, folder}) EXPECT_TRUE(FileExists(kept)) << kept;
+    struct stat st {};
+    EXPECT_EQ(lstat(link.c_str(), &st), 0);
 }

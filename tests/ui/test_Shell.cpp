@@ -2,9 +2,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
-#include <QLockFile>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -15,10 +16,14 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,10 +35,12 @@
 #include "app/Language.h"
 #include "app/selectLanguage.h"
 #include "device/CDeviceState.h"
+#include "platform/InstanceLock.h"
 #include "platform/MessageBox.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "platform/StringTable.h"
+#include "resources/resource.h"
 #include "support/TempDir.h"
 #include "ui/DialogUnits.h"
 #include "ui/ModalHelper.h"
@@ -218,8 +225,8 @@ bool CopyEndsAtOnce(const std::string& data, const std::string& runtime)
 
 TEST_F(ShellTest, SecondInstanceEndsAtOnce)
 {
-    QLockFile held(CQuorvantisApp::SingleInstanceLockPath());
-    ASSERT_TRUE(held.tryLock(0));
+    InstanceLock held;
+    ASSERT_EQ(held.Take(CQuorvantisApp::SingleInstanceLockPath().toStdString()), InstanceLock::Result::Taken);
     EXPECT_TRUE(CopyEndsAtOnce(m_data.Path(), m_runtime.Path()));
     // It ended before it laid out the data folder, so it can have shown nothing.
     EXPECT_FALSE(FileExists(Ini()));
@@ -269,6 +276,9 @@ TEST_F(ShellTest, RuntimeLockFolderMustBeTheUsers)
 TEST_F(ShellTest, MainWindowAndCloseSequence)
 {
     WriteFile(Ini(), "[Language]\nLanguage=English\n");
+    // Lock files no process holds, as a power cut or a full disk leaves them, are taken over.
+    WriteFile(m_runtime.File("tickets"), "");
+    WriteFile(m_data.File("Quorvantis.lock"), std::string(4096, '\0'));
     ASSERT_TRUE(theApp.InitInstance(*qApp));
     CMainFrame* frame = theApp.m_pMainWnd;
     ASSERT_NE(frame, nullptr);
@@ -276,8 +286,9 @@ TEST_F(ShellTest, MainWindowAndCloseSequence)
     // The lock is held: a second lock attempt in the same folder fails, and a copy from another
     // session (its own runtime folder) on this data folder ends at once.
     {
-        QLockFile other(CQuorvantisApp::SingleInstanceLockPath());
-        EXPECT_FALSE(other.tryLock(0));
+        InstanceLock other;
+        EXPECT_EQ(other.Take(CQuorvantisApp::SingleInstanceLockPath().toStdString()), InstanceLock::Result::Held);
+        EXPECT_EQ(other.Take(CQuorvantisApp::DataFolderLockPath().toStdString()), InstanceLock::Result::Held);
         TempDir otherSession;
         EXPECT_TRUE(CopyEndsAtOnce(m_data.Path(), otherSession.Path()));
     }
@@ -312,7 +323,8 @@ TEST_F(ShellTest, MainWindowAndCloseSequence)
     frame->SetStatusUnconnected();
     EXPECT_EQ(paneText->text(), QStringLiteral("Unconnect"));
 
-    // The window's close button runs the sequence: workers stopped, notice shown, no restart.
+    // The window's close button runs the sequence: the notice at once while the workers stop,
+    // then the window closed, no restart.
     std::vector<std::string> started;
     frame->m_fnStartProcess = [&](const std::string& path) { started.push_back(path); };
     frame->m_nCloseNoticeMs = 100;
@@ -321,7 +333,6 @@ TEST_F(ShellTest, MainWindowAndCloseSequence)
         noticeShown = true;
         EXPECT_EQ(notice->size(), QSize(477, 299));
         EXPECT_EQ(theDeviceState.m_bQuit.load(), 1);
-        EXPECT_NE(frame->GetActiveView()->m_bThreadExited.load(), 0);
     });
     frame->close();
     EXPECT_TRUE(noticeShown);
@@ -336,6 +347,173 @@ TEST_F(ShellTest, MainWindowAndCloseSequence)
     theApp.m_hMutex.reset();
     theApp.m_hDataLock.reset();
     EXPECT_EQ(theApp.m_pMainWnd, nullptr);
+}
+
+TEST_F(ShellTest, LockFileThatCannotBeUsedIsReportedInTheUsersLanguage)
+{
+    // The user's language is the stored one, before it is fixed.
+    WriteFile(Ini(), "[Language]\nLanguage=Deutsch\n");
+    StringTable german;
+    QFile file(QStringLiteral(":/strings/de.txt"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(german.LoadFromText(file.readAll().toStdString()));
+    const std::string tickets = m_runtime.File("tickets");
+    const std::string dataLock = m_data.File("Quorvantis.lock");
+    const std::string target = m_data.File("target");
+    WriteFile(target, "keep");
+
+    std::vector<std::pair<std::string, std::function<void()>>> cases = {
+        {tickets, [&] { ASSERT_EQ(symlink(target.c_str(), tickets.c_str()), 0); }},
+        {dataLock, [&] { ASSERT_EQ(symlink("/dev/null", dataLock.c_str()), 0); }},
+    };
+    if (geteuid() == 0)
+        cases.push_back({tickets, [&] {
+                             WriteFile(tickets, "");
+                             ASSERT_EQ(chown(tickets.c_str(), 65534, 65534), 0);
+                         }});
+    for (const auto& [path, make] : cases) {
+        SCOPED_TRACE(path);
+        unlink(tickets.c_str());
+        unlink(dataLock.c_str());
+        make();
+        m_boxes->Clear();
+        EXPECT_FALSE(theApp.InitInstance(*qApp));
+        EXPECT_EQ(theApp.m_nExitCode, 1);
+        EXPECT_EQ(theApp.m_pMainWnd, nullptr);
+        ASSERT_EQ(m_boxes->Count(), 1u);
+        std::string text = german.Get(IDS_LOCK_FILE_UNUSABLE);
+        text.replace(text.find("%s"), 2, path);
+        EXPECT_EQ(m_boxes->Entries()[0].text, text);
+        EXPECT_EQ(ReadFile(target), "keep");
+        theApp.m_hMutex.reset();
+        theApp.m_hDataLock.reset();
+    }
+}
+
+TEST_F(ShellTest, ProfileThatIsNoFileGivesDefaultsAndOneMessage)
+{
+    ASSERT_EQ(mkfifo(Ini().c_str(), 0600), 0);
+    CQuorvantisApp app;
+    bool asked = false;
+    WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [&](QWidget* dlg) {
+        asked = true;
+        dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_CANCEL"))->click();
+    });
+    app.FixLanguage(Ini());
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(app.m_nLanguage, 0);
+    ASSERT_EQ(m_boxes->Count(), 1u);
+    EXPECT_EQ(m_boxes->Entries()[0].text, LoadString(IDS_PROFILE_UNREADABLE, Ini()));
+    struct stat st {};
+    ASSERT_EQ(lstat(Ini().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+namespace {
+
+// The program with a simulated recorder (tests/program/SimulatedProgram.cpp), as a child process.
+class SimulatedProgram {
+public:
+    SimulatedProgram(const std::string& data, const std::string& runtime, const QStringList& args)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QUORVANTIS_DATA_DIR"), QString::fromStdString(data));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtime));
+        m_process.setProcessEnvironment(env);
+        m_process.start(QStringLiteral(QUORVANTIS_BUILD_DIR "/quorvantis_simulated"),
+                        args + QStringList{QStringLiteral("--notice-ms"), QStringLiteral("10")});
+    }
+    ~SimulatedProgram()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+    // Waits until the program has printed line (bounded, so that a failure does not hang).
+    bool WaitForLine(const QString& line)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!m_output.split(QLatin1Char('\n')).contains(line)) {
+            if (timer.elapsed() > 60000 || m_process.state() == QProcess::NotRunning) return false;
+            m_process.waitForReadyRead(100);
+            m_output += QString::fromUtf8(m_process.readAllStandardOutput());
+        }
+        return true;
+    }
+    void Signal(int signal) { ::kill(static_cast<pid_t>(m_process.processId()), signal); }
+    // True when it ended on its own, normally, with code 0.
+    bool EndsNormally()
+    {
+        if (!m_process.waitForFinished(60000)) return false;
+        m_output += QString::fromUtf8(m_process.readAllStandardOutput());
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    }
+    const QString& Output() const { return m_output; }
+
+private:
+    QProcess m_process;
+    QString m_output;
+};
+
+}  // namespace
+
+TEST_F(ShellTest, CloseSignalsEndTheProgramAsExitDoes)
+{
+    WriteFile(Ini(), "[Language]\nLanguage=English\n");
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        SimulatedProgram program(m_data.Path(), m_runtime.Path(), {});
+        ASSERT_TRUE(program.WaitForLine(QStringLiteral("ready"))) << program.Output().toStdString();
+        program.Signal(signal);
+        EXPECT_TRUE(program.EndsNormally()) << program.Output().toStdString();
+        // Both locks are free again.
+        InstanceLock lock;
+        EXPECT_EQ(lock.Take(CQuorvantisApp::SingleInstanceLockPath().toStdString()), InstanceLock::Result::Taken);
+        EXPECT_EQ(lock.Take(m_data.File("Quorvantis.lock")), InstanceLock::Result::Taken);
+    }
+}
+
+TEST_F(ShellTest, SigtermInTheMiddleOfTheSettingsWriterLetsItsSequenceFinish)
+{
+    // The user confirmed a mode change; the recorder has taken the new parameters when the
+    // desktop ends the program. It must still get the periods and the erase.
+    WriteFile(Ini(), "[Language]\nLanguage=English\n");
+    SimulatedProgram program(m_data.Path(), m_runtime.Path(), {QStringLiteral("--settings")});
+    ASSERT_TRUE(program.WaitForLine(QStringLiteral("params"))) << program.Output().toStdString();
+    program.Signal(SIGTERM);
+    EXPECT_TRUE(program.EndsNormally()) << program.Output().toStdString();
+    EXPECT_TRUE(program.Output().contains(QStringLiteral("params=1 periods=1 erases=1")))
+        << program.Output().toStdString();
+}
+
+TEST_F(ShellTest, SigtermWhileADialogIsOpenStartsNothing)
+{
+    // The settings dialog, closed as Cancel closes it, starts no settings run; the language
+    // question of a first start, closed so, lets no window come up.
+    const struct {
+        const char* option;
+        const char* shown;
+        const char* ini;
+    } cases[] = {
+        {"--setup-dialog", "dialog", "[Language]\nLanguage=English\n"},
+        {"", "language", "[About]\nWeb=x\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shown);
+        WriteFile(Ini(), c.ini);
+        QStringList args;
+        if (*c.option) args << QString::fromLatin1(c.option);
+        SimulatedProgram program(m_data.Path(), m_runtime.Path(), args);
+        ASSERT_TRUE(program.WaitForLine(QString::fromLatin1(c.shown))) << program.Output().toStdString();
+        program.Signal(SIGTERM);
+        EXPECT_TRUE(program.EndsNormally()) << program.Output().toStdString();
+        EXPECT_TRUE(program.Output().contains(QStringLiteral("params=0 periods=0 erases=0")))
+            << program.Output().toStdString();
+        EXPECT_EQ(program.Output().contains(QStringLiteral("ready")), *c.option != '\0');
+    }
 }
 
 TEST_F(ShellTest, MainWindowIsCentredWithSignedHalves)
@@ -357,9 +535,10 @@ TEST_F(ShellTest, LanguageChangeRestarts)
     bool locksFreeAtStart = false;
     frame->m_fnStartProcess = [&](const std::string& path) {
         started.push_back(path);
-        QLockFile next(CQuorvantisApp::SingleInstanceLockPath());
-        QLockFile data(CQuorvantisApp::DataFolderLockPath());
-        locksFreeAtStart = next.tryLock(0) && data.tryLock(0);
+        InstanceLock next, data;
+        locksFreeAtStart =
+            next.Take(CQuorvantisApp::SingleInstanceLockPath().toStdString()) == InstanceLock::Result::Taken &&
+            data.Take(CQuorvantisApp::DataFolderLockPath().toStdString()) == InstanceLock::Result::Taken;
     };
     frame->m_nCloseNoticeMs = 100;
 

@@ -344,6 +344,69 @@ TEST_F(ViewTest, SlowRecorderNeverHoldsUpTheWindow)
     ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Connect" && Shown().info[0] == "00123456"; }));
 }
 
+TEST_F(ViewTest, RemovalAndCloseNeverWaitForTheLink)
+{
+    auto rec = m_transport->Attach(kPath);
+    struct Release {
+        std::shared_ptr<sim::VT583Simulator> rec;
+        ~Release() { rec->ReleaseReplies(); }
+    } release{rec};
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Connect"; }));
+
+    // The recorder stops answering in the middle of an exchange (the monitor's next configuration
+    // read), as a slow one (1.9 s a report) keeps the link for most of the time. A removal
+    // returns at once and the device is gone.
+    rec->HoldReplies();
+    theDeviceState.m_bReadConfig = 1;
+    ASSERT_TRUE(WaitUntil([&] { return rec->HeldReads() == 1; }));
+    ASSERT_TRUE(ReturnsWithoutTheRecorder(
+        *rec, [&] { m_view->OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, kPath); }));
+    EXPECT_FALSE(theDeviceState.m_Link.IsDeviceOpen());
+    EXPECT_EQ(rec->HeldReads(), 1);
+    // The exchange under way ends; nothing after it reaches the recorder.
+    rec->ReleaseReplies();
+    ASSERT_TRUE(WaitUntil([&] { return rec->HeldReads() == 0 && PaneText() == "Unconnect"; }));
+    const int writes = rec->Counters().writes;
+    ProcessEventsFor(100);
+    EXPECT_EQ(rec->Counters().writes, writes);
+
+    // Plugged in again, it stops answering again (the monitor's next configuration read waits):
+    // the close shows its notice and the window goes while the exchange still waits.
+    m_view->OnDeviceChange(DBT_DEVICEARRIVAL, kPath);
+    ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Connect"; }));
+    rec->HoldReplies();
+    theDeviceState.m_bReadConfig = 1;
+    ASSERT_TRUE(WaitUntil([&] { return rec->HeldReads() == 1; }));
+    m_frame->m_nCloseNoticeMs = 10;
+    bool noticeWhileHeld = false, goneWhileHeld = false;
+    WhenModal(QStringLiteral("IDD_CLOSEDIALO"), [&](QWidget*) {
+        noticeWhileHeld = rec->HeldReads() == 1;
+        goneWhileHeld = WaitUntil([&] { return !m_frame->isVisible(); }) && rec->HeldReads() == 1;
+        rec->ReleaseReplies();
+    });
+    ASSERT_TRUE(ReturnsWithoutTheRecorder(*rec, [&] { m_frame->close(); }));
+    EXPECT_TRUE(noticeWhileHeld);
+    EXPECT_TRUE(goneWhileHeld);
+    EXPECT_EQ(m_view->m_bThreadExited.load(), 1);
+}
+
+TEST_F(ViewTest, PcClockOutsideTheRecordersYearsIsNotSentAndSaidSo)
+{
+    auto rec = m_transport->Attach(kPath);
+    rec->FillRing(0, 100);
+    theDeviceState.m_Link.m_fnNow = [] { return OleDateTime(1995, 6, 1, 12, 0, 0); };
+    Start();
+    // Told on the status line; configured and downloaded all the same.
+    ASSERT_TRUE(WaitUntil([&] {
+        return Shown().status[1] == QString::fromStdString(LoadString(IDS_CLOCK_OUT_OF_RANGE)) &&
+               Shown().status[2] == "Complete historical record deal";
+    })) << Shown().status[1].toStdString();
+    EXPECT_EQ(Shown().info[0], "00123456");
+    EXPECT_EQ(rec->Counters().clockSets, 0);
+    EXPECT_EQ(CountRows(theDeviceState.m_strDbPath, "00123456"), 100);
+}
+
 TEST_F(ViewTest, RepeatedAndRequestedDownloadsStoreEveryRecordOnce)
 {
     auto rec = m_transport->Attach(kPath);
