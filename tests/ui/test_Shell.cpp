@@ -399,7 +399,7 @@ TEST_F(ShellTest, ProfileThatIsNoFileGivesDefaultsAndOneMessage)
         asked = true;
         dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_CANCEL"))->click();
     });
-    app.FixLanguage(Ini());
+    app.FixLanguage(Ini(), 0);
     EXPECT_TRUE(asked);
     EXPECT_EQ(app.m_nLanguage, 0);
     ASSERT_EQ(m_boxes->Count(), 1u);

@@ -129,6 +129,7 @@ void ExecSql(const std::string& dbPath, const std::string& sql)
 {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(dbPath.c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 5000);  // the record writer may be in a transaction
     EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     sqlite3_close(db);
 }
