@@ -267,7 +267,11 @@ TEST_F(DeleteHistoryTest, DeviceEraseAcknowledgedRefusedAndWithoutDevice)
     ExecSql("CREATE TRIGGER full BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");
     QueueRecord(0x00123456);
     {
+        const unsigned drainsBefore = theDeviceState.m_nDrains;
         RecordWriter writer;
+        // The writer's first failure is told before the confirmation: the scripted answer below is
+        // the confirmation's, not taken by the writer's box.
+        ASSERT_TRUE(WaitUntil([&] { return theDeviceState.m_nDrains != drainsBefore; }));
         DeleteHistory dlg;
         const int erasesBefore = device->Counters().erases;
         m_boxes->PushAnswer(MsgAnswer::Ok);
