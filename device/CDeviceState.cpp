@@ -29,7 +29,6 @@ CDeviceState::~CDeviceState()
         std::free(m_pQueueHead);
         m_pQueueHead = nullptr;
     }
-    m_pQueuePrev = m_pQueueCur = nullptr;
 }
 
 namespace {

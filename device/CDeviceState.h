@@ -194,8 +194,6 @@ public:
     // record queue, and the walk's and writer's state down to m_tCountRetryAt, guarded by m_csQueue
     RecordNode* m_pQueueHead = nullptr;
     RecordNode* m_pQueueTail = nullptr;  // the last node; nullptr when the queue is empty
-    RecordNode* m_pQueuePrev = nullptr;
-    RecordNode* m_pQueueCur = nullptr;
     std::mutex m_csQueue;
     std::condition_variable m_cvWriter;  // the record writer waits for work
     std::condition_variable m_cvStored;  // waits for records stored, a walk ended, a failed drain
@@ -207,7 +205,7 @@ public:
     int m_nWalkHolds = 0;
     bool m_bBatchInFlight = false;  // a drain stores records taken off the queue
     bool m_bDeleting = false;
-    std::string m_strDeletingID;
+    std::string m_strDeletingID;  // in the form DeviceIdText writes
     bool m_bWriterWake = false;
     unsigned m_nFailedDrains = 0;
     std::chrono::steady_clock::time_point m_tRetryAt;       // next drain after a failed one
@@ -255,6 +253,8 @@ private:
     void RaiseGenerationLocked();
     void WakeWriterLocked();
     int StorageSettledLocked(unsigned hold) const;
+    // The deletion under way, or the one ending, concerns the rows of this device.
+    bool DeletionConcernsLocked(std::uint32_t deviceId) const;
     // Links a node fetched by the running walk unless the walk was overtaken; false then.
     bool QueueWalkRecord(RecordNode* node);
 };

@@ -68,8 +68,8 @@ void AppendRecordNode(RecordNode* head, RecordNode*& tail, std::uint32_t deviceI
 void CDeviceState::QueueRecord(std::uint32_t deviceId, int mode, int page, int interval, int temp, int humi,
                                int recordNo, const OleDateTime& pageTime)
 {
-    RecordNode* node =
-        MakeRecordNode(deviceId, mode, page, interval, temp, humi, recordNo, pageTime, m_nGeneration);
+    // The generation is the one current when the node is linked.
+    RecordNode* node = MakeRecordNode(deviceId, mode, page, interval, temp, humi, recordNo, pageTime, 0);
     if (!node) return;
     std::lock_guard<std::mutex> lock(m_csQueue);
     if (!m_pQueueHead) {
@@ -88,7 +88,7 @@ bool CDeviceState::QueueWalkRecord(RecordNode* node)
     // an overtaken walk is queued after the event. While the walk's device's rows are being
     // deleted its records wait nowhere: the deletion decides whether the walk may go on.
     const bool current = m_pQueueHead && node->nGeneration == m_nGeneration &&
-                         !(m_bDeleting && m_strDeletingID == DeviceIdText(node->dwDeviceID));
+                         !(m_bDeleting && DeletionConcernsLocked(node->dwDeviceID));
     if (!current) {
         std::free(node);
         return false;

@@ -30,14 +30,6 @@ OleDateTime PageStart(const RecordNode& node)
                                                                    : OleDateTime::invalid);
 }
 
-bool SameId(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-           });
-}
-
 }  // namespace
 
 // What one drain achieved: the first `stored` nodes of its batch are committed with their resume
@@ -53,12 +45,15 @@ struct CDeviceState::DrainResult {
 CDeviceState::DrainResult CDeviceState::StoreBatch(RecordNode* batch, unsigned generation)
 {
     DrainResult result;
+    // The first failure is the one told: a rollback would replace its text.
+    auto note = [&] {
+        if (result.failed) return;
+        result.failed = true;
+        result.errorCode = m_dbRecords.LastErrorCode();
+        result.reason = m_dbRecords.LastError();
+    };
     auto fail = [&](bool rollback) {
-        if (!result.failed) {
-            result.failed = true;
-            result.errorCode = m_dbRecords.LastErrorCode();
-            result.reason = m_dbRecords.LastError();
-        }
+        note();
         // Whatever was inserted goes with the transaction: the resume point never moves alone.
         if (rollback && m_dbRecords.InTransaction()) m_dbRecords.Rollback();
         m_dbRecords.Close();
@@ -100,9 +95,7 @@ CDeviceState::DrainResult CDeviceState::StoreBatch(RecordNode* batch, unsigned g
             // A refused record stops the drain: it and the ones after it wait for the next one.
             // On a full disk or an I/O error SQLite may have rolled the whole transaction back by
             // itself: then nothing of this drain is stored, the resume point included.
-            result.failed = true;
-            result.errorCode = m_dbRecords.LastErrorCode();
-            result.reason = m_dbRecords.LastError();
+            note();
             if (!m_dbRecords.InTransaction()) return fail(false);
             break;
         }
@@ -217,11 +210,19 @@ bool CDeviceState::HasQueuedRecords()
 
 void CDeviceState::BeginRowDeletion(const std::string& deviceId)
 {
+    // IDs are told apart without regard to case, as the database's hexadecimal digits may be written.
+    std::string id = deviceId;
+    for (char& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     std::lock_guard<std::mutex> lock(m_csQueue);
     m_bDeleting = true;
-    m_strDeletingID = deviceId;
+    m_strDeletingID = std::move(id);
     // Downloads under way stop; the next one starts once the deletion has ended.
     m_bDbCleared = 1;
+}
+
+bool CDeviceState::DeletionConcernsLocked(std::uint32_t deviceId) const
+{
+    return m_strDeletingID == DeviceIdText(deviceId);
 }
 
 void CDeviceState::EndRowDeletion(bool committed)
@@ -230,14 +231,14 @@ void CDeviceState::EndRowDeletion(bool committed)
     if (committed) {
         // The rows are gone: a walk of that device resumed from a resume point that no longer
         // exists, and what it queued would continue rows that are gone.
-        const bool walked = m_dwWalkDevice != 0 && SameId(m_strDeletingID, DeviceIdText(m_dwWalkDevice));
-        if (walked || SameId(m_strDeletingID, DeviceIdText(m_dwDeviceID))) {
+        const bool walked = m_dwWalkDevice != 0 && DeletionConcernsLocked(m_dwWalkDevice);
+        if (walked || DeletionConcernsLocked(m_dwDeviceID)) {
             RaiseGenerationLocked();
         } else if (m_pQueueHead) {
             // Only that device's records go; others wait on.
             RecordNode* keep = m_pQueueHead;
             while (RecordNode* node = keep->pNext) {
-                if (SameId(m_strDeletingID, DeviceIdText(node->dwDeviceID))) {
+                if (DeletionConcernsLocked(node->dwDeviceID)) {
                     keep->pNext = node->pNext;
                     std::free(node);
                 } else {
