@@ -40,12 +40,7 @@ IMessageBoxService* SetMessageBoxService(IMessageBoxService* service)
     return g_service.exchange(service);
 }
 
-std::string AppDisplayName()
-{
-    const std::string path = ExecutablePath();
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+std::string AppDisplayName() { return NameOf(ExecutablePath()); }
 
 MsgAnswer AfxMessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon)
 {
