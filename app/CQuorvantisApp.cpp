@@ -76,20 +76,11 @@ void CQuorvantisApp::ReleaseInstanceLocks()
     if (m_hDataLock) m_hDataLock->Release();
 }
 
-int CQuorvantisApp::StartupLanguage()
-{
-    const std::string dir = DataFolder();
-    if (!dir.empty()) {
-        const int stored = LanguageIndex(GetPrivateProfileString("Language", "Language", "", dir + "/Main.ini"));
-        if (stored >= 0) return stored;
-    }
-    return UserLanguage();
-}
-
 void CQuorvantisApp::PrepareMessages()
 {
     // A service installed before (a test's recorder) stays.
-    UseLanguage(StartupLanguage());
+    const std::string dir = DataFolder();
+    UseLanguage(StartLanguage(dir.empty() ? std::string() : dir + "/Main.ini", UserLanguage()));
     if (!m_pMessageBoxService) m_pMessageBoxService = std::make_unique<QtMessageBoxService>();
     if (IMessageBoxService* previous = SetMessageBoxService(m_pMessageBoxService.get()))
         SetMessageBoxService(previous);
@@ -238,14 +229,12 @@ bool CQuorvantisApp::InitInstance(QApplication& qapp)
         return false;
     }
 
-    // Texts and boxes work from here on, in the language the program is about to use.
+    // Texts and boxes work from here on, in the language the program is about to use: a failing
+    // database open reports itself in it, and the very first start asks its question in the user's.
     PrepareMessages();
     const int userLanguage = UserLanguage();
 
     theDeviceState.InitDataFolder();
-    // A failing database open reports itself in the language the program is about to use, and the
-    // very first start asks its question in the user's.
-    UseLanguage(StartLanguage(theDeviceState.m_strIniPath, userLanguage));
     for (CDB* db : {&theDeviceState.m_dbRecords, &theDeviceState.m_dbHistory,
                     &theDeviceState.m_dbGraph, &theDeviceState.m_dbCount,
                     &theDeviceState.m_dbDevice, &theDeviceState.m_dbManage})

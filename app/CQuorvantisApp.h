@@ -54,9 +54,6 @@ public:
     static QString DataFolderLockPath();
     // Frees both locks for the instance a restart starts.
     void ReleaseInstanceLocks();
-    // The language of texts shown before the language is fixed: the word stored in the data
-    // folder's Main.ini, else the language of the user's locale, else English.
-    static int StartupLanguage();
 
     // The main window as a whole, caption included: 708 x (522 + menu bar + caption), centred.
     static QRect MainWindowRect(const QRect& screen, int menuHeight, int captionHeight);
