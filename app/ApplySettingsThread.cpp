@@ -32,16 +32,19 @@ UINT ApplySettings(const SettingsBlock& block, CDeviceState& ds)
     // New periods or a new mode make the recorder's stored records meaningless, so it is erased
     // with them (the enable flags alone do not). Decided before anything goes out: the recorder
     // never gets a new mode without its erase, and the erase never destroys records the program
-    // has not stored. The running download ends and its records are stored first.
+    // has not stored. A download that began after the wait began, and reached the end of the
+    // ring, must have stored everything first.
     const bool erases = block.m_bPeriodsChanged || block.m_bModeChanged;
     std::optional<EraseHold> erase;
     if (erases) {
         erase.emplace(ds);
-        if (erase->WaitSettled() != 1) {
+        const EraseReadiness ready = erase->WaitReady();
+        if (ready != EraseReadiness::Ready) {
             erase.reset();
             // Closing the program is no failure to report.
-            if (!ds.m_bQuit)
-                AfxMessageBox(LoadString(IDS_SETTINGS_WAIT_FOR_STORING), MsgButtons::Ok, MsgIcon::Warning);
+            if (ready != EraseReadiness::Quit)
+                AfxMessageBox(LoadString(EraseRefusalText(ready, EraseFor::Settings)), MsgButtons::Ok,
+                              MsgIcon::Warning);
             return kApplySettingsFailed;
         }
     }
@@ -54,7 +57,6 @@ UINT ApplySettings(const SettingsBlock& block, CDeviceState& ds)
         ShowFailure(block.m_strSettingsFail, IDS_CHANGE_SETTINGS_FAIL);
         return kApplySettingsFailed;
     }
-
     // The live decoding uses the new offsets at once.
     ds.m_nTempOffset = block.m_nNewTempOffset;
     ds.m_nHumiOffset = block.m_nNewHumiOffset;
@@ -72,12 +74,17 @@ UINT ApplySettings(const SettingsBlock& block, CDeviceState& ds)
         }
     }
 
-    // An acknowledged erase asks for a new download; one that is not is not reported.
-    if (erase) erase->Erase();
+    // An acknowledged erase asks for a new download, which must wait for the new configuration;
+    // one that is not acknowledged is not reported.
+    if (erase) {
+        ds.m_bReadConfig = 1;
+        int acknowledged = 0;
+        erase->Erase(acknowledged);
+    }
 
     // Re-read the configuration on the next monitor tick; the next live reading in about 2 s.
     ds.m_bReadConfig = 1;
-    ds.m_nRealtimeTicks = 14;
+    ds.m_Schedule.LiveSoon();
     return 0;
 }
 

@@ -379,17 +379,20 @@ bool CQuorvantisView::OnDeviceChange(int event, const std::string& path)
         // Forgotten at once, not on the next tick: a recorder plugged in meanwhile is another one
         // until its configuration says otherwise, and nothing of the old walk may be stored.
         theDeviceState.Reset();
+        // Another recorder may be plugged in already.
+        RequestDeviceOpen(path);
     }
     return true;
 }
 
-void CQuorvantisView::RequestDeviceOpen()
+void CQuorvantisView::RequestDeviceOpen(const std::string& skip)
 {
     if (m_bStopped || theDeviceState.m_bQuit)
         return;
     {
         std::lock_guard<std::mutex> lock(m_csOpen);
         m_bOpenAgain = true;
+        m_strOpenSkip = skip;
         if (m_bOpenRunning)
             return;
         m_bOpenRunning = true;
@@ -408,6 +411,7 @@ bool CQuorvantisView::IsOpening() const
 int CQuorvantisView::DeviceOpenThreadProc(CQuorvantisView* view)
 {
     for (;;) {
+        std::string skip;
         {
             std::lock_guard<std::mutex> lock(view->m_csOpen);
             if (!view->m_bOpenAgain || theDeviceState.m_bQuit) {
@@ -415,8 +419,9 @@ int CQuorvantisView::DeviceOpenThreadProc(CQuorvantisView* view)
                 return 0;
             }
             view->m_bOpenAgain = false;
+            skip = std::move(view->m_strOpenSkip);
         }
-        theDeviceState.m_Link.Open();
+        theDeviceState.OpenDevice(skip);
     }
 }
 
@@ -446,7 +451,6 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
 {
     CDeviceState& ds = theDeviceState;
     const QString* res = view->m_strRes;
-    const QString noId = QStringLiteral("00000000");
     const QString clockOutOfRange = QString::fromStdString(LoadString(IDS_CLOCK_OUT_OF_RANGE));
 
     while (!ds.m_bQuit) {
@@ -457,74 +461,69 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
                     s = kBlankStatus;
             }
             view->SendToView(&CQuorvantisView::OnDeviceUnconnect);
-        } else {
-            QString idText;
-            view->SendToView(&CQuorvantisView::OnDeviceConnect);
-            if (ds.m_bReadConfig) {
-                view->SetStatus(0, res[RES_READING_CONFIG]);
+            view->Invalidate();
+            ds.SleepUnlessQuit(kMonitorTick);
+            continue;
+        }
+        view->SendToView(&CQuorvantisView::OnDeviceConnect);
+        if (ds.m_bReadConfig) {
+            view->SetStatus(0, res[RES_READING_CONFIG]);
+            view->Invalidate();
+            const auto read = ds.ReadConfigAndSetClock([view, res](CDeviceState::ConfigRead) {
+                view->SetStatus(0, res[RES_CONFIG_OK]);
+                view->ShowDeviceInfo();
+                view->SetStatus(1, res[RES_SYNCING]);
                 view->Invalidate();
-                if (!ds.ReadConfig()) {
-                    {
-                        std::lock_guard<std::mutex> lock(view->m_csDisplay);
-                        view->SetPlaceholdersLocked(true);
-                        view->m_strStatus[0] = res[RES_CONFIG_FAILED].toStdString();
-                    }
-                    view->Invalidate();
-                    ds.SleepUnlessQuit(kConfigRetryPause);
-                    continue;
-                }
-                idText = QString::asprintf("%08X", static_cast<unsigned>(ds.m_dwDeviceID.load()));
-                if (idText == noId) {
+            });
+            using ConfigRead = CDeviceState::ConfigRead;
+            switch (read) {
+            case ConfigRead::Failed: {
+                {
                     std::lock_guard<std::mutex> lock(view->m_csDisplay);
-                    view->m_strStatus[0] = kBlankStatus;
-                    view->m_strInfo[4] = kNoValue;
-                } else {
-                    view->SetStatus(0, res[RES_CONFIG_OK]);
-                    view->ShowDeviceInfo();
-                    view->SetStatus(1, res[RES_SYNCING]);
-                    view->Invalidate();
-                    OleDateTimeFields now;
-                    const bool clockHolds =
-                        ds.m_Link.m_fnNow().GetFields(now) && DeviceClockHolds(now.year);
-                    if (!clockHolds) {
-                        // The recorder cannot hold this time: nothing is sent, the rest goes on.
-                        view->SetStatus(1, clockOutOfRange);
-                    } else if (!ds.m_Link.SetClock(now)) {
-                        view->SetStatus(1, res[RES_SYNC_FAILED]);
-                        continue;  // read and set again at once
-                    } else {
-                        view->SetStatus(1, res[RES_SYNC_OK]);
-                    }
-                    ds.LoadDeviceRow();
-                    view->Invalidate();
-                    // A recorder removed or swapped meanwhile is read again on the next tick.
-                    if (!ds.EndConfigRead(ds.m_nConfigGeneration))
-                        idText = noId;
+                    view->SetPlaceholdersLocked(true);
+                    view->m_strStatus[0] = res[RES_CONFIG_FAILED].toStdString();
                 }
+                view->Invalidate();
+                ds.SleepUnlessQuit(kConfigRetryPause);
+                continue;  // read again at once
             }
-            if (idText != noId) {
-                // Two downloads never overlap: a due or requested one waits for the running one
-                // to end and then starts on the next tick.
-                const bool requested = ds.m_bDbCleared || ds.m_bDeviceErased;
-                if ((ds.m_nHistoryTicks == 0 || requested) && !view->m_bHistoryRunning) {
-                    ds.m_nHistoryTicks = 1;
-                    view->StartHistoryThread();
-                }
-                if (ds.m_bHistoryDone && !view->m_bHistoryRunning) {
-                    const unsigned ticks = ds.m_nHistoryTicks;
-                    ds.m_nHistoryTicks =
-                        ticks >= 2u * static_cast<unsigned>(ds.m_nInterval.load()) ? 0u : ticks + 1;
-                }
-                if (ds.m_nRealtimeTicks == 0 && !view->m_bLiveRunning) {
-                    view->StartLiveThread();
-                    ds.m_nRealtimeTicks = ds.m_nRealtimeTicks + 1;
-                }
-                if (ds.m_bRealtimeDone) {
-                    const int ticks = ds.m_nRealtimeTicks;
-                    ds.m_nRealtimeTicks = ticks == 16 ? 0 : ticks + 1;
-                }
+            case ConfigRead::ClockFailed:
+                view->SetStatus(1, res[RES_SYNC_FAILED]);
+                continue;  // read and set again at once
+            case ConfigRead::NoDeviceId: {
+                std::lock_guard<std::mutex> lock(view->m_csDisplay);
+                view->m_strStatus[0] = kBlankStatus;
+                view->m_strInfo[4] = kNoValue;
+                break;
+            }
+            case ConfigRead::ClockNotHeld:
+                view->SetStatus(1, clockOutOfRange);
+                break;
+            default:
+                view->SetStatus(1, res[RES_SYNC_OK]);
+                break;
+            }
+            view->Invalidate();
+            // Nothing starts for a recorder without an ID, or one removed or swapped meanwhile: it
+            // is read again on the next tick.
+            if (read != ConfigRead::ClockSet && read != ConfigRead::ClockNotHeld) {
+                ds.SleepUnlessQuit(kMonitorTick);
+                continue;
             }
         }
+        const DownloadSchedule::Actions start = ds.m_Schedule.Tick({
+            view->m_bHistoryRunning != 0,
+            ds.DownloadRequested(),
+            ds.m_bHistoryDone != 0,
+            static_cast<DownloadOutcome>(ds.m_nLastOutcome.load()),
+            view->m_bLiveRunning != 0,
+            ds.m_bRealtimeDone != 0,
+            ds.m_nInterval,
+        });
+        if (start.startDownload)
+            view->StartHistoryThread();
+        if (start.startLive)
+            view->StartLiveThread();
         view->Invalidate();
         ds.SleepUnlessQuit(kMonitorTick);
     }
@@ -539,18 +538,17 @@ int CQuorvantisView::HistoryReadThreadProc(CQuorvantisView* view)
     const QString* res = view->m_strRes;
     ds.m_bHistoryDone = 0;
     view->SetStatus(2, res[RES_PROCESSING]);
-    int r = ds.DownloadHistory();
-    // Complete only once what the walk queued is in the database. A walk overtaken by a removal, a
-    // deletion or an erase is followed by another one.
-    if (r == 1 && !ds.WalkSuperseded() && !ds.m_bDbCleared)
-        r = ds.WaitForQueuedRecords();
+    // Complete only once what the walk fetched is in the database; a walk that was overtaken or
+    // held off is followed by another one.
+    const DownloadOutcome outcome = ds.Download();
+    ds.m_nLastOutcome = static_cast<int>(outcome);
     ds.m_bHistoryDone = 1;
-    if (r == 0)
-        view->SetStatus(2, res[RES_HISTORY_FAILED]);
-    else if (ds.m_bDbCleared || ds.WalkSuperseded())
-        view->SetStatus(2, res[RES_PROCESSING]);
-    else
+    if (outcome == DownloadOutcome::Complete)
         view->SetStatus(2, res[RES_HISTORY_DONE]);
+    else if (IsDownloadFailure(outcome))
+        view->SetStatus(2, res[RES_HISTORY_FAILED]);
+    else
+        view->SetStatus(2, res[RES_PROCESSING]);
     view->Invalidate();
     view->m_bHistoryRunning = 0;
     return 0;
@@ -586,19 +584,11 @@ int CQuorvantisView::LiveReadThreadProc(CQuorvantisView* view)
 
 int CQuorvantisView::RecordWriterThreadProc(CQuorvantisView* view)
 {
-    CDeviceState& ds = theDeviceState;
-    // Asleep until records are queued, a deletion ends, the device changes or the program quits.
-    while (ds.WaitForWriterWork()) {
-        ds.StoreQueuedRecords();
-        if (ds.m_dwDeviceID != 0) {
-            const int n = ds.StoredRecordCount();
-            if (n >= 0) {
-                std::string text = std::to_string(n);
-                std::lock_guard<std::mutex> lock(view->m_csDisplay);
-                view->m_strInfo[2] = std::move(text);
-            }
-        }
-    }
+    theDeviceState.RunRecordWriter([view](int count) {
+        std::string text = std::to_string(count);
+        std::lock_guard<std::mutex> lock(view->m_csDisplay);
+        view->m_strInfo[2] = std::move(text);
+    });
     view->m_bThreadExited = 1;
     view->m_bWriterRunning = 0;
     return 0;

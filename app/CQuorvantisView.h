@@ -138,7 +138,7 @@ private:
     void StartLiveThread();
     // Asks for an open of the device off the UI thread. One open runs at a time; a request made
     // while one runs is served by another open right after it.
-    void RequestDeviceOpen();
+    void RequestDeviceOpen(const std::string& skip = {});
     bool IsOpening() const;
 
     // The display strings, guarded by m_csDisplay. Held as UTF-8 standard strings, so that no
@@ -156,6 +156,7 @@ private:
     mutable std::mutex m_csOpen;  // guards the two flags below
     bool m_bOpenRunning = false;  // the open thread runs
     bool m_bOpenAgain = false;    // an open was asked for that has not begun yet
+    std::string m_strOpenSkip;    // the interface that open leaves out (one just removed)
     std::atomic<int> m_bMonitorRunning{0}, m_bWriterRunning{0};
     std::atomic<int> m_bHistoryRunning{0}, m_bLiveRunning{0};
     int m_wakeFd = -1;  // eventfd the workers write to wake the UI thread

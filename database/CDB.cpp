@@ -14,6 +14,7 @@
 #include <cmath>
 #include <initializer_list>
 #include <map>
+#include <type_traits>
 #include <mutex>
 #include <utility>
 #include <variant>
@@ -282,6 +283,30 @@ struct CDB::StatementCache {
         return found;
     }
 
+    // The first column of the first row, as text or a number: value() is nullopt without a row
+    // or for NULL; the outer nullopt means the query failed.
+    template <class T>
+    std::optional<std::optional<T>> First(const char* sql, std::initializer_list<Param> params)
+    {
+        sqlite3_stmt* stmt = Get(sql);
+        if (!stmt) return std::nullopt;
+        std::optional<std::optional<T>> result;
+        if (Bind(stmt, params)) {
+            const int rc = sqlite3_step(stmt);
+            if (rc == SQLITE_DONE || (rc == SQLITE_ROW && sqlite3_column_type(stmt, 0) == SQLITE_NULL)) {
+                result.emplace();
+            } else if (rc == SQLITE_ROW) {
+                if constexpr (std::is_same_v<T, std::string>)
+                    result.emplace(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+                else
+                    result.emplace(sqlite3_column_int64(stmt, 0));
+            }
+        }
+        sqlite3_reset(stmt);
+        sqlite3_clear_bindings(stmt);
+        return result;
+    }
+
 private:
     sqlite3_stmt* Get(const char* sql)
     {
@@ -498,16 +523,48 @@ int CDB::Execute(const std::string& sql)
 int CDB::DeleteDevice(const std::string& deviceId)
 {
     if (!IsDeviceIdText(deviceId) || !m_statements || m_pDevice.IsOpen()) return -1;
-    return m_statements->Run("DELETE FROM Device WHERE [DevID]=?", {deviceId}) ? 0 : -1;
+    return m_statements->Run("DELETE FROM Device WHERE [DevID]=? COLLATE NOCASE", {deviceId}) ? 0 : -1;
 }
 
 int CDB::DeleteRecords(const std::string& deviceId)
 {
     if (!IsDeviceIdText(deviceId) || !m_statements) return -1;
     const int before = sqlite3_total_changes(m_pConnection);
-    if (!m_statements->Run("DELETE FROM Records WHERE [ID]=?", {deviceId})) return -1;
+    // Every spelling of the ID, each through the index: a comparison without regard to case
+    // could not use it.
+    for (const std::string& spelling : DeviceIdSpellings(deviceId))
+        if (!m_statements->Run("DELETE FROM Records WHERE [ID]=?", {spelling})) return -1;
     NoteChanges(before);
     return 1;
+}
+
+std::optional<std::string> CDB::StoredDeviceId(const std::string& deviceId)
+{
+    if (!IsDeviceIdText(deviceId) || !m_statements) return std::nullopt;
+    const auto row =
+        m_statements->First<std::string>("SELECT DevID FROM Device WHERE [DevID]=? COLLATE NOCASE", {deviceId});
+    if (!row) return std::nullopt;
+    if (*row) return **row;
+    // Without a Device row: records a user's file holds in small letters.
+    std::string lower = deviceId;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower != deviceId) {
+        const auto found = m_statements->First<std::int64_t>("SELECT 1 FROM Records WHERE [ID]=? LIMIT 1", {lower});
+        if (!found) return std::nullopt;
+        if (*found) return lower;
+    }
+    return deviceId;
+}
+
+std::optional<std::int64_t> CDB::StoredRecordsBound(const std::string& deviceId)
+{
+    if (!IsDeviceIdText(deviceId) || !m_statements) return std::nullopt;
+    const auto any = m_statements->First<std::int64_t>("SELECT 1 FROM Records WHERE [ID]=? LIMIT 1", {deviceId});
+    if (!any) return std::nullopt;
+    if (!*any) return 0;
+    const auto last = m_statements->First<std::int64_t>("SELECT max(rowid) FROM Records", {});
+    if (!last) return std::nullopt;
+    return last->value_or(0);
 }
 
 int CDB::SaveDevice(const std::string& deviceId, const std::string& lastTime, int recordNo, int page,
@@ -515,7 +572,8 @@ int CDB::SaveDevice(const std::string& deviceId, const std::string& lastTime, in
 {
     // The lookup runs where the Device cursor would, so an open cursor refuses it as a query would.
     if (!IsDeviceIdText(deviceId) || !m_statements || m_pDevice.IsOpen()) return 0;
-    const std::optional<bool> hasRow = m_statements->Exists("SELECT 1 FROM Device WHERE [DevID]=?", {deviceId});
+    const std::optional<bool> hasRow =
+        m_statements->Exists("SELECT 1 FROM Device WHERE [DevID]=? COLLATE NOCASE", {deviceId});
     if (!hasRow) return 0;
 
     bool ok;
@@ -527,7 +585,7 @@ int CDB::SaveDevice(const std::string& deviceId, const std::string& lastTime, in
     else
         ok = m_statements->Run(
             "UPDATE Device SET [DevTitle]='',[DevMoudle]=?,[DevLastTime]=?,[DevLastPagnRecords]=?,[DevLastPag]=? "
-            "WHERE [DevID]=?",
+            "WHERE [DevID]=? COLLATE NOCASE",
             {std::int64_t{mode}, lastTime, std::int64_t{recordNo}, std::int64_t{page}, deviceId});
     return ok ? 1 : -1;
 }
@@ -544,6 +602,23 @@ int CDB::InsertRecord(const std::string& deviceId, const std::string& page, cons
                              {deviceId, page, time, *t, *h})
                ? 1
                : -1;
+}
+
+int CDB::InsertRecordUnlessStored(const std::string& deviceId, const std::string& page, const std::string& time,
+                                  const std::string& temp, const std::string& humi, std::int64_t storedUpTo)
+{
+    if (!IsDeviceIdText(deviceId) || !m_statements) return -1;
+    const std::optional<double> t = ParseDecimal(temp);
+    const std::optional<std::int64_t> h = ParseInteger(humi);
+    if (!t || !h) return -1;
+    // Only rows older than the download count: two records of one download may look alike.
+    const bool ok = m_statements->Run(
+        "INSERT INTO Records([ID],[PagAddr],[Time],[Temp],[Humi]) SELECT ?1,?2,?3,?4,?5 WHERE NOT EXISTS "
+        "(SELECT 1 FROM Records WHERE [ID]=?1 AND [Time]=?3 AND [PagAddr]=?2 AND [Temp]=?4 AND [Humi]=?5 "
+        "AND rowid<=?6)",
+        {deviceId, page, time, *t, *h, storedUpTo});
+    if (!ok) return -1;
+    return sqlite3_changes(m_pConnection) > 0 ? 1 : 0;
 }
 
 int CDB::BeginTransaction()
@@ -569,13 +644,13 @@ int CDB::Rollback()
 int CDB::OpenDevice(const std::string& deviceId)
 {
     if (!IsDeviceIdText(deviceId)) return -1;
-    return OpenCursor(m_pDevice, "SELECT * FROM Device WHERE [DevID]=?", &deviceId);
+    return OpenCursor(m_pDevice, "SELECT * FROM Device WHERE [DevID]=? COLLATE NOCASE", &deviceId);
 }
 
 int CDB::CountDevice(const std::string& deviceId)
 {
     if (!IsDeviceIdText(deviceId)) return -1;
-    return OpenCursor(m_pDevice, "SELECT count(*) AS [Count] FROM Device WHERE DevID=?", &deviceId);
+    return OpenCursor(m_pDevice, "SELECT count(*) AS [Count] FROM Device WHERE DevID=? COLLATE NOCASE", &deviceId);
 }
 
 int CDB::ListDevices() { return OpenCursor(m_pDevice, "SELECT DevID FROM Device", nullptr); }
@@ -623,6 +698,24 @@ bool IsDeviceIdText(const std::string& text)
     for (char c : text)
         if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
     return true;
+}
+
+std::vector<std::string> DeviceIdSpellings(const std::string& deviceId)
+{
+    std::vector<std::string> spellings;
+    if (!IsDeviceIdText(deviceId)) return spellings;
+    std::vector<std::size_t> letters;
+    for (std::size_t i = 0; i < deviceId.size(); ++i)
+        if (std::isalpha(static_cast<unsigned char>(deviceId[i]))) letters.push_back(i);
+    for (unsigned mask = 0; mask < (1u << letters.size()); ++mask) {
+        std::string s = deviceId;
+        for (std::size_t k = 0; k < letters.size(); ++k) {
+            const auto c = static_cast<unsigned char>(s[letters[k]]);
+            s[letters[k]] = static_cast<char>((mask >> k) & 1 ? std::tolower(c) : std::toupper(c));
+        }
+        spellings.push_back(std::move(s));
+    }
+    return spellings;
 }
 
 std::string WhereDevice(const std::string& deviceId)

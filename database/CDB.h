@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -102,11 +103,21 @@ public:
     // Runs a statement, discarding rows. 1 = done, -1 = failed.
     int Execute(const std::string& sql);
 
+    // A device's hexadecimal ID may be written in either letter case (a user's file in small
+    // letters): the Device row is found whatever the case, and the rows of a deletion go in every
+    // case. The record writer stores under the spelling StoredDeviceId gives.
+
     // Deletes the Device row of an ID. 0 = done, -1 = failed (also for an ID that is not eight
     // hexadecimal digits).
     int DeleteDevice(const std::string& deviceId);
     // Deletes the Records rows of an ID. 1 = done, -1 = failed (also for a malformed ID).
     int DeleteRecords(const std::string& deviceId);
+    // The spelling under which the database holds a device: that of its Device row, else that of
+    // its records in small letters, else the ID as given; nullopt when the database cannot tell.
+    std::optional<std::string> StoredDeviceId(const std::string& deviceId);
+    // 0 when no Records row holds the ID (spelled as given), else the highest rowid of the table:
+    // every row already stored lies at or below it. nullopt when the query failed.
+    std::optional<std::int64_t> StoredRecordsBound(const std::string& deviceId);
 
     // Inserts or updates the Device row of an ID (DevTitle always ''):
     // 1 = written, 0 = the lookup failed and nothing was written, -1 = the write failed.
@@ -117,6 +128,10 @@ public:
     // (" 23.5", "65535", "45"). 1 = done, -1 = failed.
     int InsertRecord(const std::string& deviceId, const std::string& page, const std::string& time,
                      const std::string& temp, const std::string& humi);
+    // The same unless a row of rowid storedUpTo or below holds these five values already:
+    // 1 = inserted, 0 = stored before, -1 = failed.
+    int InsertRecordUnlessStored(const std::string& deviceId, const std::string& page, const std::string& time,
+                                 const std::string& temp, const std::string& humi, std::int64_t storedUpTo);
 
     // Transactions: BEGIN IMMEDIATE / COMMIT / ROLLBACK. 1 = done, -1 = failed. A transaction
     // begun after the file was replaced (a user restored a copy) runs on the file now there.
@@ -149,6 +164,8 @@ private:
 
 // True for exactly eight hexadecimal digits, the only ID form the methods above accept.
 bool IsDeviceIdText(const std::string& text);
+// The ID in every combination of capital and small letters (one for an ID of digits only).
+std::vector<std::string> DeviceIdSpellings(const std::string& deviceId);
 // Where clauses. Device IDs must be eight hexadecimal digits (or the empty text, which matches no
 // row) and times "YYYY-MM-DD hh:mm:ss"; anything else gives "" so that the caller can refuse it.
 std::string WhereDevice(const std::string& deviceId);  // "id='%s'"

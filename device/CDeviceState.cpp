@@ -80,8 +80,7 @@ void CDeviceState::Reset()
     m_bHistoryDone = 0;
     m_Link.m_bLiveBusy = 0;
     m_Link.m_bCmdBusy = 0;
-    m_nHistoryTicks = 0;
-    m_nRealtimeTicks = 0;
+    m_Schedule.Reset();
 
     m_nRecTemp = TEMP_NONE;
     m_nMaxTemp = TEMP_NONE;
@@ -116,11 +115,13 @@ void CDeviceState::Reset()
     for (int& on : m_bPeriodOn) on = 0;
 }
 
-void CDeviceState::RaiseGenerationLocked()
+void CDeviceState::RaiseGenerationLocked(bool keepsDevice)
 {
     // Whatever is queued belongs to the older generation; a batch a drain holds is dropped by it.
     // Whoever waits for the records learns they are gone.
+    const bool configCurrent = m_nConfigGeneration == m_nGeneration;
     ++m_nGeneration;
+    if (keepsDevice && configCurrent) m_nConfigGeneration = m_nGeneration.load();
     if (m_pQueueHead) {
         FreeRecordNodes(m_pQueueHead->pNext);
         m_pQueueHead->pNext = nullptr;
@@ -152,6 +153,22 @@ bool CDeviceState::EndConfigRead(unsigned generation)
     if (m_nGeneration != generation) return false;
     m_bReadConfig = 0;
     return true;
+}
+
+void CDeviceState::OpenDevice(const std::string& skip)
+{
+    // Handles first: the monitor must not read the old recorder's configuration into the new
+    // generation.
+    m_Link.CloseHandles();
+    Reset();
+    m_Link.Open(skip);
+}
+
+bool CDeviceState::DownloadRequested()
+{
+    if (m_bDbCleared || m_bDeviceErased) return true;
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    return WalkWantedLocked();
 }
 
 void CDeviceState::RequestQuit()

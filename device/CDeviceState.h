@@ -7,11 +7,15 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include <vector>
+
 #include "database/CDB.h"
 #include "device/CHidLink.h"
+#include "device/DownloadSchedule.h"
 #include "device/RecordNode.h"
 #include "platform/MessageBox.h"
 #include "platform/OleDateTime.h"
@@ -21,6 +25,17 @@ struct ConfigSnapshot {
     int mode = -1;
     int periodOn[4] = {0, 0, 0, 0};
     OleDateTime period[8];
+};
+
+// Why an erase may go out now, or not.
+enum class EraseReadiness {
+    Waiting,         // a download of the recorder that began after the hold runs or is due, or
+                     // its records are being stored
+    Ready,           // such a download reached the end of the ring and all its records are stored
+    DeviceChanged,   // the recorder went or was replaced, or a generation began (an erase, a deletion)
+    DownloadFailed,  // that download failed: not everything the recorder holds is stored
+    StoreFailed,     // the database did not take the records
+    Quit,            // the program closes
 };
 
 class CDeviceState {
@@ -46,16 +61,39 @@ public:
     // The configuration read found this ID: another one than before raises the generation.
     // Returns the generation the ID belongs to.
     unsigned SetDeviceId(std::uint32_t id);
-    // The generation of the last configuration read's device (monitor thread).
+    // The generation in which the configuration (ID, mode) was last read; a walk starts only
+    // while it is the current one (written under m_csQueue).
     std::atomic<unsigned> m_nConfigGeneration{0};
     // The monitor's configuration read begun in the given generation has ended well: clears
     // m_bReadConfig unless the device was reset (or changed) meanwhile, which asks for a new read.
     // True when cleared.
     bool EndConfigRead(unsigned generation);
+    // What the monitor's configuration read did, step by step.
+    enum class ConfigRead {
+        Failed,          // the configuration could not be read: read again at once
+        NoDeviceId,      // the recorder reports ID 0: nothing is set or downloaded, read again
+        ConfigDone,      // read; the clock is set next (reported before the clock goes out)
+        ClockNotHeld,    // read; the PC's clock is outside the recorder's years, nothing sent
+        ClockFailed,     // read; the clock was not acknowledged: read and set again at once
+        ClockSet,        // read and the clock set
+        DeviceChanged,   // the recorder went or changed during the read: read again
+    };
+    // The monitor's configuration read: the configuration, the clock, the Device row, and the end
+    // of the read. progress sees ConfigDone before the clock goes out; the result is the last step.
+    ConfigRead ReadConfigAndSetClock(const std::function<void(ConfigRead)>& progress = {});
     // Ends the looping threads' waits at once.
     void RequestQuit();
     // Waits the given time or until the program quits; false once it quits.
     bool SleepUnlessQuit(std::chrono::milliseconds duration);
+    // The open thread's step: whatever device was open is forgotten (a path that arrives again may
+    // have another recorder behind it), then the first recorder present is opened, but for skip.
+    void OpenDevice(const std::string& skip = {});
+
+    // When downloads and live readings start (the monitor asks it at each tick).
+    DownloadSchedule m_Schedule;
+    // What the monitor's schedule needs to know of the downloads: one is asked for (a deletion,
+    // an erase, or an erase that waits for a download).
+    bool DownloadRequested();
 
     // Device commands and decoders.
     int ReadConfig();
@@ -70,17 +108,35 @@ public:
     static void BuildPeriodsRequest(const OleDateTime slots[8], const int flags[4],
                                     std::uint8_t request[45]);
 
-    // History download.
+    // History download: the walk (1 = ended, 0 = a read of the recorder or of the database
+    // failed), the same with how it ended, and Download, which adds the wait until its records
+    // are stored.
     int DownloadHistory();
+    DownloadOutcome WalkHistory();
+    DownloadOutcome Download();
     int DownloadPage(int page, unsigned count, OleDateTime pageTime, int interval);
     int ResumePage(int first, int page, unsigned count, OleDateTime pageTime, int interval);
-    // A walk's start and end (history thread). BeginWalk captures the generation and the device
-    // the walk downloads; false (nothing may be fetched) while an erase holds walks off.
+    // A page fetched for the running walk: records queued unless stored before (storedUpTo, see
+    // CDB::InsertRecordUnlessStored; 0 = none can be).
+    enum class PageFetch { Done, Failed, Stopped };  // Failed: a record could not be read or kept
+    PageFetch FetchPage(int first, int page, unsigned count, OleDateTime pageTime, int interval,
+                        std::int64_t storedUpTo);
+    // A walk's start and end (history thread). BeginWalk captures the generation, the device and
+    // its mode; false (nothing may be fetched) without a configuration read in this generation,
+    // while the device's rows are being deleted, or while an erase is about to go out.
     bool BeginWalk();
-    void EndWalk();
+    void EndWalk(DownloadOutcome outcome);
     // The walk that ran last was overtaken by a newer generation (what it queued is dropped), or
     // was not let start: another one follows.
     bool WalkSuperseded();
+    // The running walk's device, generation and mode, as BeginWalk captured them.
+    struct WalkTarget {
+        std::uint32_t deviceId = 0;
+        unsigned generation = 0;
+        unsigned serial = 0;
+        int mode = -1;
+    };
+    WalkTarget CurrentWalk();
 
     // Record storage.
     // One drain of the record writer: takes the queued records off the queue under m_csQueue and
@@ -93,16 +149,23 @@ public:
     void QueueRecord(std::uint32_t deviceId, int mode, int page, int interval, int temp, int humi,
                      int recordNo, const OleDateTime& pageTime);
     // A deletion of one device ID's rows (management dialog): Begin before the database is
-    // touched, End once the deletion committed or failed. Meanwhile the writer stores nothing and
-    // a walk of that device queues nothing. A committed deletion drops the queued records of that
-    // ID and, when they are the connected device's rows, starts a new generation.
+    // touched, End once the deletion committed or failed. Meanwhile the writer stores nothing, no
+    // walk of that device starts, and a record a running walk of it fetches is dropped and ends
+    // the walk. A committed deletion drops the queued records of that ID and, when they are the
+    // connected device's rows, starts a new generation; an uncommitted one that dropped records
+    // starts a new generation too, so nothing fetched after the gap is stored.
     void BeginRowDeletion(const std::string& deviceId);
     void EndRowDeletion(bool committed);
-    // 1 = table Device was read (m_bDeviceKnown says whether it holds a usable resume point);
-    // 0 = the database could not be read, m_bDeviceKnown unchanged.
+    // 1 = table Device was read (m_bDeviceKnown says whether it holds a usable resume point, and
+    // m_nStoredUpTo whether records of the device are stored already); 0 = the database could
+    // not be read, both unchanged.
     int LoadDeviceRow();
     int CountStoredRecords();
-    // The record writer: waits until it has something to do (records queued and its back-off over,
+    // The record writer's loop: drains the queue whenever records wait (after a growing pause
+    // once a drain failed) and reports the stored-record count of the connected device, until the
+    // program quits. Asleep while there is nothing to do.
+    void RunRecordWriter(const std::function<void(int count)>& showCount);
+    // Its two steps: waits until it has something to do (records queued and its back-off over,
     // a deletion ended, another device, a count to retry); false once the program quits.
     bool WaitForWriterWork();
     // One pass: the drain, left out until a growing pause after a failed one has passed.
@@ -115,16 +178,6 @@ public:
     // Waits until the records queued so far are stored or dropped (1), or until a drain fails or
     // the program quits (0). The record writer must be running.
     int WaitForQueuedRecords();
-
-    // An erase of the recorder must not destroy records not yet stored. HoldWalks keeps new
-    // walks from starting and returns what StorageSettled compares with; StorageSettled says
-    // whether the running walk has ended and its records are stored (1), not yet (0), or cannot
-    // be (-1: a drain failed since the hold, or the program quits); ReleaseWalks ends the hold,
-    // after an acknowledged erase with a new generation and the erase request for the monitor.
-    unsigned HoldWalks();
-    int StorageSettled(unsigned hold);
-    int WaitStorageSettled(unsigned hold);  // blocking, for worker threads
-    void ReleaseWalks(bool erased);
 
     int CountStoredRecordsOf(std::uint32_t deviceId);
 
@@ -145,10 +198,6 @@ public:
     std::atomic<int> m_bHistoryDone{0};
     std::atomic<int> m_bRealtimeDone{0};
     std::atomic<int> m_bModeChanged{0};
-
-    // tick counters
-    std::atomic<unsigned> m_nHistoryTicks{0};
-    std::atomic<int> m_nRealtimeTicks{0};
 
     // link
     CHidLink m_Link;
@@ -185,6 +234,9 @@ public:
     // Written by the Device-row loader (monitor or history thread) and by the page download.
     std::atomic<int> m_nLastPage{0};
     std::atomic<int> m_nLastRecord{0};
+    // Records of the connected device stored already lie at or below this rowid (0: none); a
+    // walk that cannot resume stores only what is not among them.
+    std::atomic<std::int64_t> m_nStoredUpTo{0};
 
     // download work fields (history thread)
     OleDateTime m_PageTime;
@@ -202,9 +254,17 @@ public:
     bool m_bWalkHeld = false;  // the last walk was not let start
     unsigned m_nWalkGeneration = 0;
     std::uint32_t m_dwWalkDevice = 0;
-    int m_nWalkHolds = 0;
+    int m_nWalkMode = -1;
+    unsigned m_nWalkSerial = 0;     // walks begun
+    unsigned m_nWalkQueued = 0;     // records the last walk queued
+    unsigned m_nWalkCommitted = 0;  // and of those, committed (or found stored before)
+    DownloadOutcome m_eWalkOutcome = DownloadOutcome::NotStarted;  // of the last walk, once ended
+    struct HoldState;
+    std::vector<const HoldState*> m_holds;  // the erases waiting
+    bool m_bErasing = false;                // an erase command is on its way
     bool m_bBatchInFlight = false;  // a drain stores records taken off the queue
     bool m_bDeleting = false;
+    bool m_bDeletionDropped = false;  // the deletion under way kept a walk's record from the queue
     std::string m_strDeletingID;  // in the form DeviceIdText writes
     bool m_bWriterWake = false;
     unsigned m_nFailedDrains = 0;
@@ -236,6 +296,8 @@ public:
 
     // Record writer: 1 while records wait in the queue because the database refused them.
     std::atomic<int> m_bStoreFailed{0};
+    // How the last download ended (a DownloadOutcome), for the schedule; set before m_bHistoryDone.
+    std::atomic<int> m_nLastOutcome{static_cast<int>(DownloadOutcome::Complete)};
     std::atomic<unsigned> m_nDrains{0};  // drains the writer has run
     int m_nDrainBackoffMs = 0;           // pause after the last failed drain, doubling (writer)
     // The stored-record count as last counted (writer thread).
@@ -245,42 +307,50 @@ public:
     int m_nStoredCount = -1;
 
 private:
+    friend class EraseHold;
     struct DrainResult;
     // Stores a batch taken off the queue in one transaction with its resume point (writer).
     DrainResult StoreBatch(RecordNode* batch, unsigned generation);
     // The caller holds m_csQueue.
     bool HasQueuedRecordsLocked() const;
-    void RaiseGenerationLocked();
+    // keepsDevice: the configuration read before stays that of the device (an erase, a deletion).
+    void RaiseGenerationLocked(bool keepsDevice = false);
     void WakeWriterLocked();
-    int StorageSettledLocked(unsigned hold) const;
     // The deletion under way, or the one ending, concerns the rows of this device.
     bool DeletionConcernsLocked(std::uint32_t deviceId) const;
     // Links a node fetched by the running walk unless the walk was overtaken; false then.
     bool QueueWalkRecord(RecordNode* node);
+    bool WalkWantedLocked() const;
+    bool EraseDueLocked() const;
+    EraseReadiness ReadinessLocked(const HoldState& hold, bool closeCounts = true) const;
 };
 
-// An erase of the recorder (management dialog, settings writer). While it exists no walk starts;
-// the erase may go out once Settled (or WaitSettled) says 1: the running walk has ended and every
-// record it fetched is stored. -1 means they cannot be stored (the database refuses them): then
-// nothing may be erased. An acknowledged Erase starts the walks over with a new generation.
+// Who erases: the text that says why nothing was erased names what was not done.
+enum class EraseFor { Management, Settings };
+// The string id that tells the user why an erase did not go out (not for Ready, Waiting, Quit).
+int EraseRefusalText(EraseReadiness readiness, EraseFor what);
+
+// An erase of the recorder (management dialog, settings writer). It may go out only for the
+// recorder confirmed, in the generation the hold began in, once a download that began after the
+// hold reached the end of the ring and had every record committed; the hold asks for that
+// download. An acknowledged Erase starts the walks over with a new generation.
 class EraseHold {
 public:
-    explicit EraseHold(CDeviceState& ds) : m_ds(ds), m_hold(ds.HoldWalks()), m_dwDeviceID(ds.m_dwDeviceID) {}
-    ~EraseHold() { m_ds.ReleaseWalks(m_bErased); }
+    explicit EraseHold(CDeviceState& ds);
+    ~EraseHold();
     EraseHold(const EraseHold&) = delete;
     EraseHold& operator=(const EraseHold&) = delete;
 
-    int Settled() { return m_ds.StorageSettled(m_hold); }
-    int WaitSettled() { return m_ds.WaitStorageSettled(m_hold); }
-    // Sends the erase command: 1 when the recorder acknowledged it. Nothing is sent to a recorder
-    // that took the place of the one there when the hold began.
-    int Erase();
+    EraseReadiness Readiness();
+    // Blocks until the answer is no longer Waiting (worker threads).
+    EraseReadiness WaitReady();
+    // Sends the erase command when Ready: then returns Ready, with acknowledged 1 when the
+    // recorder acknowledged it. Otherwise nothing is sent and the reason is returned.
+    EraseReadiness Erase(int& acknowledged);
 
 private:
     CDeviceState& m_ds;
-    unsigned m_hold;
-    std::uint32_t m_dwDeviceID;
-    bool m_bErased = false;
+    std::unique_ptr<CDeviceState::HoldState> m_state;
 };
 
 // The program's one device state.

@@ -33,10 +33,11 @@ HidTransport* CHidLink::Transport() const
     return m_pTransport ? m_pTransport : &DefaultTransport();
 }
 
-std::shared_ptr<HidHandle> CHidLink::FindDevice()
+std::shared_ptr<HidHandle> CHidLink::FindDevice(const std::string& skip)
 {
     HidTransport* transport = Transport();
     for (const HidDeviceInfo& info : transport->Enumerate(HID_VENDOR_ID, HID_PRODUCT_ID)) {
+        if (!skip.empty() && info.path == skip) continue;
         std::shared_ptr<HidHandle> handle = transport->Open(info.path);
         {
             std::lock_guard<std::mutex> lock(m_csPath);
@@ -51,13 +52,13 @@ std::shared_ptr<HidHandle> CHidLink::FindDevice()
     return nullptr;
 }
 
-int CHidLink::Open()
+int CHidLink::Open(const std::string& skip)
 {
     std::shared_ptr<HidHandle> handle;
     {
         std::lock_guard<std::mutex> lock(m_csIo);
         DropHandles();
-        handle = FindDevice();
+        handle = FindDevice(skip);
     }
     if (!handle) return 1;
 
@@ -72,6 +73,7 @@ int CHidLink::Open()
     if (m_hRead != handle) return 1;  // closed or replaced meanwhile (removal)
     if (accepted) {
         m_hDevice = handle;
+        ++m_nOpens;
         m_bDeviceOpen = true;
     } else {
         // Not our recorder: nothing may talk to it.
@@ -143,7 +145,7 @@ std::uint8_t CHidLink::Checksum(const std::uint8_t* frame, int n)
 }
 
 int CHidLink::Exchange(const std::uint8_t* request, int length, BusyRule rule, bool acknowledged,
-                       int minBody, std::uint8_t* reply)
+                       int minBody, std::uint8_t* reply, unsigned only)
 {
     std::uint8_t buffer[REPORT_IN_BYTES] = {};
     int readFailures = 0, checksumFailures = 0, refusals = 0;
@@ -172,6 +174,11 @@ int CHidLink::Exchange(const std::uint8_t* request, int length, BusyRule rule, b
             }
         };
 
+        // A request meant for one opened recorder never reaches another opened in its place.
+        if (only != 0 && (!m_hDevice || m_nOpens != only)) {
+            endAttempt();
+            return 0;
+        }
         if (!WriteReport(request, length)) {  // a failed write is never retried
             endAttempt();
             return 0;
@@ -240,9 +247,9 @@ int CHidLink::SendSetPeriods(const std::uint8_t request[45])
     return Exchange(request, 45, BusyRule::Command, true, 0, nullptr);
 }
 
-int CHidLink::SendShortCommand(const std::uint8_t request[5])
+int CHidLink::SendShortCommand(const std::uint8_t request[5], unsigned only)
 {
-    return Exchange(request, 5, BusyRule::Command, true, 0, nullptr);
+    return Exchange(request, 5, BusyRule::Command, true, 0, nullptr, only);
 }
 
 int CHidLink::ReadLive(int& humidity, int& temperature)

@@ -25,10 +25,11 @@ public:
 
     // First matching interface in enumeration order, opened; nullptr when none could be opened.
     // Sets m_strDevicePath to the last interface tried.
-    std::shared_ptr<HidHandle> FindDevice();
+    std::shared_ptr<HidHandle> FindDevice(const std::string& skip = {});
     // Closes any open handles, finds the device and accepts it when its model code is 583.
     // Always 1; success shows as IsDeviceOpen().
-    int Open();
+    // skip: an interface just reported removed, which may still be listed for a moment.
+    int Open(const std::string& skip = {});
     // Closes every handle and forgets the device path. Waits for an exchange under way.
     void Close();
     // The removal and the close: the device counts as gone at once and its handles are closed,
@@ -52,7 +53,11 @@ public:
     static void BuildClockRequest(const OleDateTimeFields& localTime, std::uint8_t request[11]);
     int SendSetParams(const std::uint8_t request[11]);
     int SendSetPeriods(const std::uint8_t request[45]);
-    int SendShortCommand(const std::uint8_t request[5]);
+    // With only (an OpenSerial): sent to that opened recorder alone; 0 when another one, or none,
+    // is open.
+    int SendShortCommand(const std::uint8_t request[5], unsigned only = 0);
+    // Counts the recorders opened: tells the open one from one opened after it.
+    unsigned OpenSerial() const { return m_nOpens; }
 
     // Reads: 1 = read, 0 = failed after the retries.
     int ReadLive(int& humidity, int& temperature);
@@ -79,10 +84,11 @@ private:
     // The exchange loop shared by all six operations; reply receives the 61 bytes kept. A reply
     // whose body is shorter than minBody bytes counts as a checksum failure.
     int Exchange(const std::uint8_t* request, int length, BusyRule rule, bool acknowledged,
-                 int minBody, std::uint8_t* reply);
+                 int minBody, std::uint8_t* reply, unsigned only = 0);
     // Drops the three handles; the caller holds m_csIo.
     void DropHandles();
     std::atomic<bool> m_bDeviceOpen{false};
+    std::atomic<unsigned> m_nOpens{0};  // raised under m_csIo
     std::atomic<bool> m_bCloseRequested{false};  // CloseHandles found the link busy
     mutable std::mutex m_csPath;  // guards m_strDevicePath (never held for long)
     HidTransport* m_pTransport = nullptr;

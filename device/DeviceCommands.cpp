@@ -29,6 +29,8 @@ void EncodePeriodSlot(const OleDateTime& time, std::uint8_t* slot)
 
 int CDeviceState::ReadConfig()
 {
+    // A read that a removal or another open overtook describes the recorder that went.
+    const unsigned began = m_nGeneration;
     std::uint8_t config[MEMORY_READ_MAX + 5] = {};
     if (!m_Link.ReadMemory(ADDR_CONFIG, config, 10)) return 0;
 
@@ -37,6 +39,10 @@ int CDeviceState::ReadConfig()
     const int flags = config[4];
     const int mode = (flags & 0x10) ? 2 : (flags & 0x08) ? 1 : 0;
     // Another recorder than before starts a new generation.
+    {
+        std::lock_guard<std::mutex> lock(m_csQueue);
+        if (m_nGeneration != began) return 0;
+    }
     m_nConfigGeneration = SetDeviceId(id);
     auto publishSettings = [&] {
         m_nTempUnit = flags & 1;
@@ -71,6 +77,26 @@ int CDeviceState::ReadConfig()
     if (!m_Link.ReadMemory(ADDR_EXTRA, extra, 16)) return 0;
     if (extra[0] == EXTRA_UNUSABLE) return 0;
     return 1;
+}
+
+CDeviceState::ConfigRead CDeviceState::ReadConfigAndSetClock(const std::function<void(ConfigRead)>& progress)
+{
+    if (!ReadConfig()) return ConfigRead::Failed;
+    const unsigned generation = m_nConfigGeneration;
+    if (m_dwDeviceID == 0) return ConfigRead::NoDeviceId;
+    if (progress) progress(ConfigRead::ConfigDone);
+    ConfigRead result = ConfigRead::ClockSet;
+    OleDateTimeFields now;
+    if (!m_Link.m_fnNow().GetFields(now) || !DeviceClockHolds(now.year)) {
+        // The recorder cannot hold this time: nothing is sent, the rest goes on.
+        result = ConfigRead::ClockNotHeld;
+    } else if (!m_Link.SetClock(now)) {
+        return ConfigRead::ClockFailed;
+    }
+    LoadDeviceRow();
+    // A recorder removed or swapped meanwhile is read again.
+    if (!EndConfigRead(generation)) return ConfigRead::DeviceChanged;
+    return result;
 }
 
 int CDeviceState::ReadMaxMin()

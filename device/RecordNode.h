@@ -17,6 +17,8 @@ struct RecordNode {
     int nPageStartStatus; // 0 valid, 1 invalid
     RecordNode* pNext;
     unsigned nGeneration; // of the walk that fetched it; an older one is dropped, never stored
+    unsigned nWalk;       // serial of that walk (0: queued by no walk)
+    std::int64_t nStoredUpTo;  // rows at or below this rowid may hold it already (0: none can)
 };
 
 // Allocates a zero-filled node; nullptr when out of memory.

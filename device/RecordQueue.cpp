@@ -1,4 +1,4 @@
-// Page download into the record queue, and the queue itself.
+// The record queue: its nodes, appends, and what the walk and tests queue.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -86,58 +86,30 @@ bool CDeviceState::QueueWalkRecord(RecordNode* node)
     std::lock_guard<std::mutex> lock(m_csQueue);
     // The generation is compared under the lock that every event raising it takes, so nothing of
     // an overtaken walk is queued after the event. While the walk's device's rows are being
-    // deleted its records wait nowhere: the deletion decides whether the walk may go on.
-    const bool current = m_pQueueHead && node->nGeneration == m_nGeneration &&
-                         !(m_bDeleting && DeletionConcernsLocked(node->dwDeviceID));
-    if (!current) {
+    // deleted its records wait nowhere, and the walk ends: a deletion that fails then starts a
+    // new generation, so that nothing after the gap is stored.
+    if (m_bDeleting && DeletionConcernsLocked(node->dwDeviceID)) {
+        m_bDeletionDropped = true;
+        std::free(node);
+        return false;
+    }
+    if (!m_pQueueHead || node->nGeneration != m_nGeneration || node->nWalk != m_nWalkSerial) {
         std::free(node);
         return false;
     }
     LinkRecordNode(m_pQueueHead, m_pQueueTail, node);
+    ++m_nWalkQueued;
     m_cvWriter.notify_one();  // unless it waits out a pause after a failure
     return true;
 }
 
-int CDeviceState::DownloadPage(int page, unsigned count, OleDateTime pageTime, int interval)
+bool CDeviceState::HasQueuedRecordsLocked() const
 {
-    return ResumePage(0, page, count, pageTime, interval);
+    return m_bBatchInFlight || (m_pQueueHead && m_pQueueHead->pNext);
 }
 
-int CDeviceState::ResumePage(int first, int page, unsigned count, OleDateTime pageTime, int interval)
+bool CDeviceState::HasQueuedRecords()
 {
-    // A page holds at most 64 records; a larger count would read into the next page.
-    const int n = static_cast<int>(std::min<unsigned>(count, PAGE_RECORDS));
-    if (first < 0) first = 0;
-    // The running number is kept here: m_nLastRecord is also the loaded resume point, which the
-    // monitor thread may reload while a page is fetched.
-    int recordNo = first;
-    m_nLastRecord = recordNo;
-    // The records of this page belong to the walk's device and generation, and the mode of its start.
-    std::uint32_t deviceId;
-    unsigned generation;
-    {
-        std::lock_guard<std::mutex> lock(m_csQueue);
-        deviceId = m_dwWalkDevice;
-        generation = m_nWalkGeneration;
-    }
-    const int mode = m_nMode;
-
-    std::uint8_t buffer[MEMORY_READ_MAX + 5];
-    for (int i = first; i < n; i += PAGE_RECORDS_PER_READ) {
-        const int k = std::min(PAGE_RECORDS_PER_READ, n - i);
-        const int address = PageDataAddress(page) + 3 * i;
-        if (!m_Link.ReadMemory(static_cast<std::uint16_t>(address), buffer, 3 * k)) return 0;
-        for (int j = 0; j < k; ++j) {
-            const std::uint8_t* record = buffer + 3 * j;
-            m_nRecHumi = HumiValueFromRaw(record[0]);
-            m_nRecTemp = TempValueFromRaw((unsigned(record[1]) << 8) | record[2]);
-            m_nLastRecord = ++recordNo;
-            if (m_bDbCleared || m_bDeviceErased) return 1;
-            RecordNode* node = MakeRecordNode(deviceId, mode, page, interval, m_nRecTemp, m_nRecHumi,
-                                              recordNo, pageTime, generation);
-            // An overtaken walk ends here; the next one starts from what the database holds.
-            if (node && !QueueWalkRecord(node)) return 1;
-        }
-    }
-    return 1;
+    std::lock_guard<std::mutex> lock(m_csQueue);
+    return HasQueuedRecordsLocked();
 }

@@ -36,6 +36,7 @@ OleDateTime PageStart(const RecordNode& node)
 // point; a failure names what refused the rest.
 struct CDeviceState::DrainResult {
     int stored = 0;
+    int skipped = 0;  // of those, of the counted device, found stored before
     bool superseded = false;  // the generation changed or a deletion began: nothing committed
     int errorCode = 0;        // the first failure (0: none, or a failed open, which spoke itself)
     bool failed = false;
@@ -68,30 +69,51 @@ CDeviceState::DrainResult CDeviceState::StoreBatch(RecordNode* batch, unsigned g
     }
     if (m_dbRecords.BeginTransaction() != 1) return fail(false);
 
+    // A device's rows keep the spelling its Device row has (a user's file may write the ID's
+    // letters small): one recorder, one set of rows.
+    std::uint32_t spelledDevice = 0;
+    std::string spelling;
+    auto spell = [&](std::uint32_t deviceId) -> const std::string* {
+        if (spelling.empty() || spelledDevice != deviceId) {
+            const std::optional<std::string> stored = m_dbRecords.StoredDeviceId(DeviceIdText(deviceId));
+            if (!stored) return nullptr;
+            spelledDevice = deviceId;
+            spelling = *stored;
+        }
+        return &spelling;
+    };
+
     // The resume point is written for the last stored record of each device, in the transaction
     // of its records.
     const RecordNode* pending = nullptr;
     auto savePending = [&] {
         if (!pending) return true;
-        const int saved = m_dbRecords.SaveDevice(DeviceIdText(pending->dwDeviceID),
-                                                 DateTimeText(PageStart(*pending)), pending->nRecordNo,
-                                                 pending->nPage, pending->nMode);
+        const std::string* id = spell(pending->dwDeviceID);
+        const int saved = id ? m_dbRecords.SaveDevice(*id, DateTimeText(PageStart(*pending)), pending->nRecordNo,
+                                                      pending->nPage, pending->nMode)
+                             : -1;
         pending = nullptr;
         return saved == 1 && m_dbRecords.InTransaction();
     };
 
     int stored = 0;
+    int skipped = 0;
     for (const RecordNode* node = batch; node; node = node->pNext) {
         if (pending && pending->dwDeviceID != node->dwDeviceID && !savePending()) return fail(true);
         // The product is a 32-bit count of seconds; the sum is taken whatever the page time's status.
         const OleDateTime recordTime =
             OleDateTime(node->dPageStart, OleDateTime::valid)
                 .AddSeconds(static_cast<std::int32_t>((node->nRecordNo - 1) * node->nInterval));
-        const int inserted = m_dbRecords.InsertRecord(
-            DeviceIdText(node->dwDeviceID), PageText(node->nPage), DateTimeText(recordTime),
-            TemperatureText(static_cast<unsigned>(node->nTemp)),
-            HumidityText(static_cast<unsigned>(node->nHumi)));
-        if (inserted != 1) {
+        const std::string* id = spell(node->dwDeviceID);
+        const std::string page = PageText(node->nPage), time = DateTimeText(recordTime);
+        const std::string temp = TemperatureText(static_cast<unsigned>(node->nTemp));
+        const std::string humi = HumidityText(static_cast<unsigned>(node->nHumi));
+        // A record already stored (a download that could not resume) counts as stored.
+        const int inserted = !id ? -1
+                             : node->nStoredUpTo > 0
+                                 ? m_dbRecords.InsertRecordUnlessStored(*id, page, time, temp, humi, node->nStoredUpTo)
+                                 : m_dbRecords.InsertRecord(*id, page, time, temp, humi);
+        if (inserted < 0) {
             // A refused record stops the drain: it and the ones after it wait for the next one.
             // On a full disk or an I/O error SQLite may have rolled the whole transaction back by
             // itself: then nothing of this drain is stored, the resume point included.
@@ -101,6 +123,7 @@ CDeviceState::DrainResult CDeviceState::StoreBatch(RecordNode* batch, unsigned g
         }
         pending = node;
         ++stored;
+        if (inserted == 0 && node->dwDeviceID == m_dwCountedID) ++skipped;
     }
     if (stored == 0) return fail(true);
     if (!savePending()) return fail(true);
@@ -124,6 +147,7 @@ CDeviceState::DrainResult CDeviceState::StoreBatch(RecordNode* batch, unsigned g
     if (m_dbRecords.Commit() != 1) return fail(true);
     m_dbRecords.Close();
     result.stored = stored;
+    result.skipped = skipped;
     return result;
 }
 
@@ -153,19 +177,26 @@ int CDeviceState::FlushRecordQueue()
     const DrainResult result = StoreBatch(batch, generation);
     RecordNode* rest = batch;
     int storedCounted = 0;  // of the device whose count is kept
+    unsigned walk = 0, storedOfWalk = 0;  // committed records of the newest walk in the batch
     for (int i = 0; i < result.stored; ++i) {
         if (rest->dwDeviceID == m_dwCountedID) ++storedCounted;
+        if (rest->nWalk != walk) {
+            walk = rest->nWalk;
+            storedOfWalk = 0;
+        }
+        ++storedOfWalk;
         RecordNode* next = rest->pNext;
         std::free(rest);
         rest = next;
     }
     if (result.stored > 0) {
         m_bDeviceKnown = 1;
-        if (m_nStoredCount >= 0) m_nStoredCount += storedCounted;
+        if (m_nStoredCount >= 0) m_nStoredCount += storedCounted - result.skipped;
     }
     {
         std::lock_guard<std::mutex> lock(m_csQueue);
         m_bBatchInFlight = false;
+        if (walk != 0 && walk == m_nWalkSerial) m_nWalkCommitted += storedOfWalk;
         if (rest && generation != m_nGeneration) {
             FreeRecordNodes(rest);
             rest = nullptr;
@@ -197,17 +228,6 @@ int CDeviceState::FlushRecordQueue()
     return 1;
 }
 
-bool CDeviceState::HasQueuedRecordsLocked() const
-{
-    return m_bBatchInFlight || (m_pQueueHead && m_pQueueHead->pNext);
-}
-
-bool CDeviceState::HasQueuedRecords()
-{
-    std::lock_guard<std::mutex> lock(m_csQueue);
-    return HasQueuedRecordsLocked();
-}
-
 void CDeviceState::BeginRowDeletion(const std::string& deviceId)
 {
     // IDs are told apart without regard to case, as the database's hexadecimal digits may be written.
@@ -215,6 +235,7 @@ void CDeviceState::BeginRowDeletion(const std::string& deviceId)
     for (char& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     std::lock_guard<std::mutex> lock(m_csQueue);
     m_bDeleting = true;
+    m_bDeletionDropped = false;
     m_strDeletingID = std::move(id);
     // Downloads under way stop; the next one starts once the deletion has ended.
     m_bDbCleared = 1;
@@ -233,7 +254,7 @@ void CDeviceState::EndRowDeletion(bool committed)
         // exists, and what it queued would continue rows that are gone.
         const bool walked = m_dwWalkDevice != 0 && DeletionConcernsLocked(m_dwWalkDevice);
         if (walked || DeletionConcernsLocked(m_dwDeviceID)) {
-            RaiseGenerationLocked();
+            RaiseGenerationLocked(true);
         } else if (m_pQueueHead) {
             // Only that device's records go; others wait on.
             RecordNode* keep = m_pQueueHead;
@@ -249,8 +270,14 @@ void CDeviceState::EndRowDeletion(bool committed)
         }
         // A new download starts from what the deletion left.
         m_bDbCleared = 1;
+    } else if (m_bDeletionDropped) {
+        // The rows stay, but a walk lost records while they were being deleted: what it fetched
+        // after them would move the resume point past the gap. The next walk resumes before it.
+        RaiseGenerationLocked(true);
+        m_bDbCleared = 1;
     }
     m_bDeleting = false;
+    m_bDeletionDropped = false;
     m_strDeletingID.clear();
     WakeWriterLocked();
     m_cvStored.notify_all();
@@ -286,8 +313,19 @@ int CDeviceState::LoadDeviceRow()
             m_dbDevice.m_pDevice.Close();
         }
     }
+    // Records stored for the device already: a walk that cannot resume from the row (none, or
+    // one that cannot be used, or a page that no longer holds it) must not store them again.
+    std::optional<std::int64_t> storedUpTo;
+    if (read) {
+        const std::optional<std::string> spelling = m_dbDevice.StoredDeviceId(id);
+        if (spelling) storedUpTo = m_dbDevice.StoredRecordsBound(*spelling);
+        if (!storedUpTo) read = 0;
+    }
     m_dbDevice.Close();
-    if (read) m_bDeviceKnown = known;
+    if (read) {
+        m_bDeviceKnown = known;
+        m_nStoredUpTo = *storedUpTo;
+    }
     return read;
 }
 
@@ -295,9 +333,11 @@ int CDeviceState::CountStoredRecords() { return CountStoredRecordsOf(m_dwDeviceI
 
 int CDeviceState::CountStoredRecordsOf(std::uint32_t deviceId)
 {
-    const std::string where = WhereDevice(DeviceIdText(deviceId));
-    if (where.empty()) return -1;
     m_dbCount.Open(m_strDbPath);
+    const std::optional<std::string> spelling = m_dbCount.StoredDeviceId(DeviceIdText(deviceId));
+    if (!spelling) return -1;
+    const std::string where = WhereDevice(*spelling);
+    if (where.empty()) return -1;
     if (m_dbCount.CountRecords(where) < 0) return -1;
     const auto count = m_dbCount.m_pRecord.GetInt("Count");
     m_dbCount.m_pRecord.Close();
@@ -328,6 +368,18 @@ bool CDeviceState::WaitForWriterWork()
             m_cvWriter.wait(lock);
         else
             m_cvWriter.wait_until(lock, until);
+    }
+}
+
+void CDeviceState::RunRecordWriter(const std::function<void(int count)>& showCount)
+{
+    // Asleep until records are queued, a deletion ends, the device changes or the program quits.
+    while (WaitForWriterWork()) {
+        StoreQueuedRecords();
+        if (m_dwDeviceID != 0) {
+            const int n = StoredRecordCount();
+            if (n >= 0 && showCount) showCount(n);
+        }
     }
 }
 
@@ -378,78 +430,4 @@ int CDeviceState::WaitForQueuedRecords()
     const unsigned failed = m_nFailedDrains;
     m_cvStored.wait(lock, [&] { return !HasQueuedRecordsLocked() || m_nFailedDrains != failed || m_bQuit; });
     return HasQueuedRecordsLocked() ? 0 : 1;
-}
-
-bool CDeviceState::BeginWalk()
-{
-    std::lock_guard<std::mutex> lock(m_csQueue);
-    m_bWalkHeld = m_nWalkHolds > 0;
-    if (m_bWalkHeld) return false;
-    m_bWalkRunning = true;
-    m_nWalkGeneration = m_nGeneration;
-    m_dwWalkDevice = m_dwDeviceID;
-    return true;
-}
-
-void CDeviceState::EndWalk()
-{
-    std::lock_guard<std::mutex> lock(m_csQueue);
-    m_bWalkRunning = false;
-    m_cvStored.notify_all();
-}
-
-bool CDeviceState::WalkSuperseded()
-{
-    std::lock_guard<std::mutex> lock(m_csQueue);
-    return m_bWalkHeld || m_nWalkGeneration != m_nGeneration;
-}
-
-unsigned CDeviceState::HoldWalks()
-{
-    std::lock_guard<std::mutex> lock(m_csQueue);
-    ++m_nWalkHolds;
-    // Records waiting after a failed drain are tried again now: the answer is wanted at once.
-    m_tRetryAt = {};
-    WakeWriterLocked();
-    return m_nFailedDrains;
-}
-
-int CDeviceState::StorageSettledLocked(unsigned hold) const
-{
-    if (!m_bWalkRunning && !HasQueuedRecordsLocked()) return 1;
-    if (m_nFailedDrains != hold || m_bQuit) return -1;
-    return 0;
-}
-
-int CDeviceState::StorageSettled(unsigned hold)
-{
-    std::lock_guard<std::mutex> lock(m_csQueue);
-    return StorageSettledLocked(hold);
-}
-
-int CDeviceState::WaitStorageSettled(unsigned hold)
-{
-    std::unique_lock<std::mutex> lock(m_csQueue);
-    int settled = 0;
-    m_cvStored.wait(lock, [&] { return (settled = StorageSettledLocked(hold)) != 0; });
-    return settled;
-}
-
-void CDeviceState::ReleaseWalks(bool erased)
-{
-    std::lock_guard<std::mutex> lock(m_csQueue);
-    if (m_nWalkHolds > 0) --m_nWalkHolds;
-    if (erased) {
-        // What the recorder held before is gone from it: a new download starts at once.
-        m_bDeviceErased = 1;
-        RaiseGenerationLocked();
-    }
-}
-
-int EraseHold::Erase()
-{
-    if (m_ds.m_dwDeviceID != m_dwDeviceID) return 0;
-    const int acknowledged = m_ds.m_Link.SendShortCommand(ERASE_RECORDS_REQUEST);
-    if (acknowledged == 1) m_bErased = true;
-    return acknowledged;
 }

@@ -9,13 +9,15 @@
 #include "platform/StringTable.h"
 #include "resources/resource.h"
 
-void ShowDatabaseError(const CDB& db)
+std::string DatabaseErrorText(const CDB& db)
 {
     std::string text = LoadString(IDS_PROCESSING_FAILED);
     const std::string detail = db.LastError();
     if (!detail.empty()) text += "\n" + detail;
-    AfxMessageBox(text, MsgButtons::Ok, MsgIcon::Stop);
+    return text;
 }
+
+void ShowDatabaseError(const CDB& db) { AfxMessageBox(DatabaseErrorText(db), MsgButtons::Ok, MsgIcon::Stop); }
 
 void ShowFileWriteError(const QString& path, const QString& reason)
 {

@@ -1,6 +1,9 @@
 #include "history/DeleteHistory.h"
 
 #include <QComboBox>
+#include <QCursor>
+#include <QDialogButtonBox>
+#include <QGuiApplication>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "database/CDB.h"
 #include "database/RowFormat.h"
 #include "device/CDeviceState.h"
 #include "history/DatabaseError.h"
@@ -79,6 +83,20 @@ DeleteHistory::DeleteHistory(QWidget* parent) : QDialog(parent)
     m_pDeleteDevice->setObjectName(QStringLiteral(QV_ID_NAME(IDC_MANAGE_DELETE_DEVICE)));
     m_pDeleteDevice->setGeometry(DluRect(114, 54, 88, 35));
 
+    // Shown only while an erase waits for the download before it.
+    m_pEraseWait = new QLabel(this);
+    m_pEraseWait->setObjectName(QStringLiteral(QV_ID_NAME(IDC_MANAGE_ERASE_WAIT)));
+    m_pEraseWait->setGeometry(DluRect(9, 99, 146, kWaitingHeight - 102));
+    m_pEraseWait->setWordWrap(true);
+    m_pEraseWait->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_pEraseWait->hide();
+    auto* cancel = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+    m_pEraseCancel = cancel->button(QDialogButtonBox::Cancel);
+    m_pEraseCancel->setObjectName(QStringLiteral(QV_ID_NAME(IDC_MANAGE_ERASE_CANCEL)));
+    cancel->setGeometry(DluRect(158, 100, 50, 14));
+    connect(cancel, &QDialogButtonBox::rejected, this, &DeleteHistory::reject);
+    m_pEraseCancel->hide();
+
     // The group boxes are frames only; the outer one must not cover the controls drawn in it.
     m_pGroup->lower();
 
@@ -114,6 +132,7 @@ void DeleteHistory::OnInitDialog()
                                  NestedTitleOverlap(m_pGroup, m_pCurrentGroup));
     m_pGroup->setGeometry(m_pGroup->geometry().adjusted(0, -std::min(overlap, m_pGroup->y()), 0, 0));
     setWindowTitle(Text(IDS_MANAGEMENT));
+    m_pEraseWait->setText(Text(IDS_ERASE_WAITING));
 
     FillDeviceCombo(m_cbDevice, theDeviceState.m_dbManage);
     if (!theDeviceState.m_Link.IsDeviceOpen()) m_pDeleteDevice->setEnabled(false);
@@ -123,39 +142,50 @@ void DeleteHistory::OnInitDialog()
 void DeleteHistory::OnBnClickedDeleteDatabase()
 {
     const std::string id = m_cbDevice->currentText().toStdString();
+    // Nothing to delete is no success, and an ID the database cannot be asked about is named.
+    if (id.empty()) {
+        AfxMessageBox(LoadString(IDS_NO_DEVICE_TO_DELETE), MsgButtons::Ok, MsgIcon::Information);
+        return;
+    }
+    if (!IsDeviceIdText(id)) {
+        AfxMessageBox(LoadString(IDS_DEVICE_ID_UNUSABLE, id), MsgButtons::Ok, MsgIcon::Stop);
+        return;
+    }
     if (AfxMessageBox(LoadString(IDS_CONFIRM_DELETE_DATABASE, id), LoadString(IDS_NOTICE),
                       MsgButtons::OkCancel, MsgIcon::Warning, MsgDefault::Second) != MsgAnswer::Ok) {
         reject();
         return;
     }
 
-    // From here until the deletion has ended, downloads stop, a walk of this ID queues nothing and
-    // the record writer stores nothing. The pause lets a download under way stop first.
+    // From here until the deletion has ended, downloads stop, no walk of this ID starts or queues
+    // anything and the record writer stores nothing. The pause lets a download under way stop
+    // first. Nothing waits for the user in between: a box would keep the deletion open.
     CDeviceState& ds = theDeviceState;
     ds.BeginRowDeletion(id);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
-    // The records and the device row go together or not at all. The empty ID (an empty list)
-    // names no row: nothing to delete. A failed open has shown why.
+    // The records and the device row go together or not at all. A failed open has shown why.
     CDB& db = ds.m_dbManage;
     const bool opened = db.Open(ds.m_strDbPath) == 0;
-    bool deleted = opened;
-    if (opened && !id.empty()) {
-        deleted = db.BeginTransaction() == 1 && db.DeleteRecords(id) == 1 &&
-                  db.DeleteDevice(id) == 0 && db.Commit() == 1;
+    bool deleted = false;
+    std::string failure;
+    if (opened) {
+        deleted = db.BeginTransaction() == 1 && db.DeleteRecords(id) == 1 && db.DeleteDevice(id) == 0 &&
+                  db.Commit() == 1;
         if (!deleted) {
             // The error text first: the rollback would replace it.
-            ShowDatabaseError(db);
+            failure = DatabaseErrorText(db);
             db.Rollback();
         }
     }
     // Only a committed deletion drops what was queued of this ID; the next download starts from
     // the database as it is now.
-    ds.EndRowDeletion(opened && deleted && !id.empty());
+    ds.EndRowDeletion(deleted);
     if (!opened) {
         reject();
         return;
     }
+    if (!deleted) AfxMessageBox(failure, MsgButtons::Ok, MsgIcon::Stop);
 
     FillDeviceCombo(m_cbDevice, db);
     m_cbDevice->setCurrentIndex(m_cbDevice->count() > 0 ? 0 : -1);
@@ -163,6 +193,49 @@ void DeleteHistory::OnBnClickedDeleteDatabase()
     if (deleted)
         AfxMessageBox(LoadString(IDS_DATABASE_DELETED), MsgButtons::Ok, MsgIcon::Information);
     reject();
+}
+
+void DeleteHistory::reject()
+{
+    // While an erase waits, the dialog's cancel (Escape, the close button, Cancel) gives it up.
+    if (m_bEraseWaiting) {
+        m_bEraseCancelled = true;
+        return;
+    }
+    QDialog::reject();
+}
+
+EraseReadiness DeleteHistory::WaitForErase(EraseHold& erase)
+{
+    // The dialog grows by a line that says what it waits for, and a Cancel button.
+    const QSize size = this->size();
+    QList<QWidget*> disabled;
+    for (QWidget* w : {static_cast<QWidget*>(m_cbDevice), static_cast<QWidget*>(m_pDeleteDatabase),
+                       static_cast<QWidget*>(m_pDeleteDevice)})
+        if (w->isEnabled()) {
+            w->setEnabled(false);
+            disabled.append(w);
+        }
+    setFixedSize(DluSize(215, kWaitingHeight));
+    m_pEraseWait->show();
+    m_pEraseCancel->show();
+    m_pEraseCancel->setFocus();
+    QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
+
+    m_bEraseWaiting = true;
+    m_bEraseCancelled = false;
+    EraseReadiness readiness = EraseReadiness::Waiting;
+    // The monitor's hand-overs and the user's Cancel are served meanwhile.
+    WaitServingHandOvers([&] { return m_bEraseCancelled || (readiness = erase.Readiness()) != EraseReadiness::Waiting; },
+                         WaitInput::Taken);
+    m_bEraseWaiting = false;
+
+    QGuiApplication::restoreOverrideCursor();
+    m_pEraseWait->hide();
+    m_pEraseCancel->hide();
+    setFixedSize(size);
+    for (QWidget* w : disabled) w->setEnabled(true);
+    return m_bEraseCancelled ? EraseReadiness::Waiting : readiness;
 }
 
 void DeleteHistory::OnBnClickedDeleteDevice()
@@ -177,26 +250,24 @@ void DeleteHistory::OnBnClickedDeleteDevice()
         reject();
         return;
     }
-    // The recorder's records that the program has not stored yet would be lost with the erase:
-    // the running download ends and its records are stored first, while the user waits.
-    int settled = 0;
+    // The recorder's records that the program has not stored yet would be lost with the erase: a
+    // download that begins now must reach the end of the ring and store everything first, while
+    // the user waits and may give the erase up.
+    EraseReadiness readiness;
     int acknowledged = 0;
     {
         EraseHold erase(theDeviceState);
-        {
-            CWaitCursor waitCursor;
-            const bool enabled[2] = {m_pDeleteDatabase->isEnabled(), m_pDeleteDevice->isEnabled()};
-            m_pDeleteDatabase->setEnabled(false);
-            m_pDeleteDevice->setEnabled(false);
-            WaitServingHandOvers([&] { return (settled = erase.Settled()) != 0; });
-            m_pDeleteDatabase->setEnabled(enabled[0]);
-            m_pDeleteDevice->setEnabled(enabled[1]);
-        }
-        if (settled == 1) acknowledged = erase.Erase();
+        readiness = WaitForErase(erase);
+        if (readiness == EraseReadiness::Ready) readiness = erase.Erase(acknowledged);
     }  // downloads go on, after an erase with a new one
-    if (settled < 0) {
-        if (!theDeviceState.m_bQuit)
-            AfxMessageBox(LoadString(IDS_ERASE_WAITS_FOR_STORING), MsgButtons::Ok, MsgIcon::Warning);
+    if (readiness == EraseReadiness::Waiting) {  // given up: nothing was sent
+        QDialog::reject();
+        return;
+    }
+    if (readiness == EraseReadiness::Quit) return;
+    if (readiness != EraseReadiness::Ready) {
+        AfxMessageBox(LoadString(EraseRefusalText(readiness, EraseFor::Management)), MsgButtons::Ok,
+                      MsgIcon::Warning);
         return;
     }
     if (acknowledged == 1) {

@@ -4,6 +4,8 @@
 // acquisition side start over.
 #include <QDialog>
 
+class EraseHold;
+enum class EraseReadiness;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -19,8 +21,20 @@ public:
 
     QComboBox* m_cbDevice = nullptr;
 
+    // Escape, the close button and Cancel: while an erase waits they give the erase up.
+    void reject() override;
+
 private:
     void OnInitDialog();
+    // Waits, serving the monitor and the user, until the erase may go out or cannot; Waiting
+    // when the user gave it up.
+    EraseReadiness WaitForErase(EraseHold& erase);
+    // The dialog's height in dialog units while an erase waits.
+    static constexpr int kWaitingHeight = 128;
+    QLabel* m_pEraseWait = nullptr;
+    QPushButton* m_pEraseCancel = nullptr;
+    bool m_bEraseWaiting = false;
+    bool m_bEraseCancelled = false;
 
     QGroupBox* m_pGroup = nullptr;
     QGroupBox* m_pDeviceGroup = nullptr;

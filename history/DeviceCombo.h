@@ -4,7 +4,8 @@
 class CDB;
 class QComboBox;
 
-// Empties the combo and adds every DevID of table Device, in sorted order. A database that cannot
+// Empties the combo and adds every DevID of table Device, in sorted order, once whatever its
+// letter case. A database that cannot
 // be opened or read leaves the combo empty (after the box that says why).
 void FillDeviceCombo(QComboBox* combo, CDB& db);
 // With a recorder connected: the entry equal to its ID ("%08X", letter case ignored), or no

@@ -414,6 +414,7 @@ bool CSetupParam::OnInitDialog()
 
     // A fresh read of the configuration also refreshes the panel's info lines.
     const bool deviceOpen = ds.m_Link.IsDeviceOpen();
+    m_nReadFrom = deviceOpen ? ds.m_Link.OpenSerial() : 0;
     if (deviceOpen && ds.ReadConfig()) {
         if (CQuorvantisView* view = ActiveView()) {
             view->ShowDeviceInfo();
@@ -648,6 +649,13 @@ void CSetupParam::OnBnClickedSave()
     }
 
     m_nNewTimeFormat = m_pTimeFormat->currentIndex() == 0 ? 0 : 1;
+
+    // Settings read from a recorder that went would be compared with, and sent to, whatever is
+    // connected now (the device state of a removed one knows no mode).
+    if (m_nReadFrom != 0 && (!ds.m_Link.IsDeviceOpen() || ds.m_Link.OpenSerial() != m_nReadFrom)) {
+        AfxMessageBox(LoadString(IDS_SETTINGS_DEVICE_GONE), MsgButtons::Ok, MsgIcon::Warning);
+        return;
+    }
 
     const int modeIndex = m_pMode->currentIndex();
     if (modeIndex >= 0 && modeIndex <= 2)

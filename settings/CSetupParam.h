@@ -64,6 +64,8 @@ public:
     int m_nCurTemp = 0;
     int m_nCurTempRaw = 0;
     int m_nCurHumiRaw = 0;
+    // The opened recorder the dialog read (CHidLink::OpenSerial), 0 when none.
+    unsigned m_nReadFrom = 0;
 
 
     QString m_strHumiOffset;

@@ -452,6 +452,7 @@ void VT583Simulator::ClearFaults()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_faults.clear();
+    m_refusedCommand = -1;
 }
 
 void VT583Simulator::SetLatencyMs(int ms)
@@ -543,6 +544,12 @@ std::vector<std::uint8_t> VT583Simulator::MakeReply(const std::vector<std::uint8
     return reply;
 }
 
+void VT583Simulator::RefuseCommand(const std::uint8_t command[2])
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_refusedCommand = command[0] << 8 | command[1];
+}
+
 int VT583Simulator::WriteReport(const std::uint8_t* data, std::size_t length, std::uint64_t generation)
 {
     int latency;
@@ -564,6 +571,10 @@ int VT583Simulator::WriteReport(const std::uint8_t* data, std::size_t length, st
     if (!m_faults.empty()) {
         fault = m_faults.front();
         m_faults.pop_front();
+        faulty = true;
+        ++m_counters.faultsApplied;
+    } else if (length > 3 && m_refusedCommand == (data[2] << 8 | data[3])) {
+        fault = Fault::Refusal;
         faulty = true;
         ++m_counters.faultsApplied;
     }

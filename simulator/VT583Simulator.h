@@ -136,7 +136,9 @@ public:
 
     // --- faults, latency, log ---
     void InjectFault(Fault fault, int count = 1);  // the next count requests get this fault
-    void ClearFaults();
+    void ClearFaults();                            // also ends RefuseCommand
+    // Refuses every request of one command (CMD_...) from now on; other requests are answered.
+    void RefuseCommand(const std::uint8_t command[2]);
     void SetLatencyMs(int ms);                     // sleep per report written or read (0: none)
     // A recorder that keeps the link waiting: from HoldReplies on, every read waits until
     // ReleaseReplies (or an unplug) instead of answering. HeldReads counts the reads waiting.
@@ -186,6 +188,7 @@ private:
     std::uint16_t m_liveTemp = 500;
 
     std::deque<Fault> m_faults;
+    int m_refusedCommand = -1;
     int m_latencyMs = 0;
     bool m_holdReplies = false;
     int m_heldReads = 0;

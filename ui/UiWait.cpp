@@ -7,10 +7,11 @@
 #include <chrono>
 #include <thread>
 
-void WaitServingHandOvers(const std::function<bool()>& done)
+void WaitServingHandOvers(const std::function<bool()>& done, WaitInput input)
 {
+    const auto flags = input == WaitInput::Held ? QEventLoop::ExcludeUserInputEvents : QEventLoop::AllEvents;
     while (!done()) {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 5);
+        QCoreApplication::processEvents(flags, 5);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }

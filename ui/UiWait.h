@@ -4,7 +4,9 @@
 // user input waits until it is over.
 #include <functional>
 
-void WaitServingHandOvers(const std::function<bool()>& done);
+// Taken: the user's input is served too (a wait the user may give up).
+enum class WaitInput { Held, Taken };
+void WaitServingHandOvers(const std::function<bool()>& done, WaitInput input = WaitInput::Held);
 
 // The wait cursor over the whole application for the lifetime of a scope.
 class CWaitCursor {

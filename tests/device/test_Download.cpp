@@ -104,7 +104,7 @@ struct Rig {
     }
     ~Rig() { st.m_Link.Close(); }
 
-    void Configure() { ASSERT_EQ(st.ReadConfig(), 1); }
+    void Configure() { ASSERT_TRUE(ReadConfigForDownload(st)); }
     void Drain() { st.FlushRecordQueue(); }
     int Download()
     {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "device/CDeviceState.h"
 #include "support/TempDir.h"
 
@@ -14,4 +16,28 @@ void PrepareDeviceState(CDeviceState& st, const TempDir& dir, HidTransport& tran
     st.m_Link.SetTransport(&transport);
     st.m_Link.Open();
     EXPECT_TRUE(st.m_Link.IsDeviceOpen());
+}
+
+bool ReadConfigForDownload(CDeviceState& st) { return st.ReadConfig() == 1 && st.EndConfigRead(st.m_nConfigGeneration); }
+
+AcquisitionThreads::AcquisitionThreads(CDeviceState& st) : m_st(st)
+{
+    m_writer = std::thread([this] { m_st.RunRecordWriter({}); });
+    m_downloads = std::thread([this] {
+        while (!m_bStop && !m_st.m_bQuit) {
+            const bool started = m_st.m_Link.IsDeviceOpen() && m_st.DownloadRequested() &&
+                                 m_st.Download() != DownloadOutcome::NotStarted;
+            if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+}
+
+AcquisitionThreads::~AcquisitionThreads()
+{
+    m_bStop = true;
+    m_st.RequestQuit();
+    m_downloads.join();
+    m_writer.join();
+    // The state may serve another test step.
+    m_st.m_bQuit = 0;
 }

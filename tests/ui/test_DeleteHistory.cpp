@@ -21,6 +21,7 @@
 #include "history/Grapsh.h"
 #include "history/Main.h"
 #include "resources/resource.h"
+#include "support/DeviceRig.h"
 #include "ui/DialogTestSupport.h"
 #include "ui/QtMessageBoxService.h"
 
@@ -63,19 +64,6 @@ protected:
     }
     static bool Queued() { return theDeviceState.HasQueuedRecords(); }
 
-    // The record writer of the program, while the object lives.
-    struct RecordWriter {
-        std::thread thread{[] {
-            while (theDeviceState.WaitForWriterWork()) theDeviceState.StoreQueuedRecords();
-        }};
-        ~RecordWriter()
-        {
-            theDeviceState.RequestQuit();
-            thread.join();
-            theDeviceState.m_bQuit = 0;
-        }
-    };
-
     int Rows(const std::string& id) { return Count("SELECT count(*) FROM Records WHERE ID='" + id + "'"); }
     int DeviceRows(const std::string& id) { return Count("SELECT count(*) FROM Device WHERE DevID='" + id + "'"); }
 };
@@ -106,26 +94,44 @@ TEST_F(DeleteHistoryTest, CurrentIdAndSelection)
     }
 }
 
-TEST_F(DeleteHistoryTest, EmptyTableDeletesTheEmptyIdAndStillReportsSuccess)
+TEST_F(DeleteHistoryTest, NothingToDeleteOrAnIdThatCannotBeUsedIsSaidAndNothingIsDeleted)
 {
-    ExecSql("DELETE FROM Device");
-    DeleteHistory dlg;
-    EXPECT_EQ(dlg.m_cbDevice->count(), 0);
-    m_boxes->PushAnswer(MsgAnswer::Ok);
-    EXPECT_TRUE(PressCloses(dlg, DatabaseButton(dlg)));
-    const auto boxes = m_boxes->Entries();
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].text, "Are you sure to delete device information from database of the ID ?");
-    EXPECT_EQ(boxes[0].caption, "Notice");
-    EXPECT_EQ(boxes[0].buttons, MsgButtons::OkCancel);
-    EXPECT_EQ(boxes[0].icon, MsgIcon::Warning);
-    EXPECT_EQ(boxes[0].defaultButton, MsgDefault::Second);
-    EXPECT_EQ(boxes[1].text, "Successfully deleted information and history data from database");
-    EXPECT_EQ(boxes[1].icon, MsgIcon::Information);
-    EXPECT_EQ(boxes[1].caption, AppDisplayName());
-    EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
-    EXPECT_EQ(Rows("00123456"), 2);
-    EXPECT_EQ(Rows("00ABCDEF"), 2);
+    // A user's file may hold IDs the program cannot ask the database about; an empty list holds
+    // nothing to delete. Neither is reported as a success, nor confirmed, nor does it stop a download.
+    const std::string longId(300, 'A');
+    struct Case {
+        const char* name;
+        std::string devId;  // the only Device row, or "" for none
+        std::string box;
+    };
+    const Case cases[] = {
+        {"empty table", "", "The database holds no device: there is nothing to delete."},
+        {"not hexadecimal", "abc",
+         "The device ID \"abc\" cannot be used: a device ID has eight hexadecimal digits (0-9, A-F). Nothing was deleted."},
+        {"300 characters", longId,
+         "The device ID \"" + longId +
+             "\" cannot be used: a device ID has eight hexadecimal digits (0-9, A-F). Nothing was deleted."},
+        {"trailing space", "00ABCDEF ",
+         "The device ID \"00ABCDEF \" cannot be used: a device ID has eight hexadecimal digits (0-9, A-F). "
+         "Nothing was deleted."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_boxes->Clear();
+        ExecSql("DELETE FROM Device");
+        if (!c.devId.empty()) ExecSql("INSERT INTO Device(DevID) VALUES ('" + c.devId + "')");
+        theDeviceState.m_bDbCleared = 0;
+        DeleteHistory dlg;
+        ASSERT_EQ(dlg.m_cbDevice->count(), c.devId.empty() ? 0 : 1);
+        EXPECT_FALSE(PressCloses(dlg, DatabaseButton(dlg)));
+        const auto boxes = m_boxes->Entries();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, c.box);
+        EXPECT_EQ(boxes[0].buttons, MsgButtons::Ok);
+        EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 0);
+        EXPECT_EQ(Rows("00123456"), 2);
+        EXPECT_EQ(Rows("00ABCDEF"), 2);
+    }
 }
 
 TEST_F(DeleteHistoryTest, DeletingTheConnectedDeviceEmptiesItsRowsAndRaisesTheFlags)
@@ -189,7 +195,7 @@ TEST_F(DeleteHistoryTest, DeletingAnotherDevicesRowsWhileAWalkLooksAtItsResumePo
     EnsureQueue();
     theDeviceState.m_nNewDeviceWaitMs = 0;
     device->FillRing(0, 1000);
-    ASSERT_EQ(theDeviceState.ReadConfig(), 1);
+    ASSERT_TRUE(ReadConfigForDownload(theDeviceState));
     ASSERT_EQ(theDeviceState.DownloadHistory(), 1);
     theDeviceState.FlushRecordQueue();
     ASSERT_EQ(Rows("00123456"), 1000);
@@ -259,83 +265,67 @@ TEST_F(DeleteHistoryTest, CancelOnEitherConfirmationClosesAndChangesNothing)
 TEST_F(DeleteHistoryTest, DeviceEraseAcknowledgedRefusedAndWithoutDevice)
 {
     auto device = Connect(0x00123456);
+    ASSERT_TRUE(ReadConfigForDownload(theDeviceState));
+    EnsureQueue();
     device->FillRing(0, 100);
-    ASSERT_FALSE(device->Records().empty());
 
-    // Downloaded records wait in the queue and the database refuses them: nothing is sent, the
-    // user is told why, the records stay queued.
+    // The download before the erase cannot store its records (the database refuses them):
+    // nothing is sent, the user is told why, the records stay queued, the dialog stays open.
     ExecSql("CREATE TRIGGER full BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");
-    QueueRecord(0x00123456);
     {
-        const unsigned drainsBefore = theDeviceState.m_nDrains;
-        RecordWriter writer;
-        // The writer's first failure is told before the confirmation: the scripted answer below is
-        // the confirmation's, not taken by the writer's box.
-        ASSERT_TRUE(WaitUntil([&] { return theDeviceState.m_nDrains != drainsBefore; }));
+        AcquisitionThreads threads(theDeviceState);
         DeleteHistory dlg;
-        const int erasesBefore = device->Counters().erases;
         m_boxes->PushAnswer(MsgAnswer::Ok);
         EXPECT_FALSE(PressCloses(dlg, DeviceButton(dlg)));
-        // The confirmation, then the writer's failure and the refusal in either order.
+        // The confirmation, the record writer's failure, then the refusal.
         ASSERT_TRUE(WaitUntil([&] { return m_boxes->Count() >= 3; }));
         const auto boxes = m_boxes->Entries();
         ASSERT_EQ(boxes.size(), 3u);
-        const std::string refusal =
-            "The downloaded records cannot be stored in the database, so the device records were not "
-            "deleted. Try again once the database stores them.";
-        EXPECT_TRUE(boxes[1].text == refusal || boxes[2].text == refusal);
-        EXPECT_EQ(device->Counters().erases, erasesBefore);
+        EXPECT_EQ(boxes[2].text,
+                  "The downloaded records cannot be stored in the database, so the device records were not "
+                  "deleted. Try again once the database stores them.");
+        EXPECT_EQ(device->Counters().erases, 0);
+        EXPECT_EQ(device->Records().size(), 100u);
         EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 0);
         EXPECT_TRUE(Queued());
         EXPECT_TRUE(DeviceButton(dlg)->isEnabled());
     }
-    // Once the database takes them the erase goes ahead, after they are stored.
+    // Once the database takes them the erase goes ahead, after every record is stored.
     ExecSql("DROP TRIGGER full");
     m_boxes->Clear();
     {
-        RecordWriter writer;
+        AcquisitionThreads threads(theDeviceState);
         DeleteHistory dlg;
         m_boxes->PushAnswer(MsgAnswer::Ok);
         EXPECT_TRUE(PressCloses(dlg, DeviceButton(dlg)));
         ASSERT_EQ(m_boxes->Count(), 2u);
         EXPECT_EQ(m_boxes->Entries()[1].text, "Successfully Delete device records");
         EXPECT_FALSE(Queued());
-        EXPECT_EQ(Rows("00123456"), 3);
+        EXPECT_EQ(Rows("00123456"), 2 + 100);
         EXPECT_TRUE(device->Records().empty());
         EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 1);
     }
     theDeviceState.m_bDeviceErased = 0;
     device->FillRing(0, 100);
-    m_boxes->Clear();
 
-    // Refused (every retry): 1110, the dialog stays open, no flag.
+    // Refused by the recorder (every retry): 1110, the dialog stays open, no flag; its records
+    // are stored all the same.
+    m_boxes->Clear();
     {
+        AcquisitionThreads threads(theDeviceState);
         DeleteHistory dlg;
-        device->InjectFault(sim::Fault::Refusal, 100);
+        device->RefuseCommand(CMD_ERASE_RECORDS);
         m_boxes->PushAnswer(MsgAnswer::Ok);
         EXPECT_FALSE(PressCloses(dlg, DeviceButton(dlg)));
+        device->ClearFaults();
         ASSERT_EQ(m_boxes->Count(), 2u);
         EXPECT_EQ(m_boxes->Entries()[1].text, "Failed Delete device records");
         EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 0);
-        EXPECT_FALSE(device->Records().empty());
-        device->ClearFaults();
-    }
-    // Acknowledged: the recorder is erased, the flag raised, 1109, closed.
-    m_boxes->Clear();
-    {
-        DeleteHistory dlg;
-        const int erasesBefore = device->Counters().erases;
-        m_boxes->PushAnswer(MsgAnswer::Ok);
-        EXPECT_TRUE(PressCloses(dlg, DeviceButton(dlg)));
-        ASSERT_EQ(m_boxes->Count(), 2u);
-        EXPECT_EQ(m_boxes->Entries()[1].text, "Successfully Delete device records");
-        EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 1);
-        EXPECT_EQ(device->Counters().erases, erasesBefore + 1);
-        EXPECT_TRUE(device->Records().empty());
+        EXPECT_EQ(device->Records().size(), 100u);
+        EXPECT_EQ(Rows("00123456"), 2 + 100 + 100);
     }
     // The recorder went away after the dialog opened: 1111, no confirmation, stays open.
     m_boxes->Clear();
-    theDeviceState.m_bDeviceErased = 0;
     {
         DeleteHistory dlg;
         theDeviceState.m_Link.Close();
@@ -402,11 +392,16 @@ TEST_F(DeleteHistoryTest, BothActionsWorkWithRealOkClicks)
     EXPECT_EQ(DeviceRows("00123456"), 0);
     EXPECT_EQ(theDeviceState.m_bDbCleared.load(), 1);
     {
+        // The erase waits for the download it asks for, which stores the recorder's records again.
+        ASSERT_TRUE(ReadConfigForDownload(theDeviceState));
+        EnsureQueue();
+        AcquisitionThreads threads(theDeviceState);
         DeleteHistory dlg;
         EXPECT_TRUE(PressCloses(dlg, DeviceButton(dlg)));
     }
+    EXPECT_EQ(Rows("00123456"), 100);
     EXPECT_TRUE(device->Records().empty());
-    EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 1);
+    EXPECT_EQ(device->Counters().erases, 1);
     EXPECT_EQ(shown, QStringList({
         QStringLiteral("Are you sure to delete device information from database of the ID 00123456?"),
         QStringLiteral("Successfully deleted information and history data from database"),

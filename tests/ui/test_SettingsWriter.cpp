@@ -19,6 +19,8 @@
 #include "app/CMainFrame.h"
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
+#include "platform/StringTable.h"
+#include "resources/resource.h"
 #include "simulator/VT583Simulator.h"
 #include "support/DeviceRig.h"
 #include "support/TempDir.h"
@@ -73,33 +75,52 @@ private:
     std::uint8_t m_cmd[2];
 };
 
-// A device state linked to one simulated recorder, with an empty request log.
+// A device state linked to one simulated recorder, configured, with its database, the record
+// writer and the downloads an erase asks for, and an empty request log.
 struct Rig {
+    TempDir dir;
     sim::SimulatorTransport transport;
     std::shared_ptr<sim::VT583Simulator> dev = transport.Attach("sim-0");
     std::unique_ptr<RefusingTransport> refusing;
     CDeviceState st;
+    std::unique_ptr<AcquisitionThreads> threads;
 
     explicit Rig(const std::uint8_t* refuse = nullptr)
     {
         if (refuse) refusing = std::make_unique<RefusingTransport>(transport, refuse[0], refuse[1]);
-        st.m_Link.SetTransport(refusing ? static_cast<HidTransport*>(refusing.get()) : &transport);
-        st.m_Link.Open();
-        EXPECT_TRUE(st.m_Link.IsDeviceOpen());
-        st.m_bReadConfig = 0;
-        st.m_nRealtimeTicks = 3;
+        PrepareDeviceState(st, dir, refusing ? static_cast<HidTransport&>(*refusing) : transport);
+        EXPECT_TRUE(ReadConfigForDownload(st));
+        threads = std::make_unique<AcquisitionThreads>(st);
+        st.m_Schedule.m_nRealtimeTicks = 3;
         st.m_nTempOffset = 100;
         st.m_nHumiOffset = 20;
         dev->ClearLog();
     }
+    ~Rig()
+    {
+        threads.reset();
+        st.m_Link.Close();
+    }
     std::vector<Bytes> Log() const { return dev->RequestLog(); }
 };
 
-// The two command bytes of each request.
+// The two command bytes of each request that changes the recorder (reads left out: a download
+// runs before an erase).
 std::vector<int> Commands(const std::vector<Bytes>& log)
 {
     std::vector<int> out;
-    for (const Bytes& r : log) out.push_back(r.size() > 3 ? r[2] << 8 | r[3] : -1);
+    for (const Bytes& r : log) {
+        const int command = r.size() > 3 ? r[2] << 8 | r[3] : -1;
+        if (command != (CMD_READ_MEMORY[0] << 8 | CMD_READ_MEMORY[1])) out.push_back(command);
+    }
+    return out;
+}
+// The same requests, in full.
+std::vector<Bytes> Changes(const std::vector<Bytes>& log)
+{
+    std::vector<Bytes> out;
+    for (const Bytes& r : log)
+        if (!(r.size() > 3 && r[2] == CMD_READ_MEMORY[0] && r[3] == CMD_READ_MEMORY[1])) out.push_back(r);
     return out;
 }
 
@@ -155,14 +176,14 @@ TEST_F(SettingsWriterTest, WhatGoesOutDependsOnTheModeAndPeriodChanges)
         Rig rig;
         const SettingsBlock b = SampleBlock();
         EXPECT_EQ(ApplySettings(b, rig.st), 0u);
-        const auto log = rig.Log();
+        const auto log = Changes(rig.Log());
         ASSERT_EQ(Commands(log), std::vector<int>({kParams}));
         EXPECT_EQ(Prefix(log[0], 11),
                   Bytes({0x02, 0x09, 0x00, 0x22, 0x15, 0x00, 0x78, 0x00, 0x69, 0x16, 0x2E}));
         EXPECT_EQ(rig.st.m_nTempOffset, 105);
         EXPECT_EQ(rig.st.m_nHumiOffset, 22);
         EXPECT_EQ(rig.st.m_bReadConfig, 1);
-        EXPECT_EQ(rig.st.m_nRealtimeTicks, 14);
+        EXPECT_EQ(rig.st.m_Schedule.m_nRealtimeTicks, 14);
         EXPECT_EQ(rig.st.m_bDeviceErased, 0);
     }
     {
@@ -171,7 +192,7 @@ TEST_F(SettingsWriterTest, WhatGoesOutDependsOnTheModeAndPeriodChanges)
         SettingsBlock b = SampleBlock();
         b.m_bModeChanged = 1;
         EXPECT_EQ(ApplySettings(b, rig.st), 0u);
-        const auto log = rig.Log();
+        const auto log = Changes(rig.Log());
         ASSERT_EQ(Commands(log), std::vector<int>({kParams, kPeriods, kErase}));
         EXPECT_EQ(Prefix(log[1], 45), PeriodsRequest(b));
         EXPECT_EQ(Prefix(log[2], 5), Bytes(ERASE_RECORDS_REQUEST, ERASE_RECORDS_REQUEST + 5));
@@ -197,7 +218,7 @@ TEST_F(SettingsWriterTest, WhatGoesOutDependsOnTheModeAndPeriodChanges)
         EXPECT_EQ(Commands(rig.Log()), std::vector<int>({kParams, kPeriods}));
         EXPECT_EQ(rig.st.m_bDeviceErased, 0);
         EXPECT_EQ(rig.st.m_bReadConfig, 1);
-        EXPECT_EQ(rig.st.m_nRealtimeTicks, 14);
+        EXPECT_EQ(rig.st.m_Schedule.m_nRealtimeTicks, 14);
     }
     EXPECT_EQ(m_boxes->Count(), 0u);
 }
@@ -209,13 +230,12 @@ TEST_F(SettingsWriterTest, FailuresStopTheRunAndSayWhy)
         Rig rig;
         rig.transport.Detach("sim-0");
         SettingsBlock b = SampleBlock();
-        b.m_bModeChanged = 1;
         EXPECT_EQ(ApplySettings(b, rig.st), kApplySettingsFailed);
         EXPECT_EQ(rig.dev->Counters().paramSets + rig.dev->Counters().periodSets +
                       rig.dev->Counters().erases,
                   0);
         EXPECT_EQ(rig.st.m_bReadConfig, 0);
-        EXPECT_EQ(rig.st.m_nRealtimeTicks, 3);
+        EXPECT_EQ(rig.st.m_Schedule.m_nRealtimeTicks, 3);
         EXPECT_EQ(rig.st.m_bDeviceErased, 0);
         EXPECT_EQ(rig.st.m_nTempOffset, 100);
         EXPECT_EQ(rig.st.m_nHumiOffset, 20);
@@ -230,6 +250,14 @@ TEST_F(SettingsWriterTest, FailuresStopTheRunAndSayWhy)
         EXPECT_EQ(ApplySettings(b, rig.st), kApplySettingsFailed);
         ASSERT_EQ(m_boxes->Count(), 1u);
         EXPECT_EQ(m_boxes->Entries()[0].text, "Einstellungen fehlgeschlagen");
+
+        // A change that erases needs the records first: the download fails, nothing goes out.
+        m_boxes->Clear();
+        b.m_bModeChanged = 1;
+        EXPECT_EQ(ApplySettings(b, rig.st), kApplySettingsFailed);
+        EXPECT_EQ(rig.dev->Counters().paramSets, 0);
+        ASSERT_EQ(m_boxes->Count(), 1u);
+        EXPECT_EQ(m_boxes->Entries()[0].text, LoadString(IDS_SETTINGS_DOWNLOAD_FAILED));
     }
     {
         // Periods refused: their failure, the offsets stay copied, no erase, no re-read request.
@@ -246,7 +274,7 @@ TEST_F(SettingsWriterTest, FailuresStopTheRunAndSayWhy)
         EXPECT_EQ(rig.st.m_nTempOffset, 105);
         EXPECT_EQ(rig.st.m_nHumiOffset, 22);
         EXPECT_EQ(rig.st.m_bReadConfig, 0);
-        EXPECT_EQ(rig.st.m_nRealtimeTicks, 3);
+        EXPECT_EQ(rig.st.m_Schedule.m_nRealtimeTicks, 3);
         EXPECT_EQ(rig.st.m_bDeviceErased, 0);
         const auto boxes = m_boxes->Entries();
         ASSERT_EQ(boxes.size(), 1u);
@@ -265,7 +293,7 @@ TEST_F(SettingsWriterTest, FailuresStopTheRunAndSayWhy)
         EXPECT_EQ(cmds.back(), kErase);
         EXPECT_EQ(rig.st.m_bDeviceErased, 0);
         EXPECT_EQ(rig.st.m_bReadConfig, 1);
-        EXPECT_EQ(rig.st.m_nRealtimeTicks, 14);
+        EXPECT_EQ(rig.st.m_Schedule.m_nRealtimeTicks, 14);
         EXPECT_EQ(m_boxes->Count(), 0u);
     }
 }
@@ -290,7 +318,7 @@ TEST_F(SettingsWriterTest, RunsStartedTogetherGoOneAfterTheOther)
     ASSERT_TRUE(WaitUntil([&] { return !writer.IsRunning(); }));
     writer.Join();
 
-    const auto log = rig.Log();
+    const auto log = Changes(rig.Log());
     ASSERT_EQ(Commands(log),
               std::vector<int>({kParams, kPeriods, kErase, kParams, kParams, kPeriods}));
     EXPECT_EQ(log[0][6], 120 & 0xFF);
@@ -309,19 +337,16 @@ struct StoreRig {
     sim::SimulatorTransport transport;
     std::shared_ptr<sim::VT583Simulator> dev = transport.Attach("sim-0");
     CDeviceState st;
-    std::thread writer;
+    std::unique_ptr<AcquisitionThreads> threads;
 
     StoreRig()
     {
         PrepareDeviceState(st, dir, transport);
-        writer = std::thread([this] {
-            while (st.WaitForWriterWork()) st.StoreQueuedRecords();
-        });
+        threads = std::make_unique<AcquisitionThreads>(st);
     }
     ~StoreRig()
     {
-        st.RequestQuit();
-        writer.join();
+        threads.reset();
         st.m_Link.Close();
     }
     void Exec(const std::string& sql)
@@ -356,7 +381,7 @@ TEST_F(SettingsWriterTest, AnErasingChangeWaitsForTheDownloadAndItsRecordsToBeSt
     StoreRig rig;
     rig.dev->FillRing(0, 2000);
     rig.dev->SetLatencyMs(1);
-    ASSERT_EQ(rig.st.ReadConfig(), 1);
+    ASSERT_TRUE(ReadConfigForDownload(rig.st));
     rig.dev->ClearLog();
     std::thread walk([&] { rig.st.DownloadHistory(); });
     while (rig.dev->Counters().memoryReads < 20) std::this_thread::yield();  // under way
@@ -382,7 +407,7 @@ TEST_F(SettingsWriterTest, RecordsTheDatabaseRefusesKeepTheRecorderFromBeingChan
     // takes them, every one is stored.
     StoreRig rig;
     rig.dev->FillRing(0, 500);
-    ASSERT_EQ(rig.st.ReadConfig(), 1);
+    ASSERT_TRUE(ReadConfigForDownload(rig.st));
     rig.Exec("CREATE TRIGGER full BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");
     ASSERT_EQ(rig.st.DownloadHistory(), 1);
     ASSERT_TRUE(rig.st.HasQueuedRecords());

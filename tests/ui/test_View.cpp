@@ -592,9 +592,11 @@ TEST_F(ViewTest, EraseDuringADownloadWaitsForItThenEveryRecordIsStoredOnce)
     {
         DeleteHistory dlg;
         auto* button = dlg.findChild<QPushButton*>(QStringLiteral(QV_ID_NAME(IDC_MANAGE_DELETE_DEVICE)));
+        auto* line = dlg.findChild<QLabel*>(QStringLiteral(QV_ID_NAME(IDC_MANAGE_ERASE_WAIT)));
         QObject::connect(&watcher, &QTimer::timeout, [&] {
             const QCursor* cursor = QGuiApplication::overrideCursor();
-            sawWaiting = sawWaiting || (!button->isEnabled() && cursor && cursor->shape() == Qt::WaitCursor);
+            sawWaiting = sawWaiting || (!button->isEnabled() && cursor && cursor->shape() == Qt::BusyCursor &&
+                                        line->isVisible() && line->text() == QString::fromStdString(LoadString(IDS_ERASE_WAITING)));
         });
         watcher.start();
         boxes->PushAnswer(MsgAnswer::Ok);
