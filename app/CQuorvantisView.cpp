@@ -208,8 +208,6 @@ void CQuorvantisView::SetPlaceholdersLocked(bool withStatus)
     for (int i = 0; i < 5; ++i)
         m_strInfo[i] = kNoValue;
     m_strTemp = m_strHumi = kNoValue;
-    for (auto& s : m_strPeriodTime)
-        s = kNoPeriod;
 }
 
 void CQuorvantisView::SetStatus(int line, const QString& text)
@@ -228,11 +226,9 @@ DisplayStrings CQuorvantisView::GetDisplayStrings() const
     d.minTemp = q(m_strMinTemp);
     d.maxHumi = q(m_strMaxHumi);
     d.minHumi = q(m_strMinHumi);
-    for (int i = 0; i < 8; ++i)
-        d.periodTime[i] = q(m_strPeriodTime[i]);
     d.temp = q(m_strTemp);
     d.humi = q(m_strHumi);
-    for (int i = 0; i < 7; ++i)
+    for (int i = 0; i < 5; ++i)
         d.info[i] = q(m_strInfo[i]);
     for (int i = 0; i < 4; ++i)
         d.status[i] = q(m_strStatus[i]);
@@ -405,6 +401,12 @@ bool CQuorvantisView::IsOpening() const
     return m_bOpenRunning;
 }
 
+bool CQuorvantisView::WorkersStopped() const
+{
+    return !m_bMonitorRunning && !m_bWriterRunning && !m_bHistoryRunning && !m_bLiveRunning &&
+           !IsOpening();
+}
+
 int CQuorvantisView::DeviceOpenThreadProc(CQuorvantisView* view)
 {
     for (;;) {
@@ -528,7 +530,6 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
         view->Invalidate();
         ds.SleepUnlessQuit(kMonitorTick);
     }
-    view->m_bThreadExited = 1;
     view->m_bMonitorRunning = 0;
     return 0;
 }
@@ -599,7 +600,6 @@ int CQuorvantisView::RecordWriterThreadProc(CQuorvantisView* view)
             }
         }
     }
-    view->m_bThreadExited = 1;
     view->m_bWriterRunning = 0;
     return 0;
 }
@@ -717,13 +717,6 @@ std::vector<PanelText> CQuorvantisView::LayoutPanel(const DisplayStrings& s, int
 QImage CQuorvantisView::RenderPanel()
 {
     const ConfigSnapshot config = theDeviceState.GetConfigSnapshot();
-    // In segmented mode the paint keeps the period texts it shows.
-    std::array<QString, 8> periods;
-    if (PeriodTexts(config, periods)) {
-        std::lock_guard<std::mutex> lock(m_csDisplay);
-        for (int i = 0; i < 8; ++i)
-            m_strPeriodTime[i] = periods[i].toStdString();
-    }
     const std::vector<PanelText> texts =
         LayoutPanel(GetDisplayStrings(), theApp.m_nLanguage, config);
 

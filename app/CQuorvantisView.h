@@ -26,16 +26,14 @@ constexpr int DBT_DEVICEREMOVECOMPLETE = 0x8004;
 
 // Placeholders of the display.
 inline constexpr char kNoValue[] = " -- ";
-inline constexpr char kNoPeriod[] = " ----/--/--  --:-- ";     // a period text without a period
-inline constexpr char kNoPeriodShown[] = "----/--/--  --:--";  // what the panel shows then
+inline constexpr char kNoPeriodShown[] = "----/--/--  --:--";  // a period place without a period
 inline constexpr char kBlankStatus[] = " ";
 
 // Everything the worker threads write for the panel; copied as a whole under the view's lock.
 struct DisplayStrings {
     QString maxTemp, minTemp, maxHumi, minHumi;
-    std::array<QString, 8> periodTime;
     QString temp, humi;
-    std::array<QString, 7> info;  // 0 ID, 1 unit, 2 stored records, 3 interval, 4 mode digit
+    std::array<QString, 5> info;  // 0 ID, 1 unit, 2 stored records, 3 interval, 4 mode digit
     std::array<QString, 4> status;
 };
 
@@ -101,7 +99,8 @@ public:
     // The body font (a 17-pixel cell) or the title font (a 30-pixel cell) of the panel.
     const QFont& PanelFont(bool title);
 
-    std::atomic<int> m_bThreadExited{0};
+    // True while none of the worker threads runs (before the initial update and once stopped).
+    bool WorkersStopped() const;
     // Pause before re-opening a device whose interface arrives again while it is open (ms).
     int m_nReopenDelayMs = 1500;
 
@@ -142,13 +141,13 @@ private:
     bool IsOpening() const;
 
     // The display strings, guarded by m_csDisplay. Held as UTF-8 standard strings, so that no
-    // QString buffer is shared between threads: Qt counts its references inside the Qt library,
-    // where the thread sanitizer cannot follow them.
+    // QString buffer written on one thread is read on another: Qt counts its references inside the
+    // Qt library, where the thread sanitizer cannot follow them. (The threads read the loaded
+    // texts m_strRes too, which nothing writes once they run.)
     mutable std::mutex m_csDisplay;
     std::string m_strMaxTemp, m_strMinTemp, m_strMaxHumi, m_strMinHumi;
-    std::string m_strPeriodTime[8];
     std::string m_strTemp, m_strHumi;
-    std::string m_strInfo[7];
+    std::string m_strInfo[5];
     std::string m_strStatus[4];
 
     std::unique_ptr<std::thread> m_pMonitorThread, m_pLiveThread, m_pHistoryThread, m_pWriterThread;

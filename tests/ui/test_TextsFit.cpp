@@ -111,7 +111,7 @@ std::vector<DisplayStrings> PanelStates(const CQuorvantisView& view)
     for (int mode = 0; mode < 3; ++mode) {
         DisplayStrings s = none;
         s.info = {QStringLiteral("0A1B2C3D"), QStringLiteral("°F"), QStringLiteral("1048576"),
-                  intervals[mode], QString::number(mode), QString(), QString()};
+                  intervals[mode], QString::number(mode)};
         s.maxTemp = CQuorvantisView::TempText(999, 0);
         s.minTemp = CQuorvantisView::TempText(0, 0);
         s.maxHumi = CQuorvantisView::HumiText(99);

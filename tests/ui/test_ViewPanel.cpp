@@ -19,7 +19,7 @@ const PanelText* FindText(const std::vector<PanelText>& texts, const QString& te
 DisplayStrings SampleStrings()
 {
     DisplayStrings s;
-    s.info = {"00ABCDEF", QStringLiteral("°C"), "1234", "2 Minute", "1", "", ""};
+    s.info = {"00ABCDEF", QStringLiteral("°C"), "1234", "2 Minute", "1"};
     s.maxTemp = QStringLiteral("25.0°C");
     s.minTemp = QStringLiteral("-10.0°C");
     s.maxHumi = "70 %";
@@ -27,7 +27,6 @@ DisplayStrings SampleStrings()
     s.temp = QStringLiteral("21.5°C");
     s.humi = "45 %";
     s.status = {"a", "b", "c", " "};
-    s.periodTime.fill(kNoPeriod);
     return s;
 }
 
@@ -129,30 +128,3 @@ TEST(ViewPanel, PeriodRule)
         EXPECT_EQ(t, kNoPeriodShown);
 }
 
-TEST(ViewPanel, PaintKeepsSegmentedPeriodTextsOnly)
-{
-    ASSERT_TRUE(LoadTestLanguage(0));
-    CQuorvantisView view;
-    view.LoadTexts();
-    view.resize(CQuorvantisView::kPanelWidth, CQuorvantisView::kPanelHeight);
-    {
-        std::lock_guard<std::mutex> lock(theDeviceState.m_csConfig);
-        theDeviceState.m_nMode = 1;
-        theDeviceState.m_bPeriodOn[0] = 1;
-        theDeviceState.m_Period[0] = OleDateTime(2026, 3, 1, 8, 0, 0);
-        theDeviceState.m_Period[1] = OleDateTime(2026, 3, 1, 9, 30, 0);
-    }
-    QImage image = view.RenderPanel();
-    EXPECT_EQ(image.size(), QSize(700, 500));
-    EXPECT_EQ(view.GetDisplayStrings().periodTime[0], "");  // left unchanged
-
-    {
-        std::lock_guard<std::mutex> lock(theDeviceState.m_csConfig);
-        theDeviceState.m_nMode = 2;
-    }
-    image = view.RenderPanel();
-    const DisplayStrings s = view.GetDisplayStrings();
-    EXPECT_EQ(s.periodTime[0], "2026/03/01  08:00");
-    EXPECT_EQ(s.periodTime[1], "2026/03/01  09:30");
-    EXPECT_EQ(s.periodTime[2], kNoPeriodShown);
-}
