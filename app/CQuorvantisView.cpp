@@ -10,6 +10,7 @@
 #include <QTextLayout>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -296,8 +297,11 @@ void CQuorvantisView::OnWake()
         std::uint64_t count = 0;
         [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
     }
-    if (m_bInvalidate.exchange(0))
-        update();
+    if (m_bInvalidate.exchange(0)) {
+        const QRegion changed = UpdateCanvas();
+        if (!changed.isEmpty())
+            update(changed);
+    }
     int (CQuorvantisView::*handler)() = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_csHandOver);
@@ -305,8 +309,11 @@ void CQuorvantisView::OnWake()
     }
     if (handler) {
         (this->*handler)();
-        std::lock_guard<std::mutex> lock(m_csHandOver);
-        m_pHandOver = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_csHandOver);
+            m_pHandOver = nullptr;
+        }
+        // Told once the lock is free, so that the monitor wakes once and not again for the lock.
         m_cvHandOver.notify_all();
     }
 }
@@ -319,6 +326,27 @@ bool CQuorvantisView::IsHandOverPending() const
 
 void CQuorvantisView::Invalidate()
 {
+    // The monitor asks on every tick: only a change wakes the UI thread, which then paints no more
+    // than the texts that changed.
+    PanelContent now;
+    std::array<QString, 8> periods;
+    PeriodTexts(theDeviceState.GetConfigSnapshot(), periods);
+    for (int i = 0; i < 8; ++i)
+        now.periods[i] = periods[i].toStdString();
+    {
+        std::lock_guard<std::mutex> lock(m_csDisplay);
+        now.maxTemp = m_strMaxTemp;
+        now.minTemp = m_strMinTemp;
+        now.maxHumi = m_strMaxHumi;
+        now.minHumi = m_strMinHumi;
+        now.temp = m_strTemp;
+        now.humi = m_strHumi;
+        std::copy(std::begin(m_strInfo), std::end(m_strInfo), now.info.begin());
+        std::copy(std::begin(m_strStatus), std::end(m_strStatus), now.status.begin());
+        if (now == m_announced)
+            return;
+        m_announced = std::move(now);
+    }
     if (!m_bInvalidate.exchange(1))
         WakeView();
 }
@@ -714,31 +742,6 @@ std::vector<PanelText> CQuorvantisView::LayoutPanel(const DisplayStrings& s, int
     return out;
 }
 
-QImage CQuorvantisView::RenderPanel()
-{
-    const ConfigSnapshot config = theDeviceState.GetConfigSnapshot();
-    const std::vector<PanelText> texts =
-        LayoutPanel(GetDisplayStrings(), theApp.m_nLanguage, config);
-
-    const QSize size = this->size().expandedTo(QSize(kPanelWidth, kPanelHeight));
-    QImage canvas(size, QImage::Format_RGB32);
-    canvas.fill(Qt::white);
-    QPainter p(&canvas);
-    if (!m_background.isNull())
-        p.drawImage(0, 0, m_background);
-    for (const PanelText& t : texts) {
-        QTextLayout layout;
-        LayoutGdiText(layout, t.text, t.rect, PanelFont(t.title), t.wordBreak);
-        p.setPen(t.color);
-        p.save();
-        p.setClipRect(t.rect);
-        layout.draw(&p, QPointF());
-        p.restore();
-    }
-    p.end();
-    return canvas;
-}
-
 const QFont& CQuorvantisView::PanelFont(bool title)
 {
     if (m_fontBody.pixelSize() <= 0) {  // chosen once: the metrics search is not free
@@ -748,14 +751,75 @@ const QFont& CQuorvantisView::PanelFont(bool title)
     return title ? m_fontTitle : m_fontBody;
 }
 
-void CQuorvantisView::OnDraw(QPainter& painter)
+PanelCanvas::PanelCanvas(const QImage& background, const QFont& body, const QFont& title)
+    : m_background(background), m_body(body), m_title(title)
 {
-    // Drawn off-screen on a copy of the background and shown in one copy: no flicker.
-    painter.drawImage(0, 0, RenderPanel());
 }
 
-void CQuorvantisView::paintEvent(QPaintEvent*)
+QRegion PanelCanvas::Update(std::vector<PanelText> texts, const QSize& size)
 {
+    QRegion changed;
+    if (m_picture.size() != size || m_texts.size() != texts.size()) {
+        m_picture = QImage(size, QImage::Format_RGB32);
+        changed = QRect(QPoint(0, 0), size);
+    } else {
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            if (!(texts[i] == m_texts[i])) {
+                changed += m_texts[i].rect;
+                changed += texts[i].rect;
+            }
+    }
+    m_texts = std::move(texts);
+    if (!changed.isEmpty())
+        Draw(changed);
+    return changed;
+}
+
+void PanelCanvas::Draw(const QRegion& area)
+{
+    // The area is drawn again from the background up, with every text that reaches into it, in
+    // drawing order: texts that overlap another keep what lies over what.
+    QPainter p(&m_picture);
+    p.setClipRegion(area);
+    p.fillRect(m_picture.rect(), Qt::white);
+    if (!m_background.isNull())
+        p.drawImage(0, 0, m_background);
+    for (const PanelText& t : m_texts) {
+        if (!area.intersects(t.rect))
+            continue;
+        QTextLayout layout;
+        LayoutGdiText(layout, t.text, t.rect, t.title ? m_title : m_body, t.wordBreak);
+        p.setPen(t.color);
+        p.save();
+        p.setClipRect(t.rect, Qt::IntersectClip);
+        layout.draw(&p, QPointF());
+        p.restore();
+    }
+}
+
+QRegion CQuorvantisView::UpdateCanvas()
+{
+    if (!m_pCanvas)
+        m_pCanvas = std::make_unique<PanelCanvas>(m_background, PanelFont(false), PanelFont(true));
+    return m_pCanvas->Update(
+        LayoutPanel(GetDisplayStrings(), theApp.m_nLanguage, theDeviceState.GetConfigSnapshot()),
+        size().expandedTo(QSize(kPanelWidth, kPanelHeight)));
+}
+
+void CQuorvantisView::OnDraw(QPainter& painter)
+{
+    // The picture is kept between paints and reaches the window in one copy: no flicker.
+    painter.drawImage(0, 0, m_pCanvas->Picture());
+}
+
+void CQuorvantisView::paintEvent(QPaintEvent* event)
+{
+    // Strings changed on this thread (a removal, the settings dialog) show at the next paint; what
+    // they changed outside this paint is painted after it.
+    const QRegion changed = UpdateCanvas();
     QPainter painter(this);
     OnDraw(painter);
+    const QRegion outside = changed - event->region();
+    if (!outside.isEmpty())
+        update(outside);
 }

@@ -4,7 +4,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPaintEvent>
+#include <QRegion>
 #include <QThread>
+
+#include <vector>
 
 #include "app/CQuorvantisApp.h"
 #include "app/Language.h"
@@ -34,4 +38,24 @@ inline bool LoadTestLanguage(int index)
         return false;
     theApp.m_nLanguage = index;
     return AppStrings().LoadFromText(file.readAll().toStdString());
+}
+
+// The paints of the widget it is installed on, each by its region.
+class PaintWatch : public QObject {
+public:
+    std::vector<QRegion> paints;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            paints.push_back(static_cast<QPaintEvent*>(event)->region());
+        return false;
+    }
+};
+
+// Serves what the UI thread has been asked for so far: a wake already written is read by the first
+// pass, the paint it asks for is made by the next.
+inline void ServeEvents()
+{
+    for (int i = 0; i < 4; ++i)
+        QCoreApplication::processEvents();
 }

@@ -12,6 +12,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -254,6 +255,35 @@ TEST(ViewTexts, ValueTexts)
     EXPECT_EQ(CQuorvantisView::TempText(350, 1), QStringLiteral("-5.0°C"));
     EXPECT_EQ(CQuorvantisView::HumiText(45), "45 %");
     EXPECT_EQ(CQuorvantisView::HumiText(255), " -- %");
+}
+
+// Once the download is done and the values are shown, the monitor's ticks wake the window for
+// their hand-over only: nothing unchanged is painted again, neither the panel nor the status bar.
+TEST_F(ViewTest, IdleWindowIsNotPaintedAgain)
+{
+    auto rec = m_transport->Attach(kPath);
+    rec->SetInterval(3600);
+    rec->FillRing(0, 20);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] {
+        const DisplayStrings s = Shown();
+        return s.status[2] == "Complete historical record deal" && s.info[2] == "20" && s.temp != kNoValue &&
+               s.maxTemp != kNoValue;
+    }));
+    PaintWatch watch;
+    qApp->installEventFilter(&watch);
+    auto* notifier = m_view->findChild<QSocketNotifier*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_NE(notifier, nullptr);
+    int wakes = 0;
+    QObject::connect(notifier, &QSocketNotifier::activated, m_view, [&] { ++wakes; });
+    // Two ticks for the last texts to be painted, then four with nothing new.
+    ASSERT_TRUE(WaitUntil([&] { return wakes >= 2; })) << "two ticks";
+    ServeEvents();
+    watch.paints.clear();
+    wakes = 0;
+    ASSERT_TRUE(WaitUntil([&] { return wakes >= 4; })) << "four more ticks";
+    qApp->removeEventFilter(&watch);
+    EXPECT_TRUE(watch.paints.empty()) << watch.paints.size() << " paints";
 }
 
 TEST_F(ViewTest, ArrivalOpensTheDeviceAndReopensTheOpenOneAfterADelay)
