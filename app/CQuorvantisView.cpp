@@ -218,21 +218,37 @@ void CQuorvantisView::SetStatus(int line, const QString& text)
     m_strStatus[line] = std::move(utf8);
 }
 
+CQuorvantisView::PanelContent CQuorvantisView::DisplayLocked() const
+{
+    PanelContent c;
+    c.maxTemp = m_strMaxTemp;
+    c.minTemp = m_strMinTemp;
+    c.maxHumi = m_strMaxHumi;
+    c.minHumi = m_strMinHumi;
+    c.temp = m_strTemp;
+    c.humi = m_strHumi;
+    std::copy(std::begin(m_strInfo), std::end(m_strInfo), c.info.begin());
+    std::copy(std::begin(m_strStatus), std::end(m_strStatus), c.status.begin());
+    return c;
+}
+
 DisplayStrings CQuorvantisView::GetDisplayStrings() const
 {
-    DisplayStrings d;
+    PanelContent c;
+    {
+        std::lock_guard<std::mutex> lock(m_csDisplay);
+        c = DisplayLocked();
+    }
     auto q = [](const std::string& s) { return QString::fromStdString(s); };
-    std::lock_guard<std::mutex> lock(m_csDisplay);
-    d.maxTemp = q(m_strMaxTemp);
-    d.minTemp = q(m_strMinTemp);
-    d.maxHumi = q(m_strMaxHumi);
-    d.minHumi = q(m_strMinHumi);
-    d.temp = q(m_strTemp);
-    d.humi = q(m_strHumi);
-    for (int i = 0; i < 5; ++i)
-        d.info[i] = q(m_strInfo[i]);
-    for (int i = 0; i < 4; ++i)
-        d.status[i] = q(m_strStatus[i]);
+    DisplayStrings d;
+    d.maxTemp = q(c.maxTemp);
+    d.minTemp = q(c.minTemp);
+    d.maxHumi = q(c.maxHumi);
+    d.minHumi = q(c.minHumi);
+    d.temp = q(c.temp);
+    d.humi = q(c.humi);
+    std::transform(c.info.begin(), c.info.end(), d.info.begin(), q);
+    std::transform(c.status.begin(), c.status.end(), d.status.begin(), q);
     return d;
 }
 
@@ -328,21 +344,13 @@ void CQuorvantisView::Invalidate()
 {
     // The monitor asks on every tick: only a change wakes the UI thread, which then paints no more
     // than the texts that changed.
-    PanelContent now;
     std::array<QString, 8> periods;
     PeriodTexts(theDeviceState.GetConfigSnapshot(), periods);
-    for (int i = 0; i < 8; ++i)
-        now.periods[i] = periods[i].toStdString();
     {
         std::lock_guard<std::mutex> lock(m_csDisplay);
-        now.maxTemp = m_strMaxTemp;
-        now.minTemp = m_strMinTemp;
-        now.maxHumi = m_strMaxHumi;
-        now.minHumi = m_strMinHumi;
-        now.temp = m_strTemp;
-        now.humi = m_strHumi;
-        std::copy(std::begin(m_strInfo), std::end(m_strInfo), now.info.begin());
-        std::copy(std::begin(m_strStatus), std::end(m_strStatus), now.status.begin());
+        PanelContent now = DisplayLocked();
+        std::transform(periods.begin(), periods.end(), now.periods.begin(),
+                       [](const QString& p) { return p.toStdString(); });
         if (now == m_announced)
             return;
         m_announced = std::move(now);

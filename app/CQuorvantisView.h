@@ -161,6 +161,7 @@ private:
     void OnWake();
     void SetPlaceholders(bool withStatus);
     void SetPlaceholdersLocked(bool withStatus);  // the caller holds m_csDisplay
+    PanelContent DisplayLocked() const;           // the display strings; the caller holds m_csDisplay
     // The udev watcher feeding OnDeviceChange.
     void StartDeviceWatcher();
     void StopDeviceWatcher();

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "app/CQuorvantisApp.h"
+#include "app/CQuorvantisView.h"
 #include "app/Language.h"
+#include "device/DeviceProtocol.h"
 #include "platform/StringTable.h"
 
 // Processes events until cond holds; false if it still does not after a generous bound (a hang
@@ -58,4 +60,35 @@ inline void ServeEvents()
 {
     for (int i = 0; i < 4; ++i)
         QCoreApplication::processEvents();
+}
+
+// What the worker threads may show, from the placeholders to the widest values: the placeholders,
+// then the widest texts in each of the three modes.
+inline std::vector<DisplayStrings> PanelStates(const CQuorvantisView& view)
+{
+    std::vector<DisplayStrings> states;
+    DisplayStrings none;
+    none.maxTemp = none.minTemp = none.maxHumi = none.minHumi = none.temp = none.humi =
+        QString::fromLatin1(kNoValue);
+    for (auto& s : none.info)
+        s = QString::fromLatin1(kNoValue);
+    for (auto& s : none.status)
+        s = QString::fromLatin1(kBlankStatus);
+    states.push_back(none);
+
+    const QString intervals[3] = {view.IntervalText(14400), view.IntervalText(56),
+                                  view.IntervalText(14399)};
+    for (int mode = 0; mode < 3; ++mode) {
+        DisplayStrings s = none;
+        s.info = {QStringLiteral("0A1B2C3D"), QStringLiteral("°F"), QStringLiteral("1048576"),
+                  intervals[mode], QString::number(mode)};
+        s.maxTemp = CQuorvantisView::TempText(999, 0);
+        s.minTemp = CQuorvantisView::TempText(0, 0);
+        s.maxHumi = CQuorvantisView::HumiText(99);
+        s.minHumi = CQuorvantisView::HumiText(HUMI_NONE);
+        s.temp = CQuorvantisView::TempText(TEMP_NONE, 0);
+        s.humi = CQuorvantisView::HumiText(1);
+        states.push_back(s);
+    }
+    return states;
 }

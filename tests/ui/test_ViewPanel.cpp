@@ -151,15 +151,13 @@ struct PanelState {
 };
 
 // The states the screenshot program pictures (no recorder, a download under way, the download
-// done), and the widest: a failure on every status line with every period set, and cycle mode.
-std::vector<PanelState> PanelStates(const CQuorvantisView& view)
+// done), and the widest texts: in segmented mode with every period set and a failure on every
+// status line, and in cycle mode.
+std::vector<PanelState> PictureStates(const CQuorvantisView& view)
 {
     const QString* res = view.m_strRes;
-    PanelState none;
-    DisplayStrings& n = none.strings;
-    n.maxTemp = n.minTemp = n.maxHumi = n.minHumi = n.temp = n.humi = kNoValue;
-    n.info.fill(kNoValue);
-    n.status.fill(kBlankStatus);
+    const std::vector<DisplayStrings> widest = PanelStates(view);
+    PanelState none{widest[0], ConfigSnapshot{}};
 
     PanelState downloading = none;
     DisplayStrings& d = downloading.strings;
@@ -183,23 +181,13 @@ std::vector<PanelState> PanelStates(const CQuorvantisView& view)
     done.strings.status[2] = res[17];
     done.strings.info[2] = "2000";
 
-    PanelState failed = done;
-    DisplayStrings& f = failed.strings;
-    f.status = {res[43], res[20], res[42], kBlankStatus};
-    f.info = {"FFFFFFFF", QStringLiteral("°F"), "1048576", view.IntervalText(14399), "2"};
-    f.maxTemp = CQuorvantisView::TempText(999, 0);
-    f.minTemp = CQuorvantisView::TempText(0, 0);
-    f.maxHumi = CQuorvantisView::HumiText(99);
-    f.minHumi = CQuorvantisView::HumiText(HUMI_NONE);
-    f.temp = CQuorvantisView::TempText(TEMP_NONE, 0);
-    f.humi = CQuorvantisView::HumiText(1);
+    PanelState failed{widest[3], done.config};
+    failed.strings.status = {res[43], res[20], res[42], kBlankStatus};
     for (int& on : failed.config.periodOn)
         on = 1;
 
-    PanelState cycle = done;
+    PanelState cycle{widest[2], done.config};
     cycle.config.mode = 1;
-    cycle.strings.info[3] = view.IntervalText(14400);
-    cycle.strings.info[4] = "1";
     return {none, downloading, done, failed, cycle};
 }
 
@@ -251,7 +239,7 @@ TEST(ViewPanel, KeptPictureIsTheFreshPictureFromEveryStateToEveryOther)
         SCOPED_TRACE(kLanguageCodes[language]);
         CQuorvantisView view;
         view.LoadTexts();
-        const std::vector<PanelState> states = PanelStates(view);
+        const std::vector<PanelState> states = PictureStates(view);
         auto textsOf = [&](std::size_t state) {
             return view.LayoutPanel(states[state].strings, language, states[state].config);
         };
