@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "history/ExportFile.h"
+#include "platform/OleDateTime.h"
 
 namespace {
 
@@ -24,13 +25,10 @@ constexpr double kEpochDate = 25569.0;  // 1970-01-01 as a DATE
 constexpr qint64 kMsPerDay = 86400000;
 constexpr qint64 kMsPerHour = 3600000;
 
-// A DATE's wall-clock time as milliseconds since the epoch read as UTC. Before 1899-12-30 the
-// whole part counts backwards while the fraction still runs forwards.
+// A DATE's wall-clock time as milliseconds since the epoch read as UTC.
 qint64 WallClockMsecs(double date)
 {
-    const double whole = std::trunc(date);
-    const double days = whole + std::fabs(date - whole);
-    return std::llround((days - kEpochDate) * static_cast<double>(kMsPerDay));
+    return std::llround((DateToLinear(date) - kEpochDate) * static_cast<double>(kMsPerDay));
 }
 
 qint64 FloorDiv(qint64 a, qint64 b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
