@@ -65,28 +65,36 @@ qint64 LocalTimeConverter::HourOffset(qint64 hour)
     return local.isValid() ? local.toMSecsSinceEpoch() - hour * kMsPerHour : 0;
 }
 
-ChartPoints::ChartPoints(qint64 start, qint64 end, double left, double columns, std::size_t expected)
-    : m_start(start),
-      m_left(left),
-      m_scale(end > start ? columns / static_cast<double>(end - start) : 0.0),
-      m_bWhole(expected <= kWholeUpTo)
+ChartPoints::ChartPoints(qint64 start, qint64 end, double left, double columns)
+    : m_start(start), m_left(left), m_columns(columns), m_scale(end > start ? columns / static_cast<double>(end - start) : 0.0)
 {
-    m_points.reserve(static_cast<qsizetype>(m_bWhole ? expected : kKeptPerColumn * static_cast<std::size_t>(std::ceil(columns)) + 16));
 }
 
 void ChartPoints::Add(double date, double value)
 {
     const QPointF point(static_cast<qreal>(m_convert(date)), value);
-    const std::size_t order = m_added++;
     if (m_bWhole) {
-        m_points.append(point);
-        return;
+        if (static_cast<std::size_t>(m_points.size()) < kWholeUpTo) {
+            m_points.append(point);
+            return;
+        }
+        // One more than are kept whole: those so far are reduced, then this one.
+        m_bWhole = false;
+        const QList<QPointF> whole = std::exchange(m_points, QList<QPointF>());
+        m_points.reserve(static_cast<qsizetype>(kKeptPerColumn * static_cast<std::size_t>(std::ceil(m_columns)) + 16));
+        for (const QPointF& kept : whole) Reduce(kept);
     }
+    Reduce(point);
+}
+
+void ChartPoints::Reduce(const QPointF& point)
+{
+    const std::size_t order = m_added++;
     const qint64 column = static_cast<qint64>(std::floor(m_left + static_cast<double>(point.x() - m_start) * m_scale));
     if (m_bOpen && column == m_column) {
         const Kept kept{point, order};
-        if (value < m_lowest.point.y()) m_lowest = kept;
-        if (value > m_highest.point.y()) m_highest = kept;
+        if (point.y() < m_lowest.point.y()) m_lowest = kept;
+        if (point.y() > m_highest.point.y()) m_highest = kept;
         m_last = kept;
         return;
     }
@@ -109,6 +117,8 @@ void ChartPoints::EndColumn()
 QList<QPointF> ChartPoints::Take()
 {
     EndColumn();
+    m_bWhole = true;
+    m_added = 0;
     return std::exchange(m_points, QList<QPointF>());
 }
 
@@ -167,7 +177,7 @@ void CTchart1::ClearSeries()
     ApplyRanges();
 }
 
-ChartPoints CTchart1::NewPoints(std::size_t expected)
+ChartPoints CTchart1::NewPoints()
 {
     // The plot area as it will be drawn, in device pixels.
     if (m_pChart->layout()) m_pChart->layout()->activate();
@@ -181,7 +191,7 @@ ChartPoints CTchart1::NewPoints(std::size_t expected)
     const QScreen* shown = screen();
     const double widest = shown ? shown->availableGeometry().width() * shown->devicePixelRatio() : columns;
     const double parts = std::ceil(4 * std::max(widest, columns) / columns);
-    return ChartPoints(m_timeMin, m_timeMax, left * parts, columns * parts, expected);
+    return ChartPoints(m_timeMin, m_timeMax, left * parts, columns * parts);
 }
 
 void CTchart1::ReplacePoints(ChartPoints& points)
@@ -194,7 +204,7 @@ void CTchart1::ReplacePoints(ChartPoints& points)
 void CTchart1::ReplacePoints(const std::vector<double>& dates, const std::vector<double>& values)
 {
     const std::size_t n = std::min(dates.size(), values.size());
-    ChartPoints points = NewPoints(n);
+    ChartPoints points = NewPoints();
     for (std::size_t i = 0; i < n; ++i) points.Add(dates[i], values[i]);
     ReplacePoints(points);
 }

@@ -25,6 +25,7 @@
 #include "platform/MessageBox.h"
 #include "platform/NumberText.h"
 #include "platform/StringTable.h"
+#include "platform/VectorState.h"
 #include "resources/resource.h"
 #include "ui/DialogUnits.h"
 
@@ -250,11 +251,15 @@ void Main::OnBnClickedSearch()
     QElapsedTimer sincePaint;
     sincePaint.start();
     int counter = 1;
+    // The widgets' code run before may leave the vector registers' upper halves in use, which
+    // would slow every row.
+    ClearUpperVectorState();
     while (!failed && !record.IsEOF()) {
         // Let the window paint during a long read; input waits until the rows are complete, so
         // nothing can act on half-filled rows or start a second search.
         if ((counter & 255) == 0 && sincePaint.elapsed() >= m_nPaintIntervalMs) {
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            ClearUpperVectorState();  // and so may the painting
             sincePaint.restart();
         }
         AppendRow(m_rows, record, columns, temperatures);
