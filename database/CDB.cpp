@@ -382,6 +382,12 @@ std::optional<std::int64_t> CRecordset::GetInt(int column) const
     }
 }
 
+std::optional<std::int64_t> CRecordset::GetStoredInt(int column) const
+{
+    if (!HasValue(column) || sqlite3_column_type(m_stmt, column) != SQLITE_INTEGER) return std::nullopt;
+    return sqlite3_column_int64(m_stmt, column);
+}
+
 std::optional<double> CRecordset::GetDouble(int column) const
 {
     if (!HasValue(column)) return std::nullopt;

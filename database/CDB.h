@@ -60,6 +60,8 @@ public:
     std::optional<std::string_view> GetText(int column) const;
     std::optional<std::int64_t> GetInt(int column) const;
     std::optional<double> GetDouble(int column) const;
+    // The value only when it is stored as an integer, unconverted; nullopt for any other.
+    std::optional<std::int64_t> GetStoredInt(int column) const;
 
 private:
     friend class CDB;

@@ -39,15 +39,6 @@ void CivilFromDays(std::int64_t z, int& year, int& month, int& day)
 
 const std::int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);
 
-// A DATE stores days before the epoch as a negative whole part with a positive time-of-day
-// fraction (-1.25 is 1899-12-29 06:00). This maps it onto a continuous day count.
-double DateToLinear(double date)
-{
-    if (date >= 0.0) return date;
-    const double whole = std::trunc(date);
-    return whole + (whole - date);
-}
-
 double LinearToDate(double linear)
 {
     if (linear >= 0.0) return linear;
@@ -72,6 +63,13 @@ std::string FormatFields(const OleDateTimeFields& f)
 }
 
 }  // namespace
+
+double DateToLinear(double date)
+{
+    if (date >= 0.0) return date;
+    const double whole = std::trunc(date);
+    return whole + (whole - date);
+}
 
 OleDateTime::OleDateTime(double date, DateTimeStatus status) : m_dt(date), m_status(status) {}
 

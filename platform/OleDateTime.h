@@ -10,6 +10,10 @@ struct OleDateTimeFields {
     int year = -1, month = -1, day = -1, hour = -1, minute = -1, second = -1;
 };
 
+// A DATE as a continuous count of days since 1899-12-30: before that day a DATE's whole part
+// counts backwards while its fraction still runs forwards (-1.25 is 1899-12-29 06:00, day -0.75).
+double DateToLinear(double date);
+
 class OleDateTime {
 public:
     enum DateTimeStatus { valid = 0, invalid = 1, null = 2 };
