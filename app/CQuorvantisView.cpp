@@ -243,10 +243,9 @@ QString CQuorvantisView::TempText(int value, int unit)
 {
     if (value == TEMP_NONE)
         return unit == 0 ? QStringLiteral(" -- °F") : QStringLiteral(" -- °C");
-    const double celsius = (value - 400) / 10.0;
-    if (unit == 0)
-        return QString::fromStdString(FixedText(celsius * 1.8 + 32)) + QStringLiteral("°F");
-    return QString::fromStdString(FixedText(celsius)) + QStringLiteral("°C");
+    const bool fahrenheit = unit == 0;
+    return QString::fromStdString(FixedText(TempInUnit(CelsiusFromTempValue(value), fahrenheit))) +
+           (fahrenheit ? QStringLiteral("°F") : QStringLiteral("°C"));
 }
 
 QString CQuorvantisView::HumiText(int value)

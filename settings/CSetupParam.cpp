@@ -818,9 +818,7 @@ void CSetupParam::OnEnSetfocusTempOffset()
     const bool fahrenheit = m_pUnit->currentIndex() == 0;
     QString value;
     if (raw >= 0 && raw <= kNoReadingAbove) {
-        const double celsius = (raw - 400) / 10.0;
-        value = fahrenheit ? QString::fromStdString(FixedText(celsius * 1.8 + 32)) + QStringLiteral("°F")
-                           : QString::fromStdString(FixedText(celsius)) + QStringLiteral("°C");
+        value = CQuorvantisView::TempText(raw, fahrenheit ? 0 : 1);
     } else {
         value = fahrenheit ? QStringLiteral("--.-°F") : QStringLiteral("--.-°C");
     }
