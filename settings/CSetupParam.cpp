@@ -7,7 +7,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
@@ -158,15 +157,6 @@ OleDateTime JoinDateTime(const OleDateTime& date, const OleDateTime& time)
 // Strictly later, and not within the half second that counts as equal.
 bool Later(const OleDateTime& a, const OleDateTime& b) { return a > b && a != b; }
 
-// The locale's short date, with all four digits of the year so that no century is guessed.
-QString ShortDateFormat()
-{
-    QString format = QLocale().dateFormat(QLocale::ShortFormat);
-    if (!format.contains(QLatin1String("yyyy")))
-        format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
-    return format;
-}
-
 CQuorvantisView* ActiveView()
 {
     return theApp.m_pMainWnd ? theApp.m_pMainWnd->GetActiveView() : nullptr;
@@ -276,7 +266,6 @@ void CSetupParam::CreateControls()
     // The four periods: check box, then start date and time, end date and time.
     QTimeEdit** startTimes[4] = {&m_ctlStartTime1, &m_ctlStartTime2, &m_ctlStartTime3, &m_ctlStartTime4};
     QTimeEdit** endTimes[4] = {&m_ctlEndTime1, &m_ctlEndTime2, &m_ctlEndTime3, &m_ctlEndTime4};
-    const QString dateFormat = ShortDateFormat();
     for (int k = 0; k < 4; ++k) {
         const PeriodNames& n = kPeriodNames[k];
         const int y = kPeriodTop + kPeriodPitch * k;
@@ -287,9 +276,8 @@ void CSetupParam::CreateControls()
         for (int side = 0; side < 2; ++side) {
             const int x = side == 0 ? 24 : 216;
             p.dateCaption[side] = Make<QLabel>(this, n.dateCaption[side], DluRect(x + 4, y + 23, 28, 10));
-            auto* date = Make<QDateEdit>(this, dates[side], DluRect(x + 33, y + 21, 74, 13));
-            date->setDisplayFormat(dateFormat);
-            date->setCalendarPopup(true);
+            QDateEdit* date = CreateDatePicker(this, QLatin1String(dates[side]), DluRect(x + 33, y + 21, 74, 13),
+                                               DatePickerStyle::DropDownCalendar);
             p.timeCaption[side] = Make<QLabel>(this, n.timeCaption[side], DluRect(x + 109, y + 23, 31, 10));
             auto* time = Make<QTimeEdit>(this, times[side], DluRect(x + 141, y + 21, 43, 13));
             if (side == 0) {
