@@ -2,6 +2,7 @@
 
 #include "platform/MessageBox.h"
 #include "platform/NumberText.h"
+#include "platform/OleDateTime.h"
 #include "platform/StringTable.h"
 #include "resources/resource.h"
 
@@ -90,21 +91,6 @@ bool Run(sqlite3* db, const std::string& sql)
     const bool ok = Step(stmt, {});
     sqlite3_finalize(stmt);
     return ok;
-}
-
-bool IsDigits(const std::string& text, std::size_t pos, std::size_t count)
-{
-    for (std::size_t i = pos; i < pos + count; ++i)
-        if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-    return true;
-}
-
-// "YYYY-MM-DD hh:mm:ss", the form the dialogs search with.
-bool IsDateTimeText(const std::string& text)
-{
-    return text.size() == 19 && IsDigits(text, 0, 4) && text[4] == '-' && IsDigits(text, 5, 2) &&
-           text[7] == '-' && IsDigits(text, 8, 2) && text[10] == ' ' && IsDigits(text, 11, 2) &&
-           text[13] == ':' && IsDigits(text, 14, 2) && text[16] == ':' && IsDigits(text, 17, 2);
 }
 
 bool EqualNoCase(const char* a, const std::string& b)
@@ -634,6 +620,6 @@ std::string WhereDevice(const std::string& deviceId)
 std::string WhereDeviceRange(const std::string& fromTime, const std::string& toTime,
                              const std::string& deviceId)
 {
-    if (!IsLookupId(deviceId) || !IsDateTimeText(fromTime) || !IsDateTimeText(toTime)) return "";
+    if (!IsLookupId(deviceId) || !IsDateTimeForm(fromTime) || !IsDateTimeForm(toTime)) return "";
     return "Time>'" + fromTime + "' and Time<='" + toTime + "' and id='" + deviceId + "'";
 }
