@@ -4,6 +4,7 @@
 #include "platform/NumberText.h"
 #include "platform/OleDateTime.h"
 #include "platform/StringTable.h"
+#include "platform/TextCompare.h"
 #include "resources/resource.h"
 
 #include <sqlite3.h>
@@ -91,16 +92,6 @@ bool Run(sqlite3* db, const std::string& sql)
     const bool ok = Step(stmt, {});
     sqlite3_finalize(stmt);
     return ok;
-}
-
-bool EqualNoCase(const char* a, const std::string& b)
-{
-    if (!a) return false;
-    std::size_t i = 0;
-    for (; a[i] && i < b.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return a[i] == '\0' && i == b.size();
 }
 
 // IDs a where clause admits: eight hex digits, or empty (matches no row).
@@ -312,8 +303,10 @@ int CRecordset::ColumnIndex(const std::string& column) const
 {
     if (!m_stmt) return -1;
     const int count = sqlite3_column_count(m_stmt);
-    for (int i = 0; i < count; ++i)
-        if (EqualNoCase(sqlite3_column_name(m_stmt, i), column)) return i;
+    for (int i = 0; i < count; ++i) {
+        const char* name = sqlite3_column_name(m_stmt, i);  // null when out of memory
+        if (name && EqualsNoCase(name, column)) return i;
+    }
     return -1;
 }
 

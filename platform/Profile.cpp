@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Paths.h"
+#include "platform/TextCompare.h"
 
 namespace {
 
@@ -28,18 +29,6 @@ std::string Trim(const std::string& text, std::size_t begin, std::size_t end)
     while (begin < end && IsBlank(text[begin])) ++begin;
     while (end > begin && IsBlank(text[end - 1])) --end;
     return text.substr(begin, end - begin);
-}
-
-bool EqualsNoCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 // At most maxChars code points of a UTF-8 text, never cutting a character in two.
