@@ -93,6 +93,23 @@ const QString kNoTempOffset = QStringLiteral("--.-");
 const QString kNoHumiOffset = QStringLiteral("--");
 constexpr int kNoReadingAbove = 1000;
 
+// The seconds list holds 8, 16, ..., 56 seconds.
+constexpr int kSecondsStep = 8;
+constexpr int kSecondsEntries = 7;
+
+// The list entry of a device interval, or fallback when the list does not hold it.
+int SecondsEntry(int interval, int fallback)
+{
+    return interval >= 1 && interval <= 59 && interval % kSecondsStep == 0 ? interval / kSecondsStep - 1 : fallback;
+}
+
+// The minutes edit's text of a device interval, or fallback when it is no whole number of minutes
+// from 1 to 240.
+QString MinutesText(int interval, const QString& fallback)
+{
+    return interval >= 60 && interval <= 14400 && interval % 60 == 0 ? QString::number(interval / 60) : fallback;
+}
+
 template <class W>
 W* Make(QWidget* parent, const char* name, const QRect& rect)
 {
@@ -512,19 +529,17 @@ bool CSetupParam::OnInitDialog()
     m_pDateFormat->setCurrentIndex(dateFormat == 0 || dateFormat == 1 ? dateFormat : -1);
 
     // Interval: seconds below a minute and above four hours, else whole minutes.
-    for (int s = 8; s <= 56; s += 8)
-        m_cmbSeconds->addItem(QString::number(s));
+    for (int k = 1; k <= kSecondsEntries; ++k)
+        m_cmbSeconds->addItem(QString::number(kSecondsStep * k));
     const int interval = ds.m_nInterval;
     if (interval < 60 || interval > 14400) {
         m_pSecond->setChecked(true);
-        m_cmbSeconds->setCurrentIndex(interval >= 1 && interval <= 59 && interval % 8 == 0
-                                          ? interval / 8 - 1
-                                          : -1);
+        m_cmbSeconds->setCurrentIndex(SecondsEntry(interval, -1));  // else no entry chosen
         m_cmbSeconds->show();
         m_pInterval->hide();
     } else {
         m_pMinute->setChecked(true);
-        m_strInterval = interval % 60 == 0 ? QString::number(interval / 60) : QStringLiteral("--");
+        m_strInterval = MinutesText(interval, QStringLiteral("--"));
         m_cmbSeconds->hide();
         m_pInterval->show();
     }
@@ -680,7 +695,7 @@ void CSetupParam::OnBnClickedSave()
         // With no entry chosen (a device interval the list does not hold) the device keeps its
         // interval instead of being sent 0 seconds.
         const int index = m_cmbSeconds->currentIndex();
-        interval = index >= 0 ? 8 * (index + 1) : ds.m_nInterval.load();
+        interval = index >= 0 ? kSecondsStep * (index + 1) : ds.m_nInterval.load();
     }
     m_nNewInterval = interval;
     m_bIntervalChanged = m_nNewInterval != ds.m_nInterval ? 1 : 0;
@@ -784,7 +799,7 @@ void CSetupParam::OnBnClickedSeconds()
     m_pInterval->hide();
     m_pIntervalTip->clear();
     const int interval = theDeviceState.m_nInterval;
-    m_cmbSeconds->setCurrentIndex(interval >= 1 && interval <= 59 && interval % 8 == 0 ? interval / 8 - 1 : 0);
+    m_cmbSeconds->setCurrentIndex(SecondsEntry(interval, 0));  // else the first, 8 s
 }
 
 void CSetupParam::OnBnClickedMinute()
@@ -792,9 +807,7 @@ void CSetupParam::OnBnClickedMinute()
     m_cmbSeconds->hide();
     m_pInterval->show();
     const int interval = theDeviceState.m_nInterval;
-    m_strInterval = interval >= 60 && interval <= 14400 && interval % 60 == 0
-                        ? QString::number(interval / 60)
-                        : QStringLiteral("1");
+    m_strInterval = MinutesText(interval, QStringLiteral("1"));
     DoDataExchange(false);
 }
 
