@@ -141,9 +141,11 @@ private:
     void RequestDeviceOpen();
     bool IsOpening() const;
 
-    // The display strings, guarded by m_csDisplay. Held as UTF-8 standard strings, so that no
-    // QString buffer is shared between threads: Qt counts its references inside the Qt library,
-    // where the thread sanitizer cannot follow them.
+    // The display strings, guarded by m_csDisplay: the workers write them, the UI thread paints
+    // them. Held as UTF-8 standard strings, so that none of them shares a QString buffer between
+    // threads: Qt counts its references inside the Qt library, where the thread sanitizer cannot
+    // follow them. The QStrings the workers read, m_strRes, are shared: they are loaded before the
+    // workers start and only read while they run.
     mutable std::mutex m_csDisplay;
     std::string m_strMaxTemp, m_strMinTemp, m_strMaxHumi, m_strMinHumi;
     std::string m_strPeriodTime[8];

@@ -428,7 +428,6 @@ bool CDB::FileReplaced() const
 int CDB::Close()
 {
     m_pDevice.Close();
-    m_pMaxMin.Close();
     m_pRecord.Close();
     m_statements.reset();
     m_bChangesPending = false;
