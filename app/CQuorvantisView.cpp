@@ -21,6 +21,7 @@
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
 #include "app/QDeviceWatcher.h"
+#include "database/RowFormat.h"
 #include "device/CDeviceState.h"
 #include "device/RecordNode.h"
 #include "platform/NumberText.h"
@@ -265,8 +266,7 @@ QString CQuorvantisView::IntervalText(int seconds) const
 void CQuorvantisView::ShowDeviceInfo()
 {
     const CDeviceState& ds = theDeviceState;
-    const std::string id =
-        QString::asprintf("%08X", static_cast<unsigned>(ds.m_dwDeviceID.load())).toStdString();
+    const std::string id = DeviceIdText(ds.m_dwDeviceID.load());
     const std::string mode = std::to_string(ds.m_nMode.load());
     const std::string unit = ds.m_nTempUnit == 0 ? "°F" : "°C";
     const std::string interval = IntervalText(ds.m_nInterval.load()).toStdString();
