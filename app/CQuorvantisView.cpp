@@ -26,6 +26,7 @@
 #include "device/RecordNode.h"
 #include "platform/NumberText.h"
 #include "platform/StringTable.h"
+#include "platform/TextCompare.h"
 #include "resources/resource.h"
 #include "ui/GdiText.h"
 #include "ui/UiWait.h"
@@ -355,11 +356,7 @@ int CQuorvantisView::OnDeviceUnconnect()
 
 int CQuorvantisView::IsOpenDevicePath(const std::string& path) const
 {
-    return QString::fromStdString(path).compare(
-               QString::fromStdString(theDeviceState.m_Link.DevicePath()),
-               Qt::CaseInsensitive) == 0
-               ? 1
-               : 0;
+    return EqualsNoCase(path, theDeviceState.m_Link.DevicePath()) ? 1 : 0;
 }
 
 bool CQuorvantisView::OnDeviceChange(int event, const std::string& path)
