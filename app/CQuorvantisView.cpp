@@ -22,10 +22,12 @@
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
 #include "app/QDeviceWatcher.h"
+#include "database/RowFormat.h"
 #include "device/CDeviceState.h"
 #include "device/RecordNode.h"
 #include "platform/NumberText.h"
 #include "platform/StringTable.h"
+#include "platform/TextCompare.h"
 #include "resources/resource.h"
 #include "ui/GdiText.h"
 #include "ui/UiWait.h"
@@ -256,10 +258,9 @@ QString CQuorvantisView::TempText(int value, int unit)
 {
     if (value == TEMP_NONE)
         return unit == 0 ? QStringLiteral(" -- °F") : QStringLiteral(" -- °C");
-    const double celsius = (value - 400) / 10.0;
-    if (unit == 0)
-        return QString::fromStdString(FixedText(celsius * 1.8 + 32)) + QStringLiteral("°F");
-    return QString::fromStdString(FixedText(celsius)) + QStringLiteral("°C");
+    const bool fahrenheit = unit == 0;
+    return QString::fromStdString(FixedText(TempInUnit(CelsiusFromTempValue(value), fahrenheit))) +
+           (fahrenheit ? QStringLiteral("°F") : QStringLiteral("°C"));
 }
 
 QString CQuorvantisView::HumiText(int value)
@@ -279,8 +280,7 @@ QString CQuorvantisView::IntervalText(int seconds) const
 void CQuorvantisView::ShowDeviceInfo()
 {
     const CDeviceState& ds = theDeviceState;
-    const std::string id =
-        QString::asprintf("%08X", static_cast<unsigned>(ds.m_dwDeviceID.load())).toStdString();
+    const std::string id = DeviceIdText(ds.m_dwDeviceID.load());
     const std::string mode = std::to_string(ds.m_nMode.load());
     const std::string unit = ds.m_nTempUnit == 0 ? "°F" : "°C";
     const std::string interval = IntervalText(ds.m_nInterval.load()).toStdString();
@@ -388,11 +388,7 @@ int CQuorvantisView::OnDeviceUnconnect()
 
 int CQuorvantisView::IsOpenDevicePath(const std::string& path) const
 {
-    return QString::fromStdString(path).compare(
-               QString::fromStdString(theDeviceState.m_Link.DevicePath()),
-               Qt::CaseInsensitive) == 0
-               ? 1
-               : 0;
+    return EqualsNoCase(path, theDeviceState.m_Link.DevicePath()) ? 1 : 0;
 }
 
 bool CQuorvantisView::OnDeviceChange(int event, const std::string& path)

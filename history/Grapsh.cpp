@@ -252,8 +252,7 @@ void Grapsh::OnBnClickedSearch()
         if (humidity) {
             value = HumidityValue(record, valueColumn);
         } else if (const auto temp = record.GetDouble(valueColumn)) {
-            const double celsius = static_cast<float>(*temp);
-            value = fahrenheit ? celsius * 1.8 + 32 : celsius;
+            value = TempInUnit(static_cast<float>(*temp), fahrenheit);
         }
         if (value) points.Add(time.m_dt, *value);
         if (record.MoveNext() < 0) failed = true;

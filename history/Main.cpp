@@ -80,7 +80,7 @@ public:
         std::memcpy(&bits, &c, sizeof bits);
         Entry& entry = m_entries[(bits * 2654435761u) >> (32 - kBits)];
         if (!entry.used || entry.bits != bits) {
-            entry.text = m_rows.Temperature(FixedText(m_bFahrenheit ? c * 1.8 + 32 : c));
+            entry.text = m_rows.Temperature(FixedText(TempInUnit(c, m_bFahrenheit)));
             entry.bits = bits;
             entry.used = true;
         }

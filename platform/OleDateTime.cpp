@@ -240,19 +240,18 @@ int Number(std::string_view text, std::size_t at, std::size_t count)
     return value;
 }
 
-// "YYYY-MM-DD hh:mm:ss" with digits where the form has them.
-bool UsualForm(std::string_view text)
+}  // namespace
+
+bool IsDateTimeForm(std::string_view text)
 {
     return text.size() == 19 && Digits(text, 0, 4) && text[4] == '-' && Digits(text, 5, 2) && text[7] == '-' &&
            Digits(text, 8, 2) && text[10] == ' ' && Digits(text, 11, 2) && text[13] == ':' &&
            Digits(text, 14, 2) && text[16] == ':' && Digits(text, 17, 2);
 }
 
-}  // namespace
-
 OleDateTime OleDateTimeParser::operator()(std::string_view text)
 {
-    const bool usual = UsualForm(text);
+    const bool usual = IsDateTimeForm(text);
     if (usual && m_bKnown && text.compare(0, sizeof m_day, std::string_view(m_day, sizeof m_day)) == 0) {
         // A valid date with a time of day within its ranges is valid.
         const int hour = Number(text, 11, 2), minute = Number(text, 14, 2), second = Number(text, 17, 2);

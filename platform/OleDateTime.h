@@ -60,6 +60,10 @@ public:
     static double FieldsToDate(int year, int month, int day, int hour, int minute, int second);
 };
 
+// "YYYY-MM-DD hh:mm:ss" with digits where the form has them, the form the program stores and
+// searches with; whether the fields make a date is not checked.
+bool IsDateTimeForm(std::string_view text);
+
 // Parses texts one after another, each exactly as OleDateTime::Parse does. The rows of a search
 // come day by day in the form "YYYY-MM-DD hh:mm:ss": the date of such a run is checked once, not
 // for every row.

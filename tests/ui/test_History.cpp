@@ -32,6 +32,7 @@
 #include "platform/MessageBox.h"
 #include "platform/OleDateTime.h"
 #include "resources/resource.h"
+#include "settings/CSetupParam.h"
 #include "simulator/VT583Simulator.h"
 #include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
@@ -204,6 +205,28 @@ TEST_F(HistoryTest, DeviceChoiceWithAndWithoutAConnectedRecorder)
     }
     theDeviceState.m_Link.Close();
     theDeviceState.m_Link.SetTransport(nullptr);
+}
+
+TEST_F(HistoryTest, DatePickersOfEveryDialogShowTheShortDateWithTheWholeYear)
+{
+    // The history and graph pickers have up-down arrows, the settings dialog's a drop-down calendar.
+    for (const auto& [locale, format] :
+         {std::pair{"en_US", "M/d/yyyy"}, std::pair{"de_DE", "dd.MM.yyyy"}, std::pair{"zh_CN", "yyyy/M/d"}}) {
+        SCOPED_TRACE(locale);
+        QLocale::setDefault(QLocale(QString::fromLatin1(locale)));
+        Main history;
+        Grapsh graph;
+        CSetupParam settings;
+        for (QDialog* dlg : std::initializer_list<QDialog*>{&history, &graph, &settings}) {
+            const QList<QDateEdit*> pickers = dlg->findChildren<QDateEdit*>();
+            EXPECT_EQ(pickers.size(), dlg == &settings ? 8 : 2);
+            for (const QDateEdit* picker : pickers) {
+                SCOPED_TRACE(picker->objectName().toStdString());
+                EXPECT_EQ(picker->displayFormat(), QString::fromLatin1(format));
+                EXPECT_EQ(picker->calendarPopup(), dlg == &settings);
+            }
+        }
+    }
 }
 
 TEST_F(HistoryTest, EqualTimesGiveNoRowsAndAStartAfterTheEndIsATimeError)
