@@ -83,6 +83,7 @@ CDeviceState::ConfigRead CDeviceState::ReadConfigAndSetClock(const std::function
 {
     if (!ReadConfig()) return ConfigRead::Failed;
     const unsigned generation = m_nConfigGeneration;
+    if (m_nGeneration != generation) return ConfigRead::DeviceChanged;
     if (m_dwDeviceID == 0) return ConfigRead::NoDeviceId;
     if (progress) progress(ConfigRead::ConfigDone);
     ConfigRead result = ConfigRead::ClockSet;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -752,6 +753,203 @@ TEST(Download, HeaderThatDoesNotConvertTwiceEndsTheWalk)
             ((req[4] << 8) | req[5]) == PageHeaderAddress(90))
             ++headerReads;
     EXPECT_EQ(headerReads, 2);
+    // The walk stops there, but what lies after it was never fetched: the download is no success,
+    // now or at the next try.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(rig.st.WalkHistory(), DownloadOutcome::Unreadable);
+        rig.Drain();
+    }
+    EXPECT_EQ(rig.Rows().size(), 128u);
+
+    // The stored page still has the stored time but its count byte is no count: what it holds
+    // cannot be told, nothing is fetched, and the download is no success either.
+    rig.dev->Poke(PageHeaderAddress(90) + 1, 0x03);
+    rig.dev->Poke(89, 0x50);
+    rig.dev->ClearLog();
+    EXPECT_EQ(rig.st.WalkHistory(), DownloadOutcome::Unreadable);
+    EXPECT_EQ(rig.Queued(), 0);
+    EXPECT_EQ(rig.dev->RequestLog().size(), 2u);  // its count byte and its header
+}
+
+TEST(Download, AWalkThatCannotResumeStoresOnlyWhatIsNotStoredYet)
+{
+    // A Device row that exists but cannot be used, or none beside stored records: the walk starts
+    // from the oldest page, and the records stored already are not stored again.
+    struct Case {
+        const char* name;
+        const char* sql;
+    };
+    const Case cases[] = {
+        {"page 500", "UPDATE Device SET DevLastPag=500"},
+        {"page NULL", "UPDATE Device SET DevLastPag=NULL"},
+        {"record 200", "UPDATE Device SET DevLastPagnRecords=200"},
+        {"record -5", "UPDATE Device SET DevLastPagnRecords=-5"},
+        {"record NULL", "UPDATE Device SET DevLastPagnRecords=NULL"},
+        {"time NULL", "UPDATE Device SET DevLastTime=NULL"},
+        {"time garbage", "UPDATE Device SET DevLastTime='garbage'"},
+        {"time with a T", "UPDATE Device SET DevLastTime='2026-11-01T12:48:00'"},
+        {"time a Julian day", "UPDATE Device SET DevLastTime=2461346.5"},
+        {"time of another page", "UPDATE Device SET DevLastTime='2026-02-01 10:00:00'"},
+        {"no Device row", "DELETE FROM Device"},
+    };
+    for (int mode : {0, 1}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", mode " + std::to_string(mode));
+            Rig rig;
+            // Cycle mode: a ring that has wrapped, so the oldest page follows the gap.
+            rig.dev->FillRing(mode, mode == 1 ? 323 * 64 + 10 : 778);
+            ASSERT_EQ(rig.Download(), 1);
+            rig.dev->TakeRecords(40);
+            rig.Exec(c.sql);
+            ASSERT_EQ(rig.Download(), 1);
+            // Every record the recorder holds once, under its own ID; in cycle mode the rows of
+            // the pages it has overwritten since stay as they were.
+            const auto records = rig.dev->Records();
+            const auto rows = rig.Rows();
+            std::set<std::string> seen;
+            for (const Row& r : rows)
+                ASSERT_TRUE(seen.insert(r.page + " " + r.time).second) << "stored twice: " << r.time;
+            for (const auto& rec : records)
+                ASSERT_EQ(seen.count(PageText(rec.page) + " " + FieldsText(rec.time)), 1u) << FieldsText(rec.time);
+            if (mode == 0) EXPECT_EQ(rows.size(), records.size());
+            ExpectResumePointAtNewest(rig);
+        }
+    }
+}
+
+TEST(Download, AWalkStartsOnlyForAConfigurationReadInItsGeneration)
+{
+    // The ID and mode a walk stores under are those of the recorder now connected: nothing is
+    // fetched for a recorder whose configuration was not read in this generation, with ID 0,
+    // while its rows are being deleted, or while an erase is about to go out.
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> before;
+    };
+    const Case cases[] = {
+        {"configuration never read", [](Rig& rig) { rig.st.Reset(); }},
+        {"removed after its read", [](Rig& rig) {
+             rig.Configure();
+             rig.st.Reset();
+         }},
+        {"read, not yet ended", [](Rig& rig) { ASSERT_EQ(rig.st.ReadConfig(), 1); }},
+        {"ID 0", [](Rig& rig) {
+             rig.dev->SetDeviceId(0);
+             rig.Configure();
+         }},
+        {"its rows being deleted", [](Rig& rig) {
+             rig.Configure();
+             rig.st.BeginRowDeletion("00123456");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.dev->FillRing(0, 100);
+        c.before(rig);
+        rig.dev->ClearLog();
+        EXPECT_EQ(rig.st.WalkHistory(), DownloadOutcome::NotStarted);
+        EXPECT_TRUE(rig.dev->RequestLog().empty());
+        EXPECT_EQ(rig.Queued(), 0);
+    }
+    // The same recorder read again: it is downloaded under its own ID and mode.
+    Rig rig;
+    rig.dev->FillRing(2, 100);
+    rig.st.Reset();
+    rig.Configure();
+    EXPECT_EQ(rig.st.WalkHistory(), DownloadOutcome::Complete);
+    rig.Drain();
+    ExpectRows(rig.Rows(), rig.dev->Records());
+}
+
+TEST(Download, ARecorderSwappedDuringItsConfigurationReadIsReadAgain)
+{
+    // The recorder is removed and another opened while the monitor reads the configuration and
+    // sets the clock: the read does not count, and the next one reads the recorder now there.
+    Rig rig;
+    rig.st.m_Link.m_fnNow = [] { return OleDateTime(2026, 3, 2, 9, 0, 0); };
+    for (const int swapAt : {1, 2, 3, 4}) {  // the configuration's three reads, the clock
+        SCOPED_TRACE(swapAt);
+        rig.st.Reset();
+        rig.transport.writes = 0;
+        rig.transport.beforeWrite = [&](int n) {
+            if (n == swapAt) rig.st.Reset();
+        };
+        const CDeviceState::ConfigRead first = rig.st.ReadConfigAndSetClock();
+        EXPECT_TRUE(first == CDeviceState::ConfigRead::Failed || first == CDeviceState::ConfigRead::DeviceChanged)
+            << static_cast<int>(first);
+        EXPECT_EQ(rig.st.m_bReadConfig, 1);
+        EXPECT_EQ(rig.st.WalkHistory(), DownloadOutcome::NotStarted);
+        rig.transport.beforeWrite = nullptr;
+        EXPECT_EQ(rig.st.ReadConfigAndSetClock(), CDeviceState::ConfigRead::ClockSet);
+        EXPECT_EQ(rig.st.m_bReadConfig, 0);
+        EXPECT_EQ(rig.st.m_dwDeviceID, kDeviceId);
+    }
+}
+
+TEST(Download, ADeletionThatFailsLeavesNoGap)
+{
+    // The connected recorder's rows are being deleted and the deletion fails (a full disk, a
+    // lock) after a few exchanges: a walk under way stops at the record the deletion keeps from
+    // the queue, and a walk asked for meanwhile does not start; the next walks then fetch every
+    // record there is, each once.
+    for (const bool walkFirst : {true, false}) {
+        SCOPED_TRACE(walkFirst ? "walk under way" : "walk asked for during the deletion");
+        Rig rig;
+        rig.dev->FillRing(0, 3000);
+        ASSERT_EQ(rig.Download(), 1);
+        rig.dev->TakeRecords(2000);
+        bool deleting = !walkFirst;
+        if (deleting) rig.st.BeginRowDeletion("00123456");
+        rig.transport.writes = 0;
+        rig.transport.beforeWrite = [&](int n) {
+            if (n == 12 && !deleting) {
+                rig.st.BeginRowDeletion("00123456");
+                deleting = true;
+            } else if (n == 30 && deleting) {
+                rig.st.EndRowDeletion(false);
+                deleting = false;
+            }
+        };
+        const DownloadOutcome outcome = rig.st.WalkHistory();
+        rig.transport.beforeWrite = nullptr;
+        EXPECT_EQ(outcome, walkFirst ? DownloadOutcome::Stopped : DownloadOutcome::NotStarted);
+        if (deleting) rig.st.EndRowDeletion(false);
+        rig.Drain();
+        for (int i = 0; i < 2; ++i) ASSERT_EQ(rig.Download(), 1);
+        ExpectRows(rig.Rows(), rig.dev->Records());
+    }
+}
+
+TEST(Download, IdsThatDifferOnlyInLetterCaseAreOneRecorder)
+{
+    // A user's file writes the recorder's ID in small letters: its records are resumed, counted
+    // and deleted as the recorder's own, and new ones join them under that spelling.
+    Rig rig;
+    rig.dev->SetDeviceId(0x0012AB34);
+    rig.dev->FillRing(0, 500);
+    ASSERT_EQ(rig.Download(), 1);
+    rig.Exec("UPDATE Records SET ID=lower(ID); UPDATE Device SET DevID=lower(DevID)");
+    rig.dev->TakeRecords(100);
+    ASSERT_EQ(rig.Download(), 1);
+    const auto rows = rig.Rows();
+    ASSERT_EQ(rows.size(), 600u);
+    for (const Row& r : rows) ASSERT_EQ(r.id, "0012ab34");
+    EXPECT_EQ(rig.Device().rows, 1);
+    EXPECT_EQ(rig.st.CountStoredRecords(), 600);
+    // The same without a Device row.
+    rig.Exec("DELETE FROM Device");
+    ASSERT_EQ(rig.Download(), 1);
+    EXPECT_EQ(rig.Rows().size(), 600u);
+    // A deletion takes every spelling.
+    rig.Exec("UPDATE Records SET ID='0012Ab34' WHERE rowid % 2 = 0");
+    CDB db;
+    ASSERT_EQ(db.Open(rig.st.m_strDbPath), 0);
+    EXPECT_EQ(db.DeleteRecords("0012AB34"), 1);
+    EXPECT_EQ(db.DeleteDevice("0012AB34"), 0);
+    db.Close();
+    EXPECT_TRUE(rig.Rows().empty());
+    EXPECT_EQ(rig.Device().rows, 0);
 }
 
 TEST(Download, FailingInsertKeepsTheRecordAndTheResumePointBeforeIt)

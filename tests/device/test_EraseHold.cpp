@@ -1,0 +1,179 @@
+// The erase of the recorder: when it may go out, and everything that keeps it back.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "database/CDB.h"
+#include "device/CDeviceState.h"
+#include "platform/MessageBox.h"
+#include "simulator/VT583Simulator.h"
+#include "support/DeviceRig.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// Waits for cond, at most a generous bound (a hang guard, not a timing).
+bool Eventually(const std::function<bool()>& cond)
+{
+    for (int i = 0; i < 20000; ++i) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return cond();
+}
+
+// A configured recorder with records, its database, and the program's writer and downloads.
+struct Rig {
+    TempDir dir;
+    sim::SimulatorTransport transport;
+    std::shared_ptr<sim::VT583Simulator> dev = transport.Attach("sim-0");
+    CDeviceState st;
+    std::unique_ptr<AcquisitionThreads> threads;
+
+    explicit Rig(int records)
+    {
+        PrepareDeviceState(st, dir, transport);
+        dev->FillRing(0, records);
+        EXPECT_TRUE(ReadConfigForDownload(st));
+        threads = std::make_unique<AcquisitionThreads>(st);
+    }
+    ~Rig()
+    {
+        dev->ReleaseReplies();
+        threads.reset();
+        st.m_Link.Close();
+    }
+    long long Count(const std::string& sql)
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(st.m_strDbPath.c_str(), &db);
+        sqlite3_busy_timeout(db, 5000);
+        sqlite3_stmt* stmt = nullptr;
+        sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
+        long long n = -1;
+        if (sqlite3_step(stmt) == SQLITE_ROW) n = sqlite3_column_int64(stmt, 0);
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+        return n;
+    }
+    long long Rows() { return Count("SELECT count(*) FROM Records"); }
+    long long DistinctRows() { return Count("SELECT count(*) FROM (SELECT DISTINCT PagAddr, Time FROM Records)"); }
+    void Exec(const std::string& sql)
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(st.m_strDbPath.c_str(), &db);
+        sqlite3_busy_timeout(db, 5000);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+};
+
+}  // namespace
+
+TEST(EraseHold, GoesOutOnceADownloadBegunAfterItHasStoredEverythingTheRecorderHeld)
+{
+    // A download runs when the user confirms; the recorder records on meanwhile. The erase waits
+    // for that download, then for one begun after the confirmation, and only when that one has
+    // committed every record does the erase go out: the database holds all the recorder held.
+    ScopedMessageBoxRecorder boxes;
+    Rig rig(3000);
+    rig.dev->SetLatencyMs(1);
+    rig.st.m_bDbCleared = 1;  // a download under way when the user confirms
+    // It has read the count bytes of the ring's last used pages (those after 114).
+    ASSERT_TRUE(Eventually([&] { return rig.Rows() > 27 * 64 + 64; }));
+    rig.dev->HoldReplies();
+    ASSERT_TRUE(Eventually([&] { return rig.dev->HeldReads() == 1; }));
+    EraseHold erase(rig.st);
+    EXPECT_EQ(erase.Readiness(), EraseReadiness::Waiting);
+    rig.dev->TakeRecords(200);  // records the download under way will not see
+    rig.dev->ReleaseReplies();
+    ASSERT_EQ(erase.WaitReady(), EraseReadiness::Ready);
+    const auto held = rig.dev->Records();
+    int acknowledged = 0;
+    EXPECT_EQ(erase.Erase(acknowledged), EraseReadiness::Ready);
+    EXPECT_EQ(acknowledged, 1);
+    EXPECT_TRUE(rig.dev->Records().empty());
+    EXPECT_EQ(rig.dev->Counters().erases, 1);
+    EXPECT_EQ(rig.Rows(), static_cast<long long>(held.size()));
+    EXPECT_EQ(rig.DistinctRows(), static_cast<long long>(held.size()));
+    EXPECT_EQ(rig.Rows(), 3200);
+    EXPECT_EQ(boxes->Count(), 0u);
+}
+
+TEST(EraseHold, NothingIsErasedUnlessEverythingIsStoredForTheRecorderConfirmedInItsGeneration)
+{
+    // While the erase waits for its download (held in the middle of an exchange), something
+    // happens: the erase never goes out, and the answer says why.
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> meanwhile;
+        EraseReadiness answer;
+    };
+    const Case cases[] = {
+        {"the recorder stops answering", [](Rig& rig) { rig.dev->InjectFault(sim::Fault::NoReply, 1000); },
+         EraseReadiness::DownloadFailed},
+        {"removed", [](Rig& rig) { rig.st.Reset(); }, EraseReadiness::DeviceChanged},
+        {"unplugged and plugged in again", [](Rig& rig) {
+             rig.transport.Detach("sim-0");
+             rig.dev->ReleaseReplies();
+             rig.st.m_Link.CloseHandles();
+             rig.st.Reset();
+             rig.transport.Attach("sim-0", rig.dev);
+             rig.st.OpenDevice();
+             EXPECT_TRUE(ReadConfigForDownload(rig.st));
+         },
+         EraseReadiness::DeviceChanged},
+        {"its rows deleted", [](Rig& rig) {
+             rig.st.BeginRowDeletion("00123456");
+             CDB db;
+             ASSERT_EQ(db.Open(rig.st.m_strDbPath), 0);
+             ASSERT_EQ(db.DeleteRecords("00123456"), 1);
+             rig.st.EndRowDeletion(true);
+         },
+         EraseReadiness::DeviceChanged},
+        {"the database refuses the records", [](Rig& rig) {
+             rig.Exec("CREATE TRIGGER full BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");
+         },
+         EraseReadiness::StoreFailed},
+        {"the program closes", [](Rig& rig) { rig.st.RequestQuit(); }, EraseReadiness::Quit},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedMessageBoxRecorder boxes;
+        Rig rig(1000);
+        EraseHold erase(rig.st);
+        rig.dev->HoldReplies();
+        ASSERT_TRUE(Eventually([&] { return rig.dev->HeldReads() == 1; }));  // its download waits
+        EXPECT_EQ(erase.Readiness(), EraseReadiness::Waiting);
+        c.meanwhile(rig);
+        rig.dev->ReleaseReplies();
+        EXPECT_EQ(erase.WaitReady(), c.answer);
+        int acknowledged = 0;
+        EXPECT_NE(erase.Erase(acknowledged), EraseReadiness::Ready);
+        EXPECT_EQ(acknowledged, 0);
+        EXPECT_EQ(rig.dev->Counters().erases, 0);
+        EXPECT_EQ(rig.dev->Records().size(), 1000u);
+    }
+}
+
+TEST(EraseHold, AReadyEraseGoesOnlyToTheRecorderOpenedWhenItWasConfirmed)
+{
+    // Everything is stored, and another recorder is opened under the same path just before the
+    // command goes out: it gets nothing.
+    ScopedMessageBoxRecorder boxes;
+    Rig rig(500);
+    EraseHold erase(rig.st);
+    ASSERT_EQ(erase.WaitReady(), EraseReadiness::Ready);
+    rig.st.m_Link.Open();  // a new open, without the reset the open thread would do
+    int acknowledged = 0;
+    EXPECT_EQ(erase.Erase(acknowledged), EraseReadiness::DeviceChanged);
+    EXPECT_EQ(rig.dev->Counters().erases, 0);
+    EXPECT_EQ(rig.dev->Records().size(), 500u);
+    EXPECT_EQ(rig.Rows(), 500);
+}
