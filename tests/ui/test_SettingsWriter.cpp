@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -17,6 +18,7 @@
 
 #include "app/ApplySettingsThread.h"
 #include "app/CMainFrame.h"
+#include "database/CDB.h"
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
 #include "platform/StringTable.h"
@@ -436,6 +438,58 @@ TEST_F(SettingsWriterTest, RecordsTheDatabaseRefusesKeepTheRecorderFromBeingChan
     rig.Exec("DROP TRIGGER full");
     ASSERT_EQ(rig.st.WaitForQueuedRecords(), 1);
     EXPECT_EQ(rig.Rows(), std::make_pair(500, 500));
+}
+
+TEST_F(SettingsWriterTest, AnErasingChangeSendsNothingWhenItsRecorderChangesOrTheProgramClosesMeanwhile)
+{
+    // The change waits for the download before its erase; meanwhile the user deletes the
+    // recorder's database rows, the recorder is replaced, or the program closes. Nothing of the
+    // block goes out, the recorder keeps every record, and the user is told why (not for a close).
+    struct Case {
+        const char* name;
+        std::function<void(StoreRig&)> meanwhile;
+        std::string box;
+    };
+    const Case cases[] = {
+        {"its rows deleted", [](StoreRig& rig) {
+             rig.st.BeginRowDeletion("00123456");
+             CDB db;
+             ASSERT_EQ(db.Open(rig.st.m_strDbPath), 0);
+             ASSERT_EQ(db.DeleteRecords("00123456"), 1);
+             ASSERT_EQ(db.DeleteDevice("00123456"), 0);
+             rig.st.EndRowDeletion(true);
+         },
+         LoadString(IDS_SETTINGS_DEVICE_CHANGED)},
+        {"another recorder opened", [](StoreRig& rig) { rig.st.OpenDevice(); }, LoadString(IDS_SETTINGS_DEVICE_CHANGED)},
+        {"the program closes", [](StoreRig& rig) { rig.st.RequestQuit(); }, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_boxes->Clear();
+        StoreRig rig;
+        rig.dev->FillRing(0, 2000);
+        ASSERT_TRUE(ReadConfigForDownload(rig.st));
+        rig.dev->HoldReplies();  // the download the change asks for waits in an exchange
+        SettingsBlock b = SampleBlock();
+        b.m_bModeChanged = 1;
+        UINT result = 0;
+        std::thread run([&] { result = ApplySettings(b, rig.st); });
+        ASSERT_TRUE(WaitUntil([&] { return rig.dev->HeldReads() == 1; }));
+        if (c.name == std::string("another recorder opened")) rig.dev->ReleaseReplies();
+        c.meanwhile(rig);
+        rig.dev->ReleaseReplies();
+        run.join();
+        EXPECT_EQ(result, kApplySettingsFailed);
+        EXPECT_EQ(rig.dev->Counters().paramSets + rig.dev->Counters().periodSets + rig.dev->Counters().erases, 0);
+        EXPECT_EQ(rig.dev->Records().size(), 2000u);
+        const auto boxes = m_boxes->Entries();
+        if (c.box.empty()) {
+            EXPECT_TRUE(boxes.empty());
+        } else {
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].text, c.box);
+        }
+    }
 }
 
 // The frame: Setup starts a run with the block as confirmed; the close waits for it, serving

@@ -753,6 +753,31 @@ TEST_F(SetupParamTest, OpenDeviceThroughExec)
     });
     EXPECT_EQ(m_dlg->exec(), QDialog::Rejected);
     EXPECT_EQ(view->GetDisplayStrings().info[3], "48 Seconds");
+
+    // The recorder is unplugged, or another one opened, while the dialog is open: Save says so,
+    // asks about no mode change, and the dialog stays open.
+    for (const bool another : {false, true}) {
+        SCOPED_TRACE(another ? "another recorder" : "unplugged");
+        m_rec->Clear();
+        ds.m_Link.Open();
+        bool stayed = false;
+        WhenModal(QStringLiteral("IDD_SETUPPARAM"), [&](QWidget* w) {
+            if (another) {
+                ds.OpenDevice();
+            } else {
+                ds.m_Link.CloseHandles();
+                ds.Reset();
+            }
+            w->findChild<QPushButton*>(QStringLiteral("IDC_SETUP_SAVE"))->click();
+            stayed = w->isVisible();
+            w->findChild<QPushButton*>(QStringLiteral("IDC_SETUP_EXIT"))->click();
+        });
+        EXPECT_EQ(m_dlg->exec(), QDialog::Rejected);
+        EXPECT_TRUE(stayed);
+        EXPECT_EQ(LastBox(), LoadString(IDS_SETTINGS_DEVICE_GONE));
+        EXPECT_EQ(m_rec->Count(), 1u);
+        EXPECT_EQ(ds.m_bModeChanged, 0);
+    }
     theApp.m_pMainWnd = nullptr;
     ds.m_Link.Close();
 }

@@ -12,6 +12,8 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QPushButton>
+#include <QComboBox>
+#include <QTest>
 #include <QSocketNotifier>
 #include <QStatusBar>
 #include <QThread>
@@ -691,4 +693,215 @@ TEST_F(ViewTest, RecordersSwappedBetweenTwoTicksKeepTheirOwnRecords)
     EXPECT_LT(rowsA, 3000);
     EXPECT_EQ(ResumePoint(db, "00AAAAAA"), RecordPlace(rowsA));
     EXPECT_EQ(CountRows(db, "00123456"), 0);
+}
+
+namespace {
+
+// Presses "Delete device records" in a management dialog, confirms, and runs until the press
+// has been handled; during the wait, duringWait may act on the dialog once its wait line shows.
+// True when the dialog closed itself.
+bool EraseFromManagement(RecordingMessageBoxService& boxes, const std::function<void(DeleteHistory&)>& duringWait = {})
+{
+    DeleteHistory dlg;
+    auto* button = dlg.findChild<QPushButton*>(QStringLiteral(QV_ID_NAME(IDC_MANAGE_DELETE_DEVICE)));
+    auto* line = dlg.findChild<QLabel*>(QStringLiteral(QV_ID_NAME(IDC_MANAGE_ERASE_WAIT)));
+    QTimer watcher;
+    bool acted = false;
+    if (duringWait) {
+        watcher.setInterval(5);
+        QObject::connect(&watcher, &QTimer::timeout, [&] {
+            if (!acted && line->isVisible()) {
+                acted = true;
+                duringWait(dlg);
+            }
+        });
+        watcher.start();
+    }
+    boxes.PushAnswer(MsgAnswer::Ok);
+    bool closed = true;
+    QTimer::singleShot(0, &dlg, [&] {
+        button->click();
+        if (dlg.isVisible()) {
+            closed = false;
+            dlg.done(QDialog::Rejected);
+        }
+    });
+    dlg.exec();
+    if (duringWait) EXPECT_TRUE(acted);
+    return closed;
+}
+
+}  // namespace
+
+TEST_F(ViewTest, EraseRightAfterAFailedFullRingDownloadStoresEveryRecordFirst)
+{
+    // A full ring; the recorder stops answering part way through the download ("Processing data
+    // failed"), answers again, and the user erases it at once: the erase waits for the download
+    // it asks for, and the database holds every record once.
+    ScopedMessageBoxRecorder boxes;
+    auto rec = m_transport->Attach(kPath);
+    rec->FillRing(0, 324 * 64);
+    rec->SetLatencyMs(1);
+    const std::string& db = theDeviceState.m_strDbPath;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return CountRows(db, "00123456") >= 2048; }));
+    rec->InjectFault(sim::Fault::NoReply, 1000000);
+    ASSERT_TRUE(WaitUntil([&] { return Shown().status[2] == "Processing data failed"; }));
+    const long long stored = CountRows(db, "00123456");
+    EXPECT_LT(stored, 324 * 64);
+    rec->ClearFaults();
+    rec->SetLatencyMs(0);
+    EXPECT_TRUE(EraseFromManagement(*boxes));
+    ASSERT_EQ(boxes->Count(), 2u);
+    EXPECT_EQ(boxes->Entries()[1].text, "Successfully Delete device records");
+    EXPECT_TRUE(rec->Records().empty());
+    EXPECT_EQ(RowsAndTimes(db, "00123456"), std::vector<long long>({324 * 64, 324 * 64}));
+}
+
+TEST_F(ViewTest, AWaitingEraseSaysWhatItWaitsForAndCanBeGivenUp)
+{
+    // The wait line in every language, and the three ways a user gives the erase up: Cancel,
+    // Escape, the close button. Nothing is sent; the download goes on and stores everything.
+    auto rec = m_transport->Attach(kPath);
+    rec->FillRing(0, 4000);
+    rec->SetLatencyMs(2);
+    const std::string& db = theDeviceState.m_strDbPath;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return CountRows(db, "00123456") > 0; }));
+    const std::function<void(DeleteHistory&)> giveUp[] = {
+        [](DeleteHistory& dlg) {
+            QTest::mouseClick(dlg.findChild<QPushButton*>(QStringLiteral(QV_ID_NAME(IDC_MANAGE_ERASE_CANCEL))),
+                              Qt::LeftButton);
+        },
+        [](DeleteHistory& dlg) { QTest::keyClick(&dlg, Qt::Key_Escape); },
+        [](DeleteHistory& dlg) { dlg.close(); },
+    };
+    for (const auto& way : giveUp) {
+        ScopedMessageBoxRecorder boxes;
+        EXPECT_TRUE(EraseFromManagement(*boxes, [&](DeleteHistory& dlg) {
+            const QString line = dlg.findChild<QLabel*>(QStringLiteral(QV_ID_NAME(IDC_MANAGE_ERASE_WAIT)))->text();
+            EXPECT_EQ(line.toStdString(), LoadString(IDS_ERASE_WAITING));
+            way(dlg);
+        }));
+        EXPECT_EQ(boxes->Count(), 1u);  // the confirmation only
+        EXPECT_EQ(rec->Counters().erases, 0);
+    }
+    for (int language = 0; language < 5; ++language) {
+        ASSERT_TRUE(LoadTestLanguage(language));
+        EXPECT_FALSE(LoadString(IDS_ERASE_WAITING).empty()) << language;
+    }
+    ASSERT_TRUE(LoadTestLanguage(0));
+    ASSERT_TRUE(WaitUntil([&] { return Shown().status[2] == "Complete historical record deal"; }));
+    EXPECT_EQ(RowsAndTimes(db, "00123456"), std::vector<long long>({4000, 4000}));
+}
+
+namespace {
+
+// Holds the user's reading of the deletion's failure box for a while, serving the window meanwhile.
+class SlowReader : public RecordingMessageBoxService {
+public:
+    MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon icon) override
+    {
+        if (text.rfind("Processing data failed", 0) == 0) ProcessEventsFor(1500);
+        return RecordingMessageBoxService::Show(text, caption, buttons, icon);
+    }
+};
+
+}  // namespace
+
+TEST_F(ViewTest, ADeletionThatFailsDuringADownloadLeavesNoGap)
+{
+    // The database refuses the deletion of the connected recorder's rows while its download runs,
+    // and the user reads the error box: no record is lost, none is stored twice.
+    SlowReader reader;
+    IMessageBoxService* previous = SetMessageBoxService(&reader);
+    auto rec = m_transport->Attach(kPath);
+    rec->FillRing(0, 8000);
+    rec->SetLatencyMs(2);
+    const std::string& db = theDeviceState.m_strDbPath;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return CountRows(db, "00123456") > 500; }));
+    ExecSql(db, "CREATE TRIGGER keep BEFORE DELETE ON Records BEGIN SELECT RAISE(ABORT, 'disk I/O error'); END");
+    {
+        DeleteHistory dlg;
+        dlg.m_cbDevice->setCurrentIndex(dlg.m_cbDevice->findText(QStringLiteral("00123456")));
+        reader.PushAnswer(MsgAnswer::Ok);
+        auto* button = dlg.findChild<QPushButton*>(QStringLiteral(QV_ID_NAME(IDC_MANAGE_DELETE_DATABASE)));
+        QTimer::singleShot(0, &dlg, [&] {
+            button->click();
+            if (dlg.isVisible()) dlg.reject();
+        });
+        dlg.exec();
+    }
+    ASSERT_GE(reader.Count(), 2u);
+    ASSERT_TRUE(WaitUntil([&] {
+        return Shown().status[2] == "Complete historical record deal" && CountRows(db, "00123456") == 8000;
+    }));
+    EXPECT_EQ(RowsAndTimes(db, "00123456"), std::vector<long long>({8000, 8000}));
+    SetMessageBoxService(previous);
+}
+
+TEST_F(ViewTest, AFailedDownloadIsTriedAgainWithinSeconds)
+{
+    // A recorder that records every 240 minutes: its download fails in a link stall, and the next
+    // try comes after a pause of seconds (2 s, then 4 s ...), not after the normal schedule.
+    auto rec = m_transport->Attach(kPath);
+    rec->SetInterval(240 * 60);
+    rec->FillRing(0, 3000);
+    rec->SetLatencyMs(1);
+    const std::string& db = theDeviceState.m_strDbPath;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return CountRows(db, "00123456") > 0; }));
+    rec->InjectFault(sim::Fault::NoReply, 1000000);
+    ASSERT_TRUE(WaitUntil([&] { return Shown().status[2] == "Processing data failed"; }));
+    rec->ClearFaults();
+    ASSERT_TRUE(WaitUntil([&] { return Shown().status[2] == "Complete historical record deal"; }));
+    EXPECT_EQ(RowsAndTimes(db, "00123456"), std::vector<long long>({3000, 3000}));
+}
+
+TEST_F(ViewTest, APathThatArrivesAgainWithAnotherRecorderIsANewDevice)
+{
+    // The open recorder's interface arrives again without a removal before it, with another
+    // recorder behind the same path: that one is read afresh and its records stored under its
+    // own ID.
+    auto a = m_transport->Attach(kPath);
+    a->SetDeviceId(0x00AAAAAA);
+    a->FillRing(0, 2000);
+    a->SetLatencyMs(1);
+    const std::string& db = theDeviceState.m_strDbPath;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return CountRows(db, "00AAAAAA") > 0; }));
+    auto b = std::make_shared<sim::VT583Simulator>();
+    b->SetDeviceId(0x00BBBBBB);
+    b->FillRing(0, 500);
+    m_transport->Detach(kPath);
+    m_transport->Attach(kPath, b);
+    m_view->OnDeviceChange(DBT_DEVICEARRIVAL, kPath);
+    ASSERT_TRUE(WaitUntil([&] {
+        return Shown().info[0] == "00BBBBBB" && Shown().status[2] == "Complete historical record deal";
+    }));
+    EXPECT_EQ(RowsAndTimes(db, "00BBBBBB"), std::vector<long long>({500, 500}));
+    const auto rowsA = RowsAndTimes(db, "00AAAAAA");
+    ASSERT_EQ(rowsA.size(), 2u);
+    EXPECT_EQ(rowsA[0], rowsA[1]);
+    EXPECT_EQ(ResumePoint(db, "00AAAAAA"), RecordPlace(rowsA[0]));
+    EXPECT_EQ(CountRows(db, "00000000"), 0);
+}
+
+TEST_F(ViewTest, WhenTheOpenRecorderIsUnpluggedAnotherPresentOneIsOpened)
+{
+    auto a = m_transport->Attach(kPath);
+    a->SetDeviceId(0x00AAAAAA);
+    auto b = m_transport->Attach("/dev/hidraw8");
+    b->SetDeviceId(0x00BBBBBB);
+    b->FillRing(0, 100);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return Shown().info[0] == "00AAAAAA"; }));
+    m_transport->Detach(kPath);
+    m_view->OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, kPath);
+    // No other event comes: the removal itself looks for another recorder.
+    ASSERT_TRUE(WaitUntil([&] {
+        return Shown().info[0] == "00BBBBBB" && Shown().status[2] == "Complete historical record deal";
+    }));
+    EXPECT_EQ(CountRows(theDeviceState.m_strDbPath, "00BBBBBB"), 100);
 }
