@@ -314,7 +314,7 @@ TEST_F(DeleteHistoryTest, DeviceEraseAcknowledgedRefusedAndWithoutDevice)
         EXPECT_FALSE(Queued());
         EXPECT_EQ(Rows("00123456"), 2 + 100);
         EXPECT_TRUE(device->Records().empty());
-        EXPECT_EQ(theDeviceState.m_bDeviceErased.load(), 1);
+        EXPECT_EQ(device->Counters().erases, 1);
     }
     theDeviceState.m_bDeviceErased = 0;
     device->FillRing(0, 100);
