@@ -100,15 +100,15 @@ Run DownloadFullRing(const Folder& folder, const std::string& name, int latencyM
     st.m_nNewDeviceWaitMs = 0;
     st.m_Link.SetTransport(&transport);
     st.m_Link.Open();
+    // As the monitor reads it: a walk starts only after a configuration read has ended.
     st.ReadConfig();
+    st.EndConfigRead(st.m_nConfigGeneration);
     dev->SetLatencyMs(latencyMs);
     const int before = dev->Counters().writes;
 
     std::thread writer;
     auto startWriter = [&] {
-        writer = std::thread([&st] {
-            while (st.WaitForWriterWork()) st.StoreQueuedRecords();
-        });
+        writer = std::thread([&st] { st.RunRecordWriter({}); });  // the program's own loop
     };
     const auto start = Clock::now();
     if (writerThread) startWriter();
