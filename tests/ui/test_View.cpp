@@ -878,7 +878,8 @@ TEST_F(ViewTest, APathThatArrivesAgainWithAnotherRecorderIsANewDevice)
     m_transport->Attach(kPath, b);
     m_view->OnDeviceChange(DBT_DEVICEARRIVAL, kPath);
     ASSERT_TRUE(WaitUntil([&] {
-        return Shown().info[0] == "00BBBBBB" && Shown().status[2] == "Complete historical record deal";
+        return Shown().info[0] == "00BBBBBB" && Shown().status[2] == "Complete historical record deal" &&
+               CountRows(db, "00BBBBBB") == 500;
     }));
     EXPECT_EQ(RowsAndTimes(db, "00BBBBBB"), std::vector<long long>({500, 500}));
     const auto rowsA = RowsAndTimes(db, "00AAAAAA");
@@ -901,7 +902,7 @@ TEST_F(ViewTest, WhenTheOpenRecorderIsUnpluggedAnotherPresentOneIsOpened)
     m_view->OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, kPath);
     // No other event comes: the removal itself looks for another recorder.
     ASSERT_TRUE(WaitUntil([&] {
-        return Shown().info[0] == "00BBBBBB" && Shown().status[2] == "Complete historical record deal";
+        return Shown().info[0] == "00BBBBBB" && Shown().status[2] == "Complete historical record deal" &&
+               CountRows(theDeviceState.m_strDbPath, "00BBBBBB") == 100;
     }));
-    EXPECT_EQ(CountRows(theDeviceState.m_strDbPath, "00BBBBBB"), 100);
 }
