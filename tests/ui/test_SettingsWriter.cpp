@@ -321,7 +321,7 @@ struct StoreRig {
     ~StoreRig()
     {
         st.RequestQuit();
-        writer.join();
+        JoinWithin(writer, "the record writer to end once asked to quit");
         st.m_Link.Close();
     }
     void Exec(const std::string& sql)
@@ -359,11 +359,11 @@ TEST_F(SettingsWriterTest, AnErasingChangeWaitsForTheDownloadAndItsRecordsToBeSt
     ASSERT_EQ(rig.st.ReadConfig(), 1);
     rig.dev->ClearLog();
     std::thread walk([&] { rig.st.DownloadHistory(); });
-    while (rig.dev->Counters().memoryReads < 20) std::this_thread::yield();  // under way
+    EXPECT_TRUE(WaitFor("the download to be under way", [&] { return rig.dev->Counters().memoryReads >= 20; }));
     SettingsBlock b = SampleBlock();
     b.m_bModeChanged = 1;
     EXPECT_EQ(ApplySettings(b, rig.st), 0u);
-    walk.join();
+    JoinWithin(walk, "the download to end");
     EXPECT_EQ(rig.Rows(), std::make_pair(2000, 2000));
     const std::vector<int> commands = Commands(rig.dev->RequestLog());
     ASSERT_GE(commands.size(), 3u);
