@@ -278,7 +278,7 @@ TEST_F(HistoryTest, AnchoringFollowsMaximiseAndRestore)
     Main dlg;
     dlg.show();
     auto geometry = [&dlg](const char* name) { return dlg.findChild<QWidget*>(QLatin1String(name))->geometry(); };
-    // Sizes by dragging are covered with the templates; the window manager's maximise too.
+    // Maximised and restored (sizes set by dragging are checked against the templates).
     const QSize size0 = dlg.size();
     const QRect list0 = geometry("IDC_HISTORY_LIST"), search0 = geometry("IDC_HISTORY_SEARCH"),
                 group0 = geometry("IDC_HISTORY_GROUP");
