@@ -133,16 +133,17 @@ void CMainFrame::BuildMenu()
     bar->addMenu(help);
 }
 
-void CMainFrame::SetStatusConnected()
-{
-    m_pPaneText->setText(QString::fromStdString(LoadString(IDS_CONNECT)));
-    m_pPaneIcon->setPixmap(m_hIconConnected);
-}
+void CMainFrame::SetStatusConnected() { SetStatusPane(IDS_CONNECT, m_hIconConnected); }
 
-void CMainFrame::SetStatusUnconnected()
+void CMainFrame::SetStatusUnconnected() { SetStatusPane(IDS_UNCONNECT, m_hIconUnconnected); }
+
+void CMainFrame::SetStatusPane(int textId, const QPixmap& icon)
 {
-    m_pPaneText->setText(QString::fromStdString(LoadString(IDS_UNCONNECT)));
-    m_pPaneIcon->setPixmap(m_hIconUnconnected);
+    // The monitor tells the state on every tick: the pane is drawn again only when it changes (a
+    // label takes the same text without a paint, but not the same picture).
+    m_pPaneText->setText(QString::fromStdString(LoadString(textId)));
+    if (m_pPaneIcon->pixmap().cacheKey() != icon.cacheKey())
+        m_pPaneIcon->setPixmap(icon);
 }
 
 CQuorvantisView* CMainFrame::GetActiveView() const { return m_pView; }

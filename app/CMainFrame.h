@@ -57,6 +57,7 @@ protected:
 
 private:
     void BuildMenu();
+    void SetStatusPane(int textId, const QPixmap& icon);
     void RunCloseSequence();
     // Waits for running settings writers, still serving their message boxes on this thread.
     void WaitForSettingsWriters();

@@ -10,6 +10,7 @@
 #include <QTextLayout>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -21,10 +22,12 @@
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
 #include "app/QDeviceWatcher.h"
+#include "database/RowFormat.h"
 #include "device/CDeviceState.h"
 #include "device/RecordNode.h"
 #include "platform/NumberText.h"
 #include "platform/StringTable.h"
+#include "platform/TextCompare.h"
 #include "resources/resource.h"
 #include "ui/GdiText.h"
 #include "ui/UiWait.h"
@@ -208,8 +211,6 @@ void CQuorvantisView::SetPlaceholdersLocked(bool withStatus)
     for (int i = 0; i < 5; ++i)
         m_strInfo[i] = kNoValue;
     m_strTemp = m_strHumi = kNoValue;
-    for (auto& s : m_strPeriodTime)
-        s = kNoPeriod;
 }
 
 void CQuorvantisView::SetStatus(int line, const QString& text)
@@ -219,23 +220,37 @@ void CQuorvantisView::SetStatus(int line, const QString& text)
     m_strStatus[line] = std::move(utf8);
 }
 
+CQuorvantisView::PanelContent CQuorvantisView::DisplayLocked() const
+{
+    PanelContent c;
+    c.maxTemp = m_strMaxTemp;
+    c.minTemp = m_strMinTemp;
+    c.maxHumi = m_strMaxHumi;
+    c.minHumi = m_strMinHumi;
+    c.temp = m_strTemp;
+    c.humi = m_strHumi;
+    std::copy(std::begin(m_strInfo), std::end(m_strInfo), c.info.begin());
+    std::copy(std::begin(m_strStatus), std::end(m_strStatus), c.status.begin());
+    return c;
+}
+
 DisplayStrings CQuorvantisView::GetDisplayStrings() const
 {
-    DisplayStrings d;
+    PanelContent c;
+    {
+        std::lock_guard<std::mutex> lock(m_csDisplay);
+        c = DisplayLocked();
+    }
     auto q = [](const std::string& s) { return QString::fromStdString(s); };
-    std::lock_guard<std::mutex> lock(m_csDisplay);
-    d.maxTemp = q(m_strMaxTemp);
-    d.minTemp = q(m_strMinTemp);
-    d.maxHumi = q(m_strMaxHumi);
-    d.minHumi = q(m_strMinHumi);
-    for (int i = 0; i < 8; ++i)
-        d.periodTime[i] = q(m_strPeriodTime[i]);
-    d.temp = q(m_strTemp);
-    d.humi = q(m_strHumi);
-    for (int i = 0; i < 7; ++i)
-        d.info[i] = q(m_strInfo[i]);
-    for (int i = 0; i < 4; ++i)
-        d.status[i] = q(m_strStatus[i]);
+    DisplayStrings d;
+    d.maxTemp = q(c.maxTemp);
+    d.minTemp = q(c.minTemp);
+    d.maxHumi = q(c.maxHumi);
+    d.minHumi = q(c.minHumi);
+    d.temp = q(c.temp);
+    d.humi = q(c.humi);
+    std::transform(c.info.begin(), c.info.end(), d.info.begin(), q);
+    std::transform(c.status.begin(), c.status.end(), d.status.begin(), q);
     return d;
 }
 
@@ -243,10 +258,9 @@ QString CQuorvantisView::TempText(int value, int unit)
 {
     if (value == TEMP_NONE)
         return unit == 0 ? QStringLiteral(" -- °F") : QStringLiteral(" -- °C");
-    const double celsius = (value - 400) / 10.0;
-    if (unit == 0)
-        return QString::fromStdString(FixedText(celsius * 1.8 + 32)) + QStringLiteral("°F");
-    return QString::fromStdString(FixedText(celsius)) + QStringLiteral("°C");
+    const bool fahrenheit = unit == 0;
+    return QString::fromStdString(FixedText(TempInUnit(CelsiusFromTempValue(value), fahrenheit))) +
+           (fahrenheit ? QStringLiteral("°F") : QStringLiteral("°C"));
 }
 
 QString CQuorvantisView::HumiText(int value)
@@ -266,8 +280,7 @@ QString CQuorvantisView::IntervalText(int seconds) const
 void CQuorvantisView::ShowDeviceInfo()
 {
     const CDeviceState& ds = theDeviceState;
-    const std::string id =
-        QString::asprintf("%08X", static_cast<unsigned>(ds.m_dwDeviceID.load())).toStdString();
+    const std::string id = DeviceIdText(ds.m_dwDeviceID.load());
     const std::string mode = std::to_string(ds.m_nMode.load());
     const std::string unit = ds.m_nTempUnit == 0 ? "°F" : "°C";
     const std::string interval = IntervalText(ds.m_nInterval.load()).toStdString();
@@ -300,8 +313,11 @@ void CQuorvantisView::OnWake()
         std::uint64_t count = 0;
         [[maybe_unused]] const ssize_t n = ::read(m_wakeFd, &count, sizeof count);
     }
-    if (m_bInvalidate.exchange(0))
-        update();
+    if (m_bInvalidate.exchange(0)) {
+        const QRegion changed = UpdateCanvas();
+        if (!changed.isEmpty())
+            update(changed);
+    }
     int (CQuorvantisView::*handler)() = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_csHandOver);
@@ -309,8 +325,11 @@ void CQuorvantisView::OnWake()
     }
     if (handler) {
         (this->*handler)();
-        std::lock_guard<std::mutex> lock(m_csHandOver);
-        m_pHandOver = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_csHandOver);
+            m_pHandOver = nullptr;
+        }
+        // Told once the lock is free, so that the monitor wakes once and not again for the lock.
         m_cvHandOver.notify_all();
     }
 }
@@ -323,6 +342,19 @@ bool CQuorvantisView::IsHandOverPending() const
 
 void CQuorvantisView::Invalidate()
 {
+    // The monitor asks on every tick: only a change wakes the UI thread, which then paints no more
+    // than the texts that changed.
+    std::array<QString, 8> periods;
+    PeriodTexts(theDeviceState.GetConfigSnapshot(), periods);
+    {
+        std::lock_guard<std::mutex> lock(m_csDisplay);
+        PanelContent now = DisplayLocked();
+        std::transform(periods.begin(), periods.end(), now.periods.begin(),
+                       [](const QString& p) { return p.toStdString(); });
+        if (now == m_announced)
+            return;
+        m_announced = std::move(now);
+    }
     if (!m_bInvalidate.exchange(1))
         WakeView();
 }
@@ -356,11 +388,7 @@ int CQuorvantisView::OnDeviceUnconnect()
 
 int CQuorvantisView::IsOpenDevicePath(const std::string& path) const
 {
-    return QString::fromStdString(path).compare(
-               QString::fromStdString(theDeviceState.m_Link.DevicePath()),
-               Qt::CaseInsensitive) == 0
-               ? 1
-               : 0;
+    return EqualsNoCase(path, theDeviceState.m_Link.DevicePath()) ? 1 : 0;
 }
 
 bool CQuorvantisView::OnDeviceChange(int event, const std::string& path)
@@ -403,6 +431,12 @@ bool CQuorvantisView::IsOpening() const
 {
     std::lock_guard<std::mutex> lock(m_csOpen);
     return m_bOpenRunning;
+}
+
+bool CQuorvantisView::WorkersStopped() const
+{
+    return !m_bMonitorRunning && !m_bWriterRunning && !m_bHistoryRunning && !m_bLiveRunning &&
+           !IsOpening();
 }
 
 int CQuorvantisView::DeviceOpenThreadProc(CQuorvantisView* view)
@@ -528,7 +562,6 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
         view->Invalidate();
         ds.SleepUnlessQuit(kMonitorTick);
     }
-    view->m_bThreadExited = 1;
     view->m_bMonitorRunning = 0;
     return 0;
 }
@@ -599,7 +632,6 @@ int CQuorvantisView::RecordWriterThreadProc(CQuorvantisView* view)
             }
         }
     }
-    view->m_bThreadExited = 1;
     view->m_bWriterRunning = 0;
     return 0;
 }
@@ -714,38 +746,6 @@ std::vector<PanelText> CQuorvantisView::LayoutPanel(const DisplayStrings& s, int
     return out;
 }
 
-QImage CQuorvantisView::RenderPanel()
-{
-    const ConfigSnapshot config = theDeviceState.GetConfigSnapshot();
-    // In segmented mode the paint keeps the period texts it shows.
-    std::array<QString, 8> periods;
-    if (PeriodTexts(config, periods)) {
-        std::lock_guard<std::mutex> lock(m_csDisplay);
-        for (int i = 0; i < 8; ++i)
-            m_strPeriodTime[i] = periods[i].toStdString();
-    }
-    const std::vector<PanelText> texts =
-        LayoutPanel(GetDisplayStrings(), theApp.m_nLanguage, config);
-
-    const QSize size = this->size().expandedTo(QSize(kPanelWidth, kPanelHeight));
-    QImage canvas(size, QImage::Format_RGB32);
-    canvas.fill(Qt::white);
-    QPainter p(&canvas);
-    if (!m_background.isNull())
-        p.drawImage(0, 0, m_background);
-    for (const PanelText& t : texts) {
-        QTextLayout layout;
-        LayoutGdiText(layout, t.text, t.rect, PanelFont(t.title), t.wordBreak);
-        p.setPen(t.color);
-        p.save();
-        p.setClipRect(t.rect);
-        layout.draw(&p, QPointF());
-        p.restore();
-    }
-    p.end();
-    return canvas;
-}
-
 const QFont& CQuorvantisView::PanelFont(bool title)
 {
     if (m_fontBody.pixelSize() <= 0) {  // chosen once: the metrics search is not free
@@ -755,14 +755,75 @@ const QFont& CQuorvantisView::PanelFont(bool title)
     return title ? m_fontTitle : m_fontBody;
 }
 
-void CQuorvantisView::OnDraw(QPainter& painter)
+PanelCanvas::PanelCanvas(const QImage& background, const QFont& body, const QFont& title)
+    : m_background(background), m_body(body), m_title(title)
 {
-    // Drawn off-screen on a copy of the background and shown in one copy: no flicker.
-    painter.drawImage(0, 0, RenderPanel());
 }
 
-void CQuorvantisView::paintEvent(QPaintEvent*)
+QRegion PanelCanvas::Update(std::vector<PanelText> texts, const QSize& size)
 {
+    QRegion changed;
+    if (m_picture.size() != size || m_texts.size() != texts.size()) {
+        m_picture = QImage(size, QImage::Format_RGB32);
+        changed = QRect(QPoint(0, 0), size);
+    } else {
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            if (!(texts[i] == m_texts[i])) {
+                changed += m_texts[i].rect;
+                changed += texts[i].rect;
+            }
+    }
+    m_texts = std::move(texts);
+    if (!changed.isEmpty())
+        Draw(changed);
+    return changed;
+}
+
+void PanelCanvas::Draw(const QRegion& area)
+{
+    // The area is drawn again from the background up, with every text that reaches into it, in
+    // drawing order: texts that overlap another keep what lies over what.
+    QPainter p(&m_picture);
+    p.setClipRegion(area);
+    p.fillRect(m_picture.rect(), Qt::white);
+    if (!m_background.isNull())
+        p.drawImage(0, 0, m_background);
+    for (const PanelText& t : m_texts) {
+        if (!area.intersects(t.rect))
+            continue;
+        QTextLayout layout;
+        LayoutGdiText(layout, t.text, t.rect, t.title ? m_title : m_body, t.wordBreak);
+        p.setPen(t.color);
+        p.save();
+        p.setClipRect(t.rect, Qt::IntersectClip);
+        layout.draw(&p, QPointF());
+        p.restore();
+    }
+}
+
+QRegion CQuorvantisView::UpdateCanvas()
+{
+    if (!m_pCanvas)
+        m_pCanvas = std::make_unique<PanelCanvas>(m_background, PanelFont(false), PanelFont(true));
+    return m_pCanvas->Update(
+        LayoutPanel(GetDisplayStrings(), theApp.m_nLanguage, theDeviceState.GetConfigSnapshot()),
+        size().expandedTo(QSize(kPanelWidth, kPanelHeight)));
+}
+
+void CQuorvantisView::OnDraw(QPainter& painter)
+{
+    // The picture is kept between paints and reaches the window in one copy: no flicker.
+    painter.drawImage(0, 0, m_pCanvas->Picture());
+}
+
+void CQuorvantisView::paintEvent(QPaintEvent* event)
+{
+    // Strings changed on this thread (a removal, the settings dialog) show at the next paint; what
+    // they changed outside this paint is painted after it.
+    const QRegion changed = UpdateCanvas();
     QPainter painter(this);
     OnDraw(painter);
+    const QRegion outside = changed - event->region();
+    if (!outside.isEmpty())
+        update(outside);
 }

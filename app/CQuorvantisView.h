@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QImage>
 #include <QRect>
+#include <QRegion>
 #include <QString>
 #include <QWidget>
 
@@ -26,16 +27,14 @@ constexpr int DBT_DEVICEREMOVECOMPLETE = 0x8004;
 
 // Placeholders of the display.
 inline constexpr char kNoValue[] = " -- ";
-inline constexpr char kNoPeriod[] = " ----/--/--  --:-- ";     // a period text without a period
-inline constexpr char kNoPeriodShown[] = "----/--/--  --:--";  // what the panel shows then
+inline constexpr char kNoPeriodShown[] = "----/--/--  --:--";  // a period place without a period
 inline constexpr char kBlankStatus[] = " ";
 
 // Everything the worker threads write for the panel; copied as a whole under the view's lock.
 struct DisplayStrings {
     QString maxTemp, minTemp, maxHumi, minHumi;
-    std::array<QString, 8> periodTime;
     QString temp, humi;
-    std::array<QString, 7> info;  // 0 ID, 1 unit, 2 stored records, 3 interval, 4 mode digit
+    std::array<QString, 5> info;  // 0 ID, 1 unit, 2 stored records, 3 interval, 4 mode digit
     std::array<QString, 4> status;
 };
 
@@ -46,6 +45,27 @@ struct PanelText {
     bool title = false;      // title font instead of the body font
     bool wordBreak = false;  // wrap at word boundaries inside the rectangle
     QString text;
+    bool operator==(const PanelText&) const = default;
+};
+
+// The panel's picture between paints: the background with the texts over it. A text that changes
+// is drawn again within its rectangle only; the rest of the picture stays as it is.
+class PanelCanvas {
+public:
+    // body and title: the fonts of texts without and with the title flag.
+    PanelCanvas(const QImage& background, const QFont& body, const QFont& title);
+    // Brings the picture to these texts at this size (the first time, or at another size, all of
+    // it) and returns the part that changed.
+    QRegion Update(std::vector<PanelText> texts, const QSize& size);
+    const QImage& Picture() const { return m_picture; }
+
+private:
+    void Draw(const QRegion& area);
+
+    QImage m_background;
+    QFont m_body, m_title;
+    QImage m_picture;
+    std::vector<PanelText> m_texts;  // what m_picture shows
 };
 
 class CQuorvantisView : public QWidget {
@@ -96,12 +116,11 @@ public:
     // The texts of one paint in drawing order, for the given strings, language and configuration.
     std::vector<PanelText> LayoutPanel(const DisplayStrings& strings, int language,
                                        const ConfigSnapshot& config) const;
-    // Renders the panel as a paint would (also used for the paint itself).
-    QImage RenderPanel();
     // The body font (a 17-pixel cell) or the title font (a 30-pixel cell) of the panel.
     const QFont& PanelFont(bool title);
 
-    std::atomic<int> m_bThreadExited{0};
+    // True while none of the worker threads runs (before the initial update and once stopped).
+    bool WorkersStopped() const;
     // Pause before re-opening a device whose interface arrives again while it is open (ms).
     int m_nReopenDelayMs = 1500;
 
@@ -115,13 +134,26 @@ public:
     // Opens the device (model check included) for as long as opens are asked for.
     static int DeviceOpenThreadProc(CQuorvantisView* view);
 
+    // Asks for a paint of what changed in the display strings or the configuration since the last
+    // call; callable from any thread. Without a change the UI thread is not woken.
+    void Invalidate();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // What the panel shows besides its loaded texts: the display strings and the period texts.
+    struct PanelContent {
+        std::string maxTemp, minTemp, maxHumi, minHumi, temp, humi;
+        std::array<std::string, 5> info;
+        std::array<std::string, 4> status;
+        std::array<std::string, 8> periods;
+        bool operator==(const PanelContent&) const = default;
+    };
+
     void OnDraw(QPainter& painter);
-    // Marks the whole view for repaint; callable from any thread.
-    void Invalidate();
+    // Brings the canvas to the current strings and configuration (UI thread); returns what changed.
+    QRegion UpdateCanvas();
     // Runs handler on the UI thread and waits until it has run (the monitor's SendMessage).
     void SendToView(int (CQuorvantisView::*handler)());
     // Wakes the UI thread, which then serves Invalidate and SendToView in OnWake.
@@ -129,6 +161,7 @@ private:
     void OnWake();
     void SetPlaceholders(bool withStatus);
     void SetPlaceholdersLocked(bool withStatus);  // the caller holds m_csDisplay
+    PanelContent DisplayLocked() const;           // the display strings; the caller holds m_csDisplay
     // The udev watcher feeding OnDeviceChange.
     void StartDeviceWatcher();
     void StopDeviceWatcher();
@@ -142,14 +175,15 @@ private:
     bool IsOpening() const;
 
     // The display strings, guarded by m_csDisplay. Held as UTF-8 standard strings, so that no
-    // QString buffer is shared between threads: Qt counts its references inside the Qt library,
-    // where the thread sanitizer cannot follow them.
+    // QString buffer written on one thread is read on another: Qt counts its references inside the
+    // Qt library, where the thread sanitizer cannot follow them. (The threads read the loaded
+    // texts m_strRes too, which nothing writes once they run.)
     mutable std::mutex m_csDisplay;
     std::string m_strMaxTemp, m_strMinTemp, m_strMaxHumi, m_strMinHumi;
-    std::string m_strPeriodTime[8];
     std::string m_strTemp, m_strHumi;
-    std::string m_strInfo[7];
+    std::string m_strInfo[5];
     std::string m_strStatus[4];
+    PanelContent m_announced;  // what the UI thread was last woken to paint
 
     std::unique_ptr<std::thread> m_pMonitorThread, m_pLiveThread, m_pHistoryThread, m_pWriterThread;
     std::unique_ptr<std::thread> m_pOpenThread;
@@ -159,7 +193,7 @@ private:
     std::atomic<int> m_bMonitorRunning{0}, m_bWriterRunning{0};
     std::atomic<int> m_bHistoryRunning{0}, m_bLiveRunning{0};
     int m_wakeFd = -1;  // eventfd the workers write to wake the UI thread
-    std::atomic<int> m_bInvalidate{0};
+    std::atomic<int> m_bInvalidate{0};  // a change waits for the UI thread
     mutable std::mutex m_csHandOver;
     std::condition_variable m_cvHandOver;
     int (CQuorvantisView::*m_pHandOver)() = nullptr;  // the handler the monitor waits for
@@ -167,5 +201,6 @@ private:
     bool m_bStopped = false;
     QImage m_background;
     QFont m_fontBody, m_fontTitle;  // Arial with 17- and 30-pixel cells
+    std::unique_ptr<PanelCanvas> m_pCanvas;  // made at the first paint, once the fonts are chosen
     class QDeviceWatcher* m_pWatcher = nullptr;
 };

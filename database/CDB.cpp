@@ -2,7 +2,9 @@
 
 #include "platform/MessageBox.h"
 #include "platform/NumberText.h"
+#include "platform/OleDateTime.h"
 #include "platform/StringTable.h"
+#include "platform/TextCompare.h"
 #include "resources/resource.h"
 
 #include <sqlite3.h>
@@ -90,31 +92,6 @@ bool Run(sqlite3* db, const std::string& sql)
     const bool ok = Step(stmt, {});
     sqlite3_finalize(stmt);
     return ok;
-}
-
-bool IsDigits(const std::string& text, std::size_t pos, std::size_t count)
-{
-    for (std::size_t i = pos; i < pos + count; ++i)
-        if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-    return true;
-}
-
-// "YYYY-MM-DD hh:mm:ss", the form the dialogs search with.
-bool IsDateTimeText(const std::string& text)
-{
-    return text.size() == 19 && IsDigits(text, 0, 4) && text[4] == '-' && IsDigits(text, 5, 2) &&
-           text[7] == '-' && IsDigits(text, 8, 2) && text[10] == ' ' && IsDigits(text, 11, 2) &&
-           text[13] == ':' && IsDigits(text, 14, 2) && text[16] == ':' && IsDigits(text, 17, 2);
-}
-
-bool EqualNoCase(const char* a, const std::string& b)
-{
-    if (!a) return false;
-    std::size_t i = 0;
-    for (; a[i] && i < b.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return a[i] == '\0' && i == b.size();
 }
 
 // IDs a where clause admits: eight hex digits, or empty (matches no row).
@@ -326,8 +303,10 @@ int CRecordset::ColumnIndex(const std::string& column) const
 {
     if (!m_stmt) return -1;
     const int count = sqlite3_column_count(m_stmt);
-    for (int i = 0; i < count; ++i)
-        if (EqualNoCase(sqlite3_column_name(m_stmt, i), column)) return i;
+    for (int i = 0; i < count; ++i) {
+        const char* name = sqlite3_column_name(m_stmt, i);  // null when out of memory
+        if (name && EqualsNoCase(name, column)) return i;
+    }
     return -1;
 }
 
@@ -380,6 +359,12 @@ std::optional<std::int64_t> CRecordset::GetInt(int column) const
     default:
         return std::nullopt;
     }
+}
+
+std::optional<std::int64_t> CRecordset::GetStoredInt(int column) const
+{
+    if (!HasValue(column) || sqlite3_column_type(m_stmt, column) != SQLITE_INTEGER) return std::nullopt;
+    return sqlite3_column_int64(m_stmt, column);
 }
 
 std::optional<double> CRecordset::GetDouble(int column) const
@@ -449,7 +434,6 @@ bool CDB::FileReplaced() const
 int CDB::Close()
 {
     m_pDevice.Close();
-    m_pMaxMin.Close();
     m_pRecord.Close();
     m_statements.reset();
     m_bChangesPending = false;
@@ -634,6 +618,6 @@ std::string WhereDevice(const std::string& deviceId)
 std::string WhereDeviceRange(const std::string& fromTime, const std::string& toTime,
                              const std::string& deviceId)
 {
-    if (!IsLookupId(deviceId) || !IsDateTimeText(fromTime) || !IsDateTimeText(toTime)) return "";
+    if (!IsLookupId(deviceId) || !IsDateTimeForm(fromTime) || !IsDateTimeForm(toTime)) return "";
     return "Time>'" + fromTime + "' and Time<='" + toTime + "' and id='" + deviceId + "'";
 }

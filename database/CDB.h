@@ -1,7 +1,10 @@
 #pragma once
 // One connection to the record database and the statements the program issues on it.
 // Results follow the program's database convention: 0 or 1 for success, -1 for failure.
-// Values are bound as statement parameters, never pasted into the SQL text.
+// Values are bound as statement parameters. Two kinds of text become part of a statement: what
+// Execute runs, and the where clauses of CountRecords and SelectRecords, which the program builds
+// with WhereDevice and WhereDeviceRange below from nothing but an ID of eight hexadecimal digits and
+// times of digits in the form "YYYY-MM-DD hh:mm:ss".
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -60,6 +63,8 @@ public:
     std::optional<std::string_view> GetText(int column) const;
     std::optional<std::int64_t> GetInt(int column) const;
     std::optional<double> GetDouble(int column) const;
+    // The value only when it is stored as an integer, unconverted; nullopt for any other.
+    std::optional<std::int64_t> GetStoredInt(int column) const;
 
 private:
     friend class CDB;
@@ -134,7 +139,6 @@ public:
 
     sqlite3* m_pConnection = nullptr;
     CRecordset m_pDevice;
-    CRecordset m_pMaxMin;  // kept for the layout's sake; no query uses it
     CRecordset m_pRecord;
 
 private:

@@ -52,6 +52,10 @@ constexpr int TEMP_NONE = 0xFFFF;
 constexpr int HUMI_NONE = 255;
 // Raw device temperature count -> temperature value (TEMP_SCALE: (v - 400) / 10 degrees C).
 int TempValueFromRaw(unsigned raw);
+// Temperature value -> degrees Celsius. TEMP_NONE is no reading: the caller shows it as such.
+constexpr double CelsiusFromTempValue(int value) { return (value - 400) / 10.0; }
+// Degrees Celsius in the unit shown: Fahrenheit is Celsius times 1.8 plus 32.
+constexpr double TempInUnit(double celsius, bool fahrenheit) { return fahrenheit ? celsius * 1.8 + 32 : celsius; }
 // Raw device humidity byte -> humidity value in percent (HUMI_NONE = no reading).
 int HumiValueFromRaw(unsigned raw);
 // BCD helpers: decode without digit check; encode (n / 10) * 16 + n % 10.

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "history/ExportFile.h"
+#include "platform/OleDateTime.h"
 
 namespace {
 
@@ -24,13 +25,10 @@ constexpr double kEpochDate = 25569.0;  // 1970-01-01 as a DATE
 constexpr qint64 kMsPerDay = 86400000;
 constexpr qint64 kMsPerHour = 3600000;
 
-// A DATE's wall-clock time as milliseconds since the epoch read as UTC. Before 1899-12-30 the
-// whole part counts backwards while the fraction still runs forwards.
+// A DATE's wall-clock time as milliseconds since the epoch read as UTC.
 qint64 WallClockMsecs(double date)
 {
-    const double whole = std::trunc(date);
-    const double days = whole + std::fabs(date - whole);
-    return std::llround((days - kEpochDate) * static_cast<double>(kMsPerDay));
+    return std::llround((DateToLinear(date) - kEpochDate) * static_cast<double>(kMsPerDay));
 }
 
 qint64 FloorDiv(qint64 a, qint64 b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
@@ -67,28 +65,36 @@ qint64 LocalTimeConverter::HourOffset(qint64 hour)
     return local.isValid() ? local.toMSecsSinceEpoch() - hour * kMsPerHour : 0;
 }
 
-ChartPoints::ChartPoints(qint64 start, qint64 end, double left, double columns, std::size_t expected)
-    : m_start(start),
-      m_left(left),
-      m_scale(end > start ? columns / static_cast<double>(end - start) : 0.0),
-      m_bWhole(expected <= kWholeUpTo)
+ChartPoints::ChartPoints(qint64 start, qint64 end, double left, double columns)
+    : m_start(start), m_left(left), m_columns(columns), m_scale(end > start ? columns / static_cast<double>(end - start) : 0.0)
 {
-    m_points.reserve(static_cast<qsizetype>(m_bWhole ? expected : kKeptPerColumn * static_cast<std::size_t>(std::ceil(columns)) + 16));
 }
 
 void ChartPoints::Add(double date, double value)
 {
     const QPointF point(static_cast<qreal>(m_convert(date)), value);
-    const std::size_t order = m_added++;
     if (m_bWhole) {
-        m_points.append(point);
-        return;
+        if (static_cast<std::size_t>(m_points.size()) < kWholeUpTo) {
+            m_points.append(point);
+            return;
+        }
+        // One more than are kept whole: those so far are reduced, then this one.
+        m_bWhole = false;
+        const QList<QPointF> whole = std::exchange(m_points, QList<QPointF>());
+        m_points.reserve(static_cast<qsizetype>(kKeptPerColumn * static_cast<std::size_t>(std::ceil(m_columns)) + 16));
+        for (const QPointF& kept : whole) Reduce(kept);
     }
+    Reduce(point);
+}
+
+void ChartPoints::Reduce(const QPointF& point)
+{
+    const std::size_t order = m_added++;
     const qint64 column = static_cast<qint64>(std::floor(m_left + static_cast<double>(point.x() - m_start) * m_scale));
     if (m_bOpen && column == m_column) {
         const Kept kept{point, order};
-        if (value < m_lowest.point.y()) m_lowest = kept;
-        if (value > m_highest.point.y()) m_highest = kept;
+        if (point.y() < m_lowest.point.y()) m_lowest = kept;
+        if (point.y() > m_highest.point.y()) m_highest = kept;
         m_last = kept;
         return;
     }
@@ -111,6 +117,8 @@ void ChartPoints::EndColumn()
 QList<QPointF> ChartPoints::Take()
 {
     EndColumn();
+    m_bWhole = true;
+    m_added = 0;
     return std::exchange(m_points, QList<QPointF>());
 }
 
@@ -169,7 +177,7 @@ void CTchart1::ClearSeries()
     ApplyRanges();
 }
 
-ChartPoints CTchart1::NewPoints(std::size_t expected)
+ChartPoints CTchart1::NewPoints()
 {
     // The plot area as it will be drawn, in device pixels.
     if (m_pChart->layout()) m_pChart->layout()->activate();
@@ -183,7 +191,7 @@ ChartPoints CTchart1::NewPoints(std::size_t expected)
     const QScreen* shown = screen();
     const double widest = shown ? shown->availableGeometry().width() * shown->devicePixelRatio() : columns;
     const double parts = std::ceil(4 * std::max(widest, columns) / columns);
-    return ChartPoints(m_timeMin, m_timeMax, left * parts, columns * parts, expected);
+    return ChartPoints(m_timeMin, m_timeMax, left * parts, columns * parts);
 }
 
 void CTchart1::ReplacePoints(ChartPoints& points)
@@ -196,7 +204,7 @@ void CTchart1::ReplacePoints(ChartPoints& points)
 void CTchart1::ReplacePoints(const std::vector<double>& dates, const std::vector<double>& values)
 {
     const std::size_t n = std::min(dates.size(), values.size());
-    ChartPoints points = NewPoints(n);
+    ChartPoints points = NewPoints();
     for (std::size_t i = 0; i < n; ++i) points.Add(dates[i], values[i]);
     ReplacePoints(points);
 }

@@ -37,15 +37,17 @@ private:
 //
 // Up to kWholeUpTo points are kept whole, as the chart has always drawn them: that many draw in a
 // fraction of a second, and the reduced line, though it keeps every extreme, may differ from the
-// exact one in a few pixels on its steep slopes (measured: up to 5 line pixels in 1,000).
+// exact one in a few pixels on its steep slopes (measured: up to 5 line pixels in 1,000). The
+// count need not be known beforehand: the point after kWholeUpTo reduces those kept so far, as
+// if they had been reduced from the first.
 class ChartPoints {
 public:
     static constexpr std::size_t kWholeUpTo = 100000;
     static constexpr std::size_t kKeptPerColumn = 4;
 
     // A plot of `columns` pixel columns whose left edge lies at pixel `left`, showing the instants
-    // start..end (milliseconds since the epoch); `expected` points will come.
-    ChartPoints(qint64 start, qint64 end, double left, double columns, std::size_t expected);
+    // start..end (milliseconds since the epoch).
+    ChartPoints(qint64 start, qint64 end, double left, double columns);
 
     // A point: its time as a local DATE, its value.
     void Add(double date, double value);
@@ -57,12 +59,13 @@ private:
         QPointF point;
         std::size_t order = 0;
     };
+    void Reduce(const QPointF& point);
     void EndColumn();
 
     LocalTimeConverter m_convert;
     qint64 m_start;
-    double m_left, m_scale;
-    bool m_bWhole;
+    double m_left, m_columns, m_scale;
+    bool m_bWhole = true;
     QList<QPointF> m_points;
     std::size_t m_added = 0;
     // The column being filled.
@@ -91,7 +94,7 @@ public:
     // A builder for the points of the time axis's current range at the chart's resolution: the
     // pixel columns of the plot area, split finer so that a window widened up to the whole screen
     // still shows the same picture.
-    ChartPoints NewPoints(std::size_t expected);
+    ChartPoints NewPoints();
     // The series holds the points built, handed over in one call.
     void ReplacePoints(ChartPoints& points);
     // The series holds the points (dates[i], values[i]) as NewPoints builds them.

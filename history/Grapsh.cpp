@@ -10,12 +10,15 @@
 #include <QResizeEvent>
 #include <QTimeEdit>
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "database/CDB.h"
 #include "device/CDeviceState.h"
 #include "history/CTchart1.h"
 #include "history/DatabaseError.h"
@@ -24,6 +27,7 @@
 #include "platform/MessageBox.h"
 #include "platform/NumberText.h"
 #include "platform/StringTable.h"
+#include "platform/VectorState.h"
 #include "resources/resource.h"
 #include "ui/DialogLayout.h"
 #include "ui/DialogUnits.h"
@@ -56,14 +60,18 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& rect)
     return button;
 }
 
-// The stored humidity text read as a decimal integer: leading blanks, an optional sign, the
-// digits up to the first other character; 0 when there are none.
-double HumidityValue(std::string_view text)
+// A stored humidity as a number: an integer as it is, any other value's text read as a decimal
+// integer (leading blanks, an optional sign, the digits up to the first other character; 0 when
+// there are none), each within the range of an int.
+std::optional<double> HumidityValue(const CRecordset& record, int column)
 {
-    const std::int64_t value = LeadingInteger(text);
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<double>(static_cast<int>(value));
+    std::optional<std::int64_t> value = record.GetStoredInt(column);
+    if (!value) {
+        const std::optional<std::string_view> text = record.GetText(column);
+        if (!text) return std::nullopt;
+        value = LeadingInteger(*text);
+    }
+    return static_cast<double>(std::clamp<std::int64_t>(*value, INT_MIN, INT_MAX));
 }
 
 }  // namespace
@@ -199,18 +207,18 @@ void Grapsh::OnBnClickedSearch()
     // A malformed ID or time text gives no clause: it names no row.
     const std::string where = TimeRangeWhere(*range, m_cbDevice->currentText().toStdString());
 
+    // One pass over the rows: the first tells whether there are any, and the axes change only then.
     CDB& db = theDeviceState.m_dbGraph;
-    long long n = 0;
+    CRecordset& record = db.m_pRecord;
     if (!where.empty()) {
         if (db.Open(theDeviceState.m_strDbPath) != 0) return;  // the open has said why
-        if (db.CountRecords(where) != 0) {
+        if (db.SelectRecords(where) != 0) {
             ShowDatabaseError(db);
             return;
         }
-        n = std::max<long long>(0, db.m_pRecord.GetInt("Count").value_or(0));
-        db.m_pRecord.Close();
     }
-    if (n == 0) {
+    if (where.empty() || record.IsEOF()) {
+        record.Close();
         m_chart->ClearSeries();
         return;
     }
@@ -226,24 +234,25 @@ void Grapsh::OnBnClickedSearch()
     m_chart->SetTimeAxis(range->start.m_dt, range->end.m_dt);
 
     // The old points go before the new ones are read. The new ones are built at the chart's
-    // resolution as the rows come, from the count on; rows stored after the count are not
-    // plotted. A row without a value (NULL, or a temperature that is no number) has no point.
+    // resolution as the rows come. A row without a value (NULL, or a temperature that is no
+    // number) has no point.
     m_chart->ClearSeries();
-    ChartPoints points = m_chart->NewPoints(static_cast<std::size_t>(n));
-    CRecordset& record = db.m_pRecord;
-    bool failed = db.SelectRecords(where) != 0;
+    ChartPoints points = m_chart->NewPoints();
     const int timeColumn = record.ColumnIndex("Time");
     const int valueColumn = record.ColumnIndex(humidity ? "Humi" : "Temp");
     OleDateTimeParser parse;
-    for (long long i = 0; !failed && i < n && !record.IsEOF(); ++i) {
+    bool failed = false;
+    // The chart's code may leave the vector registers' upper halves in use, which would slow
+    // every row.
+    ClearUpperVectorState();
+    while (!failed && !record.IsEOF()) {
         // A time that does not parse is kept at DATE 0 (no date at all) or -1 (no such date).
         const OleDateTime time = parse(record.GetText(timeColumn).value_or(std::string_view()));
         std::optional<double> value;
         if (humidity) {
-            if (const auto text = record.GetText(valueColumn)) value = HumidityValue(*text);
+            value = HumidityValue(record, valueColumn);
         } else if (const auto temp = record.GetDouble(valueColumn)) {
-            const double celsius = static_cast<float>(*temp);
-            value = fahrenheit ? celsius * 1.8 + 32 : celsius;
+            value = TempInUnit(static_cast<float>(*temp), fahrenheit);
         }
         if (value) points.Add(time.m_dt, *value);
         if (record.MoveNext() < 0) failed = true;

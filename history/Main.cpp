@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimeEdit>
+#include <QtEndian>
 
 #include <algorithm>
 #include <array>
@@ -25,6 +26,7 @@
 #include "platform/MessageBox.h"
 #include "platform/NumberText.h"
 #include "platform/StringTable.h"
+#include "platform/VectorState.h"
 #include "resources/resource.h"
 #include "ui/DialogUnits.h"
 
@@ -78,7 +80,7 @@ public:
         std::memcpy(&bits, &c, sizeof bits);
         Entry& entry = m_entries[(bits * 2654435761u) >> (32 - kBits)];
         if (!entry.used || entry.bits != bits) {
-            entry.text = m_rows.Temperature(FixedText(m_bFahrenheit ? c * 1.8 + 32 : c));
+            entry.text = m_rows.Temperature(FixedText(TempInUnit(c, m_bFahrenheit)));
             entry.bits = bits;
             entry.used = true;
         }
@@ -111,12 +113,45 @@ void AppendUtf16Le(QByteArray& out, const QString& text)
 {
     const qsizetype start = out.size();
     out.resize(start + text.size() * 2);
-    char* p = out.data() + start;
-    for (const QChar ch : text) {
-        const char16_t u = ch.unicode();
-        *p++ = static_cast<char>(u & 0xFF);
-        *p++ = static_cast<char>(u >> 8);
-    }
+    qToLittleEndian<char16_t>(text.utf16(), text.size(), out.data() + start);
+}
+
+// The export is written in pieces of about this size as its lines are made, so that its memory
+// does not grow with the rows.
+constexpr qsizetype kExportChunkBytes = qsizetype{1} << 20;
+
+// Writes what the list shows to path as UTF-16 text: the byte-order mark, the captions and every
+// row, the columns in the order they were created whatever the header order, each line ended by
+// CR LF. False, with the reason in error, when the file was not completely written; ExportFile
+// then leaves no part of it.
+bool WriteListText(const H_ListModel& model, const QString& path, QString* error)
+{
+    ExportFile file(path);
+    const int columns = model.columnCount();
+    const int items = model.ItemCount();
+    QByteArray chunk;
+    chunk.reserve(kExportChunkBytes + 4096);
+    chunk.append("\xFF\xFE", 2);
+    QString line;
+    auto writeLine = [&](auto cell) {
+        line.resize(0);
+        for (int c = 0; c < columns; ++c) {
+            line += cell(c);
+            if (c != 3) line += QLatin1Char('\t');
+        }
+        line += QLatin1String("\r\n");
+        AppendUtf16Le(chunk, line);
+        if (chunk.size() < kExportChunkBytes) return true;
+        const bool written = file.Write(chunk);
+        chunk.resize(0);  // the room is kept for the next piece
+        return written;
+    };
+    bool written = file.Open() &&
+                   writeLine([&model](int c) { return model.headerData(c, Qt::Horizontal).toString().left(259); });
+    for (int i = 0; written && i < items; ++i) written = writeLine([&model, i](int c) { return model.CellText(i, c); });
+    written = written && file.Write(chunk) && file.Commit();
+    if (!written && error) *error = file.ErrorString();
+    return written;
 }
 
 }  // namespace
@@ -250,11 +285,15 @@ void Main::OnBnClickedSearch()
     QElapsedTimer sincePaint;
     sincePaint.start();
     int counter = 1;
+    // The widgets' code run before may leave the vector registers' upper halves in use, which
+    // would slow every row.
+    ClearUpperVectorState();
     while (!failed && !record.IsEOF()) {
         // Let the window paint during a long read; input waits until the rows are complete, so
         // nothing can act on half-filled rows or start a second search.
         if ((counter & 255) == 0 && sincePaint.elapsed() >= m_nPaintIntervalMs) {
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            ClearUpperVectorState();  // and so may the painting
             sincePaint.restart();
         }
         AppendRow(m_rows, record, columns, temperatures);
@@ -320,26 +359,8 @@ void Main::OnBnClickedExportCsv()
     const QString path = m_fnGetSaveFileName ? m_fnGetSaveFileName() : DefaultSaveFileName();
     if (path.isEmpty()) return;
 
-    // What the list shows, columns in the order they were created, whatever the header order.
-    const int columns = m_pModel->columnCount();
-    const int items = m_pModel->ItemCount();
-    QByteArray bytes("\xFF\xFE", 2);
-    bytes.reserve(2 + (items + 1) * 96);
-    QString line;
-    auto appendLine = [&](auto cell) {
-        line.clear();
-        for (int c = 0; c < columns; ++c) {
-            line += cell(c);
-            if (c != 3) line += QLatin1Char('\t');
-        }
-        line += QLatin1String("\r\n");
-        AppendUtf16Le(bytes, line);
-    };
-    appendLine([this](int c) { return m_pModel->headerData(c, Qt::Horizontal).toString().left(259); });
-    for (int i = 0; i < items; ++i) appendLine([this, i](int c) { return m_pModel->CellText(i, c); });
-
     QString reason;
-    if (!WriteExportFile(path, bytes, &reason)) {
+    if (!WriteListText(*m_pModel, path, &reason)) {
         ShowFileWriteError(path, reason);
         return;
     }

@@ -39,15 +39,6 @@ void CivilFromDays(std::int64_t z, int& year, int& month, int& day)
 
 const std::int64_t kEpochOffset = DaysFromCivil(1899, 12, 30);
 
-// A DATE stores days before the epoch as a negative whole part with a positive time-of-day
-// fraction (-1.25 is 1899-12-29 06:00). This maps it onto a continuous day count.
-double DateToLinear(double date)
-{
-    if (date >= 0.0) return date;
-    const double whole = std::trunc(date);
-    return whole + (whole - date);
-}
-
 double LinearToDate(double linear)
 {
     if (linear >= 0.0) return linear;
@@ -72,6 +63,13 @@ std::string FormatFields(const OleDateTimeFields& f)
 }
 
 }  // namespace
+
+double DateToLinear(double date)
+{
+    if (date >= 0.0) return date;
+    const double whole = std::trunc(date);
+    return whole + (whole - date);
+}
 
 OleDateTime::OleDateTime(double date, DateTimeStatus status) : m_dt(date), m_status(status) {}
 
@@ -242,19 +240,18 @@ int Number(std::string_view text, std::size_t at, std::size_t count)
     return value;
 }
 
-// "YYYY-MM-DD hh:mm:ss" with digits where the form has them.
-bool UsualForm(std::string_view text)
+}  // namespace
+
+bool IsDateTimeForm(std::string_view text)
 {
     return text.size() == 19 && Digits(text, 0, 4) && text[4] == '-' && Digits(text, 5, 2) && text[7] == '-' &&
            Digits(text, 8, 2) && text[10] == ' ' && Digits(text, 11, 2) && text[13] == ':' &&
            Digits(text, 14, 2) && text[16] == ':' && Digits(text, 17, 2);
 }
 
-}  // namespace
-
 OleDateTime OleDateTimeParser::operator()(std::string_view text)
 {
-    const bool usual = UsualForm(text);
+    const bool usual = IsDateTimeForm(text);
     if (usual && m_bKnown && text.compare(0, sizeof m_day, std::string_view(m_day, sizeof m_day)) == 0) {
         // A valid date with a time of day within its ranges is valid.
         const int hour = Number(text, 11, 2), minute = Number(text, 14, 2), second = Number(text, 17, 2);

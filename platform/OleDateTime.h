@@ -10,6 +10,10 @@ struct OleDateTimeFields {
     int year = -1, month = -1, day = -1, hour = -1, minute = -1, second = -1;
 };
 
+// A DATE as a continuous count of days since 1899-12-30: before that day a DATE's whole part
+// counts backwards while its fraction still runs forwards (-1.25 is 1899-12-29 06:00, day -0.75).
+double DateToLinear(double date);
+
 class OleDateTime {
 public:
     enum DateTimeStatus { valid = 0, invalid = 1, null = 2 };
@@ -55,6 +59,10 @@ public:
     // Six fields to DATE without any check (the caller validates).
     static double FieldsToDate(int year, int month, int day, int hour, int minute, int second);
 };
+
+// "YYYY-MM-DD hh:mm:ss" with digits where the form has them, the form the program stores and
+// searches with; whether the fields make a date is not checked.
+bool IsDateTimeForm(std::string_view text);
 
 // Parses texts one after another, each exactly as OleDateTime::Parse does. The rows of a search
 // come day by day in the form "YYYY-MM-DD hh:mm:ss": the date of such a run is checked once, not

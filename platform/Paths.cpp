@@ -45,6 +45,8 @@ std::string HomeFolder()
     return {};
 }
 
+}  // namespace
+
 bool WriteAll(int fd, const char* data, std::size_t size)
 {
     while (size > 0) {
@@ -58,6 +60,8 @@ bool WriteAll(int fd, const char* data, std::size_t size)
     }
     return true;
 }
+
+namespace {
 
 // Copies the contents of an open source file into fd; false on any read or write error.
 bool CopyContents(int source, int fd)

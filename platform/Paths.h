@@ -12,6 +12,8 @@ std::string ExecutablePath();
 std::string DataFolder();
 // Creates a folder and its parents; true when it exists afterwards.
 bool MakeSureDirectoryPathExists(const std::string& path);
+// Writes all size bytes to fd, again after an interrupting signal; false on a write error.
+bool WriteAll(int fd, const char* data, std::size_t size);
 // Copies a file only when the target does not exist yet (never overwrites); true when copied.
 // On failure error gets the errno of why (EEXIST when the target is there already).
 bool CopyFileIfMissing(const std::string& source, const std::string& target, int* error = nullptr);

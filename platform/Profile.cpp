@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Paths.h"
+#include "platform/TextCompare.h"
 
 namespace {
 
@@ -28,18 +29,6 @@ std::string Trim(const std::string& text, std::size_t begin, std::size_t end)
     while (begin < end && IsBlank(text[begin])) ++begin;
     while (end > begin && IsBlank(text[end - 1])) --end;
     return text.substr(begin, end - begin);
-}
-
-bool EqualsNoCase(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 // At most maxChars code points of a UTF-8 text, never cutting a character in two.
@@ -208,22 +197,6 @@ Found FindKey(const ProfileText& text, const std::string& sectionArg, const std:
 
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
-bool WriteAll(int fd, const std::string& data)
-{
-    const char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        const ssize_t n = write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The name a profile's temporary copies get beside the file they replace.
 std::string TemporaryPrefix(const std::string& target) { return target + ".tmp."; }
 
@@ -251,7 +224,7 @@ bool ReplaceFile(const std::string& path, const std::string& content, bool exist
     }
     if (fd < 0) return false;
     bool ok = !exists || fchmod(fd, st.st_mode & 07777) == 0;
-    ok = ok && WriteAll(fd, content) && fsync(fd) == 0;
+    ok = ok && WriteAll(fd, content.data(), content.size()) && fsync(fd) == 0;
     if (close(fd) != 0) ok = false;
     if (ok) ok = rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) unlink(temp.c_str());

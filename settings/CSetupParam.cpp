@@ -7,7 +7,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
@@ -94,6 +93,23 @@ const QString kNoTempOffset = QStringLiteral("--.-");
 const QString kNoHumiOffset = QStringLiteral("--");
 constexpr int kNoReadingAbove = 1000;
 
+// The seconds list holds 8, 16, ..., 56 seconds.
+constexpr int kSecondsStep = 8;
+constexpr int kSecondsEntries = 7;
+
+// The list entry of a device interval, or fallback when the list does not hold it.
+int SecondsEntry(int interval, int fallback)
+{
+    return interval >= 1 && interval <= 59 && interval % kSecondsStep == 0 ? interval / kSecondsStep - 1 : fallback;
+}
+
+// The minutes edit's text of a device interval, or fallback when it is no whole number of minutes
+// from 1 to 240.
+QString MinutesText(int interval, const QString& fallback)
+{
+    return interval >= 60 && interval <= 14400 && interval % 60 == 0 ? QString::number(interval / 60) : fallback;
+}
+
 template <class W>
 W* Make(QWidget* parent, const char* name, const QRect& rect)
 {
@@ -157,15 +173,6 @@ OleDateTime JoinDateTime(const OleDateTime& date, const OleDateTime& time)
 
 // Strictly later, and not within the half second that counts as equal.
 bool Later(const OleDateTime& a, const OleDateTime& b) { return a > b && a != b; }
-
-// The locale's short date, with all four digits of the year so that no century is guessed.
-QString ShortDateFormat()
-{
-    QString format = QLocale().dateFormat(QLocale::ShortFormat);
-    if (!format.contains(QLatin1String("yyyy")))
-        format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
-    return format;
-}
 
 CQuorvantisView* ActiveView()
 {
@@ -276,7 +283,6 @@ void CSetupParam::CreateControls()
     // The four periods: check box, then start date and time, end date and time.
     QTimeEdit** startTimes[4] = {&m_ctlStartTime1, &m_ctlStartTime2, &m_ctlStartTime3, &m_ctlStartTime4};
     QTimeEdit** endTimes[4] = {&m_ctlEndTime1, &m_ctlEndTime2, &m_ctlEndTime3, &m_ctlEndTime4};
-    const QString dateFormat = ShortDateFormat();
     for (int k = 0; k < 4; ++k) {
         const PeriodNames& n = kPeriodNames[k];
         const int y = kPeriodTop + kPeriodPitch * k;
@@ -287,9 +293,8 @@ void CSetupParam::CreateControls()
         for (int side = 0; side < 2; ++side) {
             const int x = side == 0 ? 24 : 216;
             p.dateCaption[side] = Make<QLabel>(this, n.dateCaption[side], DluRect(x + 4, y + 23, 28, 10));
-            auto* date = Make<QDateEdit>(this, dates[side], DluRect(x + 33, y + 21, 74, 13));
-            date->setDisplayFormat(dateFormat);
-            date->setCalendarPopup(true);
+            QDateEdit* date = CreateDatePicker(this, QLatin1String(dates[side]), DluRect(x + 33, y + 21, 74, 13),
+                                               DatePickerStyle::DropDownCalendar);
             p.timeCaption[side] = Make<QLabel>(this, n.timeCaption[side], DluRect(x + 109, y + 23, 31, 10));
             auto* time = Make<QTimeEdit>(this, times[side], DluRect(x + 141, y + 21, 43, 13));
             if (side == 0) {
@@ -524,19 +529,17 @@ bool CSetupParam::OnInitDialog()
     m_pDateFormat->setCurrentIndex(dateFormat == 0 || dateFormat == 1 ? dateFormat : -1);
 
     // Interval: seconds below a minute and above four hours, else whole minutes.
-    for (int s = 8; s <= 56; s += 8)
-        m_cmbSeconds->addItem(QString::number(s));
+    for (int k = 1; k <= kSecondsEntries; ++k)
+        m_cmbSeconds->addItem(QString::number(kSecondsStep * k));
     const int interval = ds.m_nInterval;
     if (interval < 60 || interval > 14400) {
         m_pSecond->setChecked(true);
-        m_cmbSeconds->setCurrentIndex(interval >= 1 && interval <= 59 && interval % 8 == 0
-                                          ? interval / 8 - 1
-                                          : -1);
+        m_cmbSeconds->setCurrentIndex(SecondsEntry(interval, -1));  // else no entry chosen
         m_cmbSeconds->show();
         m_pInterval->hide();
     } else {
         m_pMinute->setChecked(true);
-        m_strInterval = interval % 60 == 0 ? QString::number(interval / 60) : QStringLiteral("--");
+        m_strInterval = MinutesText(interval, QStringLiteral("--"));
         m_cmbSeconds->hide();
         m_pInterval->show();
     }
@@ -692,7 +695,7 @@ void CSetupParam::OnBnClickedSave()
         // With no entry chosen (a device interval the list does not hold) the device keeps its
         // interval instead of being sent 0 seconds.
         const int index = m_cmbSeconds->currentIndex();
-        interval = index >= 0 ? 8 * (index + 1) : ds.m_nInterval.load();
+        interval = index >= 0 ? kSecondsStep * (index + 1) : ds.m_nInterval.load();
     }
     m_nNewInterval = interval;
     m_bIntervalChanged = m_nNewInterval != ds.m_nInterval ? 1 : 0;
@@ -796,7 +799,7 @@ void CSetupParam::OnBnClickedSeconds()
     m_pInterval->hide();
     m_pIntervalTip->clear();
     const int interval = theDeviceState.m_nInterval;
-    m_cmbSeconds->setCurrentIndex(interval >= 1 && interval <= 59 && interval % 8 == 0 ? interval / 8 - 1 : 0);
+    m_cmbSeconds->setCurrentIndex(SecondsEntry(interval, 0));  // else the first, 8 s
 }
 
 void CSetupParam::OnBnClickedMinute()
@@ -804,9 +807,7 @@ void CSetupParam::OnBnClickedMinute()
     m_cmbSeconds->hide();
     m_pInterval->show();
     const int interval = theDeviceState.m_nInterval;
-    m_strInterval = interval >= 60 && interval <= 14400 && interval % 60 == 0
-                        ? QString::number(interval / 60)
-                        : QStringLiteral("1");
+    m_strInterval = MinutesText(interval, QStringLiteral("1"));
     DoDataExchange(false);
 }
 
@@ -818,9 +819,7 @@ void CSetupParam::OnEnSetfocusTempOffset()
     const bool fahrenheit = m_pUnit->currentIndex() == 0;
     QString value;
     if (raw >= 0 && raw <= kNoReadingAbove) {
-        const double celsius = (raw - 400) / 10.0;
-        value = fahrenheit ? QString::fromStdString(FixedText(celsius * 1.8 + 32)) + QStringLiteral("°F")
-                           : QString::fromStdString(FixedText(celsius)) + QStringLiteral("°C");
+        value = CQuorvantisView::TempText(raw, fahrenheit ? 0 : 1);
     } else {
         value = fahrenheit ? QStringLiteral("--.-°F") : QStringLiteral("--.-°C");
     }

@@ -22,6 +22,15 @@ constexpr int kLabelIds[11] = {IDS_PLEASE_VISIT, IDS_SERVER,  IDS_TYPE, IDS_PORT
 constexpr const char* kTypes[3] = {"JSP", "ASP", "PHP"};
 constexpr const char* kUploadTypes[2] = {"Default", "Customize"};
 
+// The position of a stored text among a list's fixed entries, in exact case; -1 for none of them.
+template <std::size_t N>
+int EntryIndex(const std::string& text, const char* const (&entries)[N])
+{
+    for (std::size_t i = 0; i < N; ++i)
+        if (text == entries[i]) return static_cast<int>(i);
+    return -1;
+}
+
 // Template rows (dialog units): label column, field column, first row, row pitch.
 constexpr int kLabelX = 10, kLabelW = 86, kFieldX = 98, kRowY = 12, kRowPitch = 20;
 
@@ -170,19 +179,11 @@ void CUpload::ReadHostSection(const QString& sectionName)
 
     m_strServer = QString::fromStdString(Read(section, "Server", path));
 
-    const std::string type = Read(section, "Type", path);
-    int typeIndex = -1;
-    for (int i = 0; i < 3; ++i)
-        if (type == kTypes[i]) typeIndex = i;
-    m_cmbType->setCurrentIndex(typeIndex);
+    m_cmbType->setCurrentIndex(EntryIndex(Read(section, "Type", path), kTypes));
 
     m_strPort = QString::fromStdString(Read(section, "Port", path));
 
-    const std::string uploadType = Read(section, "UploadType", path);
-    int uploadTypeIndex = -1;
-    for (int i = 0; i < 2; ++i)
-        if (uploadType == kUploadTypes[i]) uploadTypeIndex = i;
-    m_cmbUploadType->setCurrentIndex(uploadTypeIndex);
+    m_cmbUploadType->setCurrentIndex(EntryIndex(Read(section, "UploadType", path), kUploadTypes));
 
     m_strUserID = QString::fromStdString(Read(section, "ID", path));
     m_strPassword = QString::fromStdString(Read(section, "Password", path));

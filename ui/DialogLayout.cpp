@@ -76,13 +76,13 @@ QString ShortDateFormat()
 
 }  // namespace
 
-QDateEdit* CreateDatePicker(QWidget* parent, const QString& objectName, const QRect& rect)
+QDateEdit* CreateDatePicker(QWidget* parent, const QString& objectName, const QRect& rect, DatePickerStyle style)
 {
     auto* picker = new QDateEdit(parent);
     picker->setObjectName(objectName);
     picker->setGeometry(rect);
     picker->setDisplayFormat(ShortDateFormat());
-    picker->setCalendarPopup(false);
+    picker->setCalendarPopup(style == DatePickerStyle::DropDownCalendar);
     picker->setMinimumDate(QDate(1601, 1, 1));
     picker->setMaximumDate(QDate(9999, 12, 31));
     return picker;

@@ -61,8 +61,11 @@ void ApplyMinimumWindowSize(QWidget* dialog);
 int NestedTitleOverlap(QGroupBox* outer, const QGroupBox* inner);
 
 // The pickers of the time range: a short-date picker with a four-digit year and a time-of-day
-// picker with seconds, both with up-down arrows, placed at rect.
-QDateEdit* CreateDatePicker(QWidget* parent, const QString& objectName, const QRect& rect);
+// picker with seconds, both with up-down arrows, placed at rect. The settings dialog's date
+// pickers open a calendar instead.
+enum class DatePickerStyle { UpDown, DropDownCalendar };
+QDateEdit* CreateDatePicker(QWidget* parent, const QString& objectName, const QRect& rect,
+                            DatePickerStyle style = DatePickerStyle::UpDown);
 QTimeEdit* CreateTimePicker(QWidget* parent, const QString& objectName, const QRect& rect);
 // Value exchange between a picker and its member (save = from the control into the value).
 // A date picker's value is the date at 00:00:00, a time picker's 30 December 1899 at the time

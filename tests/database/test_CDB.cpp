@@ -261,6 +261,10 @@ TEST_F(DatabaseTest, StoredTextFormsReadBack)
         EXPECT_EQ(record.GetString(timeColumn), "2024-02-01 09:05:03");
         EXPECT_EQ(m_db.m_pRecord.GetString("PagAddr"), "0058");
         EXPECT_EQ(m_db.m_pRecord.GetInt("Humi"), 45);
+        // Only a value stored as an integer, never a real or a text converted.
+        EXPECT_EQ(record.GetStoredInt(record.ColumnIndex("Humi")), 45);
+        EXPECT_EQ(record.GetStoredInt(tempColumn), std::nullopt);
+        EXPECT_EQ(record.GetStoredInt(record.ColumnIndex("PagAddr")), std::nullopt);
         EXPECT_EQ(record.GetText(-1), std::nullopt);
         EXPECT_EQ(record.GetInt(5), std::nullopt);
         m_db.m_pRecord.MoveNext();

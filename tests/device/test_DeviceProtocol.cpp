@@ -4,6 +4,7 @@
 
 #include "device/CDeviceState.h"
 #include "device/DeviceProtocol.h"
+#include "platform/NumberText.h"
 #include "simulator/VT583Simulator.h"
 
 TEST(ReadingScales, EveryReadingPathAtTheBoundaries)
@@ -71,4 +72,23 @@ TEST(ReadingScales, BcdAndMemoryAddresses)
     EXPECT_EQ(PageHeaderAddress(PAGE_LAST), 2996);
     EXPECT_EQ(PageDataAddress(PAGE_FIRST), 3328);
     EXPECT_EQ(PageDataAddress(PAGE_LAST) + 192, 65536);
+}
+
+TEST(ReadingScales, TemperatureTextsInEachUnit)
+{
+    // A value v is (v - 400) / 10 degrees Celsius, shown to a tenth; Fahrenheit is Celsius times
+    // 1.8 plus 32. 999 (over range) shows as the value it is.
+    struct Case {
+        int value;
+        const char* celsius;
+        const char* fahrenheit;
+    };
+    for (const Case& c : {Case{0, "-40.0", "-40.0"}, Case{395, "-0.5", "31.1"}, Case{399, "-0.1", "31.8"},
+                          Case{400, "0.0", "32.0"}, Case{401, "0.1", "32.2"}, Case{653, "25.3", "77.5"},
+                          Case{999, "59.9", "139.8"}, Case{1000, "60.0", "140.0"}}) {
+        SCOPED_TRACE(c.value);
+        const double celsius = CelsiusFromTempValue(c.value);
+        EXPECT_EQ(FixedText(TempInUnit(celsius, false)), c.celsius);
+        EXPECT_EQ(FixedText(TempInUnit(celsius, true)), c.fahrenheit);
+    }
 }

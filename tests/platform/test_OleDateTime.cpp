@@ -145,7 +145,7 @@ TEST(OleDateTime, ParseReadsBackFormat)
 TEST(OleDateTime, ParserReadsARunOfTextsAsParseDoes)
 {
     // Runs of one day with good and bad times, days before 1900, the ends of the range, the
-    // other forms Parse takes and texts that are no date.
+    // other forms Parse takes and texts that are no date, also right after a text of their day.
     OleDateTimeParser parse;
     for (const char* text :
          {"2024-02-28 23:59:59", "2024-02-28 00:00:00", "2024-02-28 24:00:00", "2024-02-28 12:60:00",
@@ -153,7 +153,8 @@ TEST(OleDateTime, ParserReadsARunOfTextsAsParseDoes)
           "2023-02-29 11:00:00", "2023-02-28 11:00:00", "1899-12-29 06:00:00", "1899-12-29 07:30:00",
           "1899-12-30 00:00:00", "0100-01-01 00:00:00", "0100-01-01 00:00:01", "0099-12-31 00:00:00",
           "9999-12-31 23:59:59", "9999-12-31 23:59:58", "2024/02/28 10:00:00", "2024-02-28 10:00:01",
-          "2024-02-28 10:00", "2024-02-28 10:00:02 ", "2024-02-28x10:00:03", "", "hello"}) {
+          "2024-02-28x10:00:03", "2024-02-28 10:00:04", "2024-02-28 10-00:05", "2024-02-28 10:00",
+          "2024-02-28 10:00:02 ", "", "hello"}) {
         const OleDateTime expected = OleDateTime::Parse(text);
         const OleDateTime got = parse(text);
         EXPECT_EQ(got.GetStatus(), expected.GetStatus()) << text;

@@ -167,7 +167,8 @@ int main(int argc, char** argv)
     PausingTransport transport(simulators, settings);
     theDeviceState.m_Link.SetTransport(&transport);
 
-    // The language question of a first start runs its own loop before the main window stands.
+    // The language question of a first start runs its own loop before the main window stands; once
+    // the window stands the question is past and the timer stops.
     auto* question = new QTimer(&app);
     question->setInterval(5);
     QObject::connect(question, &QTimer::timeout, [question] {
@@ -182,6 +183,7 @@ int main(int argc, char** argv)
     QTimer::singleShot(0, [&] {
         CMainFrame* frame = theApp.m_pMainWnd;
         if (!frame) return;
+        question->stop();
         if (noticeMs >= 0) frame->m_nCloseNoticeMs = noticeMs;
         Say("ready");
         if (settings)

@@ -187,17 +187,22 @@ TEST_F(GrapshTest, NoReadingAndUnreadableTimeRowsArePlottedAsStored)
     AddRecord(kId, "2024-03-01 10:10:00", "65535", "255");
     AddRecord(kId, "2024-03-01 10:20:xx", " 20.0", "30");  // no date at all
     AddRecord(kId, "2024-02-30 10:00:00", " 19.0", "31");  // no such day
+    // Humidities another program stored as a text and as a real: their texts read as integers.
+    ExecSql(std::string("INSERT INTO Records(ID, PagAddr, Time, Temp, Humi) VALUES ('") + kId +
+            "', '0058', '2024-03-01 10:30:00', 20.0, ' 41abc'), ('" + kId + "', '0058', '2024-03-01 10:40:00', 20.0, 45.7)");
     Grapsh dlg;
     SetRange(dlg, At(2024, 2, 29, 0, 0, 0), At(2024, 3, 1, 11, 0, 0));
 
     Search(dlg, 0);
     QList<QPointF> points = Points(dlg);
-    ASSERT_EQ(points.size(), 3);  // in stored time order
+    ASSERT_EQ(points.size(), 5);  // in stored time order
     EXPECT_EQ(points[0].x(), Ms(-1.0));
     EXPECT_EQ(points[0].y(), 31.0);
     EXPECT_EQ(points[1].y(), 255.0);
     EXPECT_EQ(points[2].x(), Ms(0.0));
     EXPECT_EQ(points[2].y(), 30.0);
+    EXPECT_EQ(points[3].y(), 41.0);
+    EXPECT_EQ(points[4].y(), 45.0);
 
     theDeviceState.m_nTempUnit = 1;
     Search(dlg, 1);
@@ -385,7 +390,7 @@ TEST(ChartPoints, PointsOutOfTimeOrderKeepTheirTurns)
 {
     const double first = OleDateTime(2024, 1, 1, 0, 0, 0).m_dt;
     constexpr long kCount = 500000;
-    ChartPoints points(CTchart1::DateToMsecs(first), CTchart1::DateToMsecs(first + kCount / 1440.0), 40.0, 800.0, kCount);
+    ChartPoints points(CTchart1::DateToMsecs(first), CTchart1::DateToMsecs(first + kCount / 1440.0), 40.0, 800.0);
     QList<QPointF> all;
     LocalTimeConverter convert;
     for (long i = 0; i < kCount; ++i) {

@@ -16,6 +16,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,7 +32,9 @@
 #include "platform/MessageBox.h"
 #include "platform/OleDateTime.h"
 #include "resources/resource.h"
+#include "settings/CSetupParam.h"
 #include "simulator/VT583Simulator.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 #include "ui/DialogTestSupport.h"
 #include "ui/ModalHelper.h"
@@ -94,6 +99,28 @@ protected:
             out.append(static_cast<char>(ch.unicode() >> 8));
         }
         return out;
+    }
+
+    // n rows of kDev a second apart from 1 March 2024 11:00:00, with temperatures of every tenth
+    // from 10.0 to 39.9, humidities 0 to 100 and now and then a row without a reading; returns the
+    // lines the export writes for them, their row numbers from first on.
+    QByteArray AddRows(int n, int first)
+    {
+        QString lines;
+        EXPECT_EQ(m_db.BeginTransaction(), 1);
+        for (int k = 0; k < n; ++k) {
+            const std::string time = DateTimeText(OleDateTime(2024, 3, 1, 11, 0, 0).AddSeconds(k));
+            const bool none = k % 997 == 500;
+            const int tenths = 100 + k % 300, humi = k % 101;
+            const std::string temp = std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+            AddRecord(time, none ? "65535" : " " + temp, none ? "255" : std::to_string(humi));
+            lines += QStringLiteral("%1\t%2\t%3\t%4\r\n")
+                         .arg(first + k)
+                         .arg(QString::fromStdString(time), none ? QStringLiteral("--.-") : QString::fromStdString(temp),
+                              none || humi > 99 ? QStringLiteral("--.-") : QString::number(humi));
+        }
+        EXPECT_EQ(m_db.Commit(), 1);
+        return Utf16(lines);
     }
 
     static QByteArray ReadFile(const QString& path)
@@ -178,6 +205,28 @@ TEST_F(HistoryTest, DeviceChoiceWithAndWithoutAConnectedRecorder)
     }
     theDeviceState.m_Link.Close();
     theDeviceState.m_Link.SetTransport(nullptr);
+}
+
+TEST_F(HistoryTest, DatePickersOfEveryDialogShowTheShortDateWithTheWholeYear)
+{
+    // The history and graph pickers have up-down arrows, the settings dialog's a drop-down calendar.
+    for (const auto& [locale, format] :
+         {std::pair{"en_US", "M/d/yyyy"}, std::pair{"de_DE", "dd.MM.yyyy"}, std::pair{"zh_CN", "yyyy/M/d"}}) {
+        SCOPED_TRACE(locale);
+        QLocale::setDefault(QLocale(QString::fromLatin1(locale)));
+        Main history;
+        Grapsh graph;
+        CSetupParam settings;
+        for (QDialog* dlg : std::initializer_list<QDialog*>{&history, &graph, &settings}) {
+            const QList<QDateEdit*> pickers = dlg->findChildren<QDateEdit*>();
+            EXPECT_EQ(pickers.size(), dlg == &settings ? 8 : 2);
+            for (const QDateEdit* picker : pickers) {
+                SCOPED_TRACE(picker->objectName().toStdString());
+                EXPECT_EQ(picker->displayFormat(), QString::fromLatin1(format));
+                EXPECT_EQ(picker->calendarPopup(), dlg == &settings);
+            }
+        }
+    }
 }
 
 TEST_F(HistoryTest, EqualTimesGiveNoRowsAndAStartAfterTheEndIsATimeError)
@@ -324,6 +373,17 @@ TEST_F(HistoryTest, ExportWritesTheListAsUtf16TextAndReplacesWholeFiles)
                                   Utf16(QStringLiteral("1\t2024-03-01 10:00:00\t--.-\t--.-\r\n"
                                                        "2\t2024-03-01 10:00:05\t23.5\t45\r\n")));
 
+    // Many rows, written piece after piece as they are made: the same bytes as one piece.
+    const QByteArray lines = AddRows(40000, 3);
+    SetRange(dlg, kDay, QTime(9, 0), kDay, QTime(23, 0));
+    dlg.OnBnClickedSearch();
+    dlg.OnBnClickedExportCsv();
+    ASSERT_GT(lines.size(), 2 << 20);
+    EXPECT_TRUE(ReadFile(path) == bom + header +
+                                      Utf16(QStringLiteral("1\t2024-03-01 10:00:00\t--.-\t--.-\r\n"
+                                                           "2\t2024-03-01 10:00:05\t23.5\t45\r\n")) +
+                                      lines);
+
     // Exporting again over the file leaves only the new export, and no temporary file.
     SetRange(dlg, kDay, QTime(10, 0), kDay, QTime(10, 0));
     dlg.OnBnClickedSearch();
@@ -428,6 +488,54 @@ TEST_F(HistoryTest, ExportsOverwriteAWritableFileInAFolderThatTakesNoNewFile)
     EXPECT_EQ(ReadFile(jpeg).left(2), QByteArray("\xFF\xD8", 2));
     EXPECT_EQ(ReadFile(readOnly), QByteArray("old"));
     EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::Files).size(), 3);
+}
+
+// An export that stops half-way (here at a file-size limit, as on a full disk) says why and leaves
+// no part of itself: no new file, an earlier file as it was, a file written in place emptied.
+TEST_F(HistoryTest, AnExportThatCannotFinishSaysWhyAndLeavesNoPartOfItself)
+{
+    AddDevice(kDev);
+    AddRows(40000, 1);
+    const std::string locked = m_dir.File("locked");
+    ASSERT_EQ(mkdir(locked.c_str(), 0755), 0);
+    const QString fresh = QString::fromStdString(m_dir.File("new.csv"));
+    const QString earlier = QString::fromStdString(m_dir.File("earlier.csv"));
+    const QString inPlace = QString::fromStdString(locked + "/in-place.csv");
+    for (const QString& path : {earlier, inPlace}) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("old");
+    }
+    ASSERT_EQ(chmod(inPlace.toLocal8Bit().constData(), 0666), 0);
+    ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
+    ASSERT_EQ(chmod(m_dir.Path().c_str(), 0755), 0);
+
+    Main dlg;
+    SetRange(dlg, kDay, QTime(9, 0), kDay, QTime(23, 0));
+    dlg.OnBnClickedSearch();
+    ASSERT_EQ(dlg.m_list->model()->rowCount(), 40000);
+    ScopedFileSizeLimit limit(3 << 19);  // the file comes to more than 2 MB
+    for (const QString& path : {fresh, earlier, inPlace}) {
+        m_boxes->Clear();
+        dlg.m_fnGetSaveFileName = [&] { return path; };
+        {
+            std::optional<AsOrdinaryUser> user;
+            if (path == inPlace) user.emplace();
+            dlg.OnBnClickedExportCsv();
+        }
+        ASSERT_EQ(m_boxes->Count(), 1u) << path.toStdString();
+        EXPECT_EQ(m_boxes->Entries()[0].icon, MsgIcon::Stop);
+        EXPECT_EQ(m_boxes->Entries()[0].text, "The file " + path.toStdString() + " cannot be written.\n" + std::strerror(EFBIG));
+    }
+    chmod(locked.c_str(), 0755);
+    EXPECT_FALSE(QFile::exists(fresh));
+    EXPECT_EQ(ReadFile(earlier), QByteArray("old"));
+    EXPECT_TRUE(QFile::exists(inPlace));
+    EXPECT_EQ(ReadFile(inPlace), QByteArray());
+    EXPECT_EQ(QDir(QString::fromStdString(m_dir.Path())).entryList({QStringLiteral("*.csv*")}, QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("earlier.csv")});
+    EXPECT_EQ(QDir(QString::fromStdString(locked)).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("in-place.csv")});
 }
 
 TEST_F(HistoryTest, DatabaseFailuresEndTheSearchWithAMessage)

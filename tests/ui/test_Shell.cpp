@@ -333,10 +333,11 @@ TEST_F(ShellTest, MainWindowAndCloseSequence)
         EXPECT_EQ(notice->size(), QSize(477, 299));
         EXPECT_EQ(theDeviceState.m_bQuit.load(), 1);
     });
+    EXPECT_FALSE(frame->GetActiveView()->WorkersStopped());
     frame->close();
     EXPECT_TRUE(noticeShown);
     EXPECT_FALSE(frame->isVisible());
-    EXPECT_NE(frame->GetActiveView()->m_bThreadExited.load(), 0);
+    EXPECT_TRUE(frame->GetActiveView()->WorkersStopped());
     EXPECT_TRUE(started.empty());
     // A second request after the sequence does nothing more.
     frame->OnClose();
@@ -554,7 +555,7 @@ TEST_F(ShellTest, LanguageChangeRestarts)
     EXPECT_EQ(started[0], ExecutablePath());
     EXPECT_TRUE(locksFreeAtStart);
     EXPECT_FALSE(frame->isVisible());
-    EXPECT_NE(frame->GetActiveView()->m_bThreadExited.load(), 0);
+    EXPECT_TRUE(frame->GetActiveView()->WorkersStopped());
     theApp.ExitInstance();
     theApp.m_hMutex.reset();
     theApp.m_hDataLock.reset();
@@ -581,7 +582,7 @@ TEST_F(ShellTest, LanguageCancelAndExitDoNotRestart)
     frame->findChild<QAction*>(QStringLiteral("ID_MENU_EXIT"))->trigger();
     EXPECT_FALSE(frame->isVisible());
     EXPECT_TRUE(started.empty());
-    EXPECT_NE(frame->GetActiveView()->m_bThreadExited.load(), 0);
+    EXPECT_TRUE(frame->GetActiveView()->WorkersStopped());
     theApp.ExitInstance();
     theApp.m_hMutex.reset();
     theApp.m_hDataLock.reset();

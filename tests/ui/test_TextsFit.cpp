@@ -93,36 +93,6 @@ std::string Describe(const QString& where, const QString& text, const QRect& ink
 // ---------------------------------------------------------------------------------------------
 // The panel
 
-// What the worker threads may show, from the placeholders to the widest values.
-std::vector<DisplayStrings> PanelStates(const CQuorvantisView& view)
-{
-    std::vector<DisplayStrings> states;
-    DisplayStrings none;
-    none.maxTemp = none.minTemp = none.maxHumi = none.minHumi = none.temp = none.humi =
-        QString::fromLatin1(kNoValue);
-    for (auto& s : none.info)
-        s = QString::fromLatin1(kNoValue);
-    for (auto& s : none.status)
-        s = QString::fromLatin1(kBlankStatus);
-    states.push_back(none);
-
-    const QString intervals[3] = {view.IntervalText(14400), view.IntervalText(56),
-                                  view.IntervalText(14399)};
-    for (int mode = 0; mode < 3; ++mode) {
-        DisplayStrings s = none;
-        s.info = {QStringLiteral("0A1B2C3D"), QStringLiteral("°F"), QStringLiteral("1048576"),
-                  intervals[mode], QString::number(mode), QString(), QString()};
-        s.maxTemp = CQuorvantisView::TempText(999, 0);
-        s.minTemp = CQuorvantisView::TempText(0, 0);
-        s.maxHumi = CQuorvantisView::HumiText(99);
-        s.minHumi = CQuorvantisView::HumiText(HUMI_NONE);
-        s.temp = CQuorvantisView::TempText(TEMP_NONE, 0);
-        s.humi = CQuorvantisView::HumiText(1);
-        states.push_back(s);
-    }
-    return states;
-}
-
 // Segmented mode with all four periods set: every period place shows a date and a time.
 ConfigSnapshot AllPeriods()
 {

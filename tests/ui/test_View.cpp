@@ -12,6 +12,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -60,7 +61,7 @@ protected:
     {
         if (m_frame) {
             m_view->StopWorkerThreads();
-            EXPECT_EQ(m_view->m_bThreadExited.load(), 1);
+            EXPECT_TRUE(m_view->WorkersStopped());
             m_frame.reset();
         }
         theDeviceState.m_Link.Close();
@@ -196,8 +197,6 @@ TEST_F(ViewTest, RecorderAttachedWhileRunningIsShownDownloadedAndForgottenOnRemo
     EXPECT_EQ(s.maxTemp, kNoValue);
     EXPECT_EQ(s.temp, kNoValue);
     EXPECT_EQ(s.info[4], kNoValue);
-    for (const QString& p : s.periodTime)
-        EXPECT_EQ(p, kNoPeriod);
     for (const QString& line : s.status)
         EXPECT_EQ(line, kBlankStatus);
     EXPECT_EQ(theDeviceState.m_nMode.load(), -1);
@@ -256,6 +255,35 @@ TEST(ViewTexts, ValueTexts)
     EXPECT_EQ(CQuorvantisView::TempText(350, 1), QStringLiteral("-5.0°C"));
     EXPECT_EQ(CQuorvantisView::HumiText(45), "45 %");
     EXPECT_EQ(CQuorvantisView::HumiText(255), " -- %");
+}
+
+// Once the download is done and the values are shown, the monitor's ticks wake the window for
+// their hand-over only: nothing unchanged is painted again, neither the panel nor the status bar.
+TEST_F(ViewTest, IdleWindowIsNotPaintedAgain)
+{
+    auto rec = m_transport->Attach(kPath);
+    rec->SetInterval(3600);
+    rec->FillRing(0, 20);
+    Start();
+    ASSERT_TRUE(WaitUntil([&] {
+        const DisplayStrings s = Shown();
+        return s.status[2] == "Complete historical record deal" && s.info[2] == "20" && s.temp != kNoValue &&
+               s.maxTemp != kNoValue;
+    }));
+    PaintWatch watch;
+    qApp->installEventFilter(&watch);
+    auto* notifier = m_view->findChild<QSocketNotifier*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_NE(notifier, nullptr);
+    int wakes = 0;
+    QObject::connect(notifier, &QSocketNotifier::activated, m_view, [&] { ++wakes; });
+    // Two ticks for the last texts to be painted, then four with nothing new.
+    ASSERT_TRUE(WaitUntil([&] { return wakes >= 2; })) << "two ticks";
+    ServeEvents();
+    watch.paints.clear();
+    wakes = 0;
+    ASSERT_TRUE(WaitUntil([&] { return wakes >= 4; })) << "four more ticks";
+    qApp->removeEventFilter(&watch);
+    EXPECT_TRUE(watch.paints.empty()) << watch.paints.size() << " paints";
 }
 
 TEST_F(ViewTest, ArrivalOpensTheDeviceAndReopensTheOpenOneAfterADelay)
@@ -389,7 +417,7 @@ TEST_F(ViewTest, RemovalAndCloseNeverWaitForTheLink)
     ASSERT_TRUE(ReturnsWithoutTheRecorder(*rec, [&] { m_frame->close(); }));
     EXPECT_TRUE(noticeWhileHeld);
     EXPECT_TRUE(goneWhileHeld);
-    EXPECT_EQ(m_view->m_bThreadExited.load(), 1);
+    EXPECT_TRUE(m_view->WorkersStopped());
 }
 
 TEST_F(ViewTest, PcClockOutsideTheRecordersYearsIsNotSentAndSaidSo)
@@ -459,7 +487,7 @@ TEST_F(ViewTest, StoppingWhileTheMonitorWaitsForTheWindowDoesNotDeadlock)
     // hand-over, and the stop must still complete it.
     QThread::msleep(700);
     m_view->StopWorkerThreads();
-    EXPECT_EQ(m_view->m_bThreadExited.load(), 1);
+    EXPECT_TRUE(m_view->WorkersStopped());
     // Once stopped nothing runs any more: a second stop returns at once.
     m_view->StopWorkerThreads();
 }
@@ -516,7 +544,7 @@ TEST_F(ViewTest, DamagedDatabaseShowsOneBoxWhileTheWindowKeepsWorking)
     // And the window closes.
     m_frame->m_nCloseNoticeMs = 10;
     m_frame->close();
-    EXPECT_EQ(m_view->m_bThreadExited.load(), 1);
+    EXPECT_TRUE(m_view->WorkersStopped());
     EXPECT_EQ(shown.size(), 1) << shown.join(QStringLiteral(" | ")).toStdString();
     SetMessageBoxService(previous);
 }

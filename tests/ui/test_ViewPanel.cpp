@@ -1,9 +1,17 @@
-// The painted panel: every text in its place in every language, the period rule.
+// The painted panel: every text in its place in every language, the period rule, and the picture
+// that paints keep between them.
 #include <gtest/gtest.h>
 
+#include <QPainter>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QTextLayout>
+
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
@@ -12,6 +20,7 @@
 #include "platform/StringTable.h"
 #include "resources/resource.h"
 #include "support/TempDir.h"
+#include "ui/GdiText.h"
 #include "ui/ViewTestSupport.h"
 
 namespace {
@@ -85,7 +94,7 @@ TEST(ViewPanel, EveryTextInItsPlaceInEveryLanguage)
         {415, 20, 650, 150, kGrey, 0, "Quorvantis 3.2"},  // in the title font, in every language
     };
     DisplayStrings s;
-    s.info = {"00ABCDEF", QStringLiteral("°C"), "1234", "2 Minute", "", "", ""};
+    s.info = {"00ABCDEF", QStringLiteral("°C"), "1234", "2 Minute", ""};
     s.maxTemp = QStringLiteral("25.0°C");
     s.minTemp = QStringLiteral("-10.0°C");
     s.maxHumi = "70 %";
@@ -160,30 +169,211 @@ TEST(ViewPanel, PeriodRule)
         EXPECT_EQ(t, kNoPeriodShown);
 }
 
-TEST(ViewPanel, PaintKeepsSegmentedPeriodTextsOnly)
+
+namespace {
+
+// A state of the panel: what the threads wrote and the configuration read.
+struct PanelState {
+    DisplayStrings strings;
+    ConfigSnapshot config;
+};
+
+// The states the screenshot program pictures (no recorder, a download under way, the download
+// done), and the widest texts: in segmented mode with every period set and a failure on every
+// status line, and in cycle mode.
+std::vector<PanelState> PictureStates(const CQuorvantisView& view)
+{
+    const QString* res = view.m_strRes;
+    const std::vector<DisplayStrings> widest = PanelStates(view);
+    PanelState none{widest[0], ConfigSnapshot{}};
+
+    PanelState downloading = none;
+    DisplayStrings& d = downloading.strings;
+    d.status = {res[44], res[19], res[16], kBlankStatus};
+    d.info = {"0A1B2C3D", QStringLiteral("°C"), "500", view.IntervalText(90), "2"};
+    d.maxTemp = CQuorvantisView::TempText(860, 1);
+    d.minTemp = CQuorvantisView::TempText(560, 1);
+    d.maxHumi = CQuorvantisView::HumiText(88);
+    d.minHumi = CQuorvantisView::HumiText(52);
+    d.temp = CQuorvantisView::TempText(735, 1);
+    d.humi = CQuorvantisView::HumiText(65);
+    ConfigSnapshot& c = downloading.config;
+    c.mode = 2;
+    c.periodOn[0] = c.periodOn[1] = 1;
+    for (int k = 0; k < 4; ++k) {
+        c.period[2 * k] = OleDateTime(2026, 3, 2 + k, 8, 0, 0);
+        c.period[2 * k + 1] = OleDateTime(2026, 3, 2 + k, 17, 30, 0);
+    }
+
+    PanelState done = downloading;
+    done.strings.status[2] = res[17];
+    done.strings.info[2] = "2000";
+
+    PanelState failed{widest[3], done.config};
+    failed.strings.status = {res[43], res[20], res[42], kBlankStatus};
+    for (int& on : failed.config.periodOn)
+        on = 1;
+
+    PanelState cycle{widest[2], done.config};
+    cycle.config.mode = 1;
+    return {none, downloading, done, failed, cycle};
+}
+
+// The panel drawn afresh, all of it, as every paint drew it before paints kept their picture.
+QImage FreshPicture(CQuorvantisView& view, const std::vector<PanelText>& texts, const QSize& size)
+{
+    QImage background(QStringLiteral(":/images/%1.png").arg(IDB_VIEW_BACKGROUND));
+    QImage canvas(size, QImage::Format_RGB32);
+    canvas.fill(Qt::white);
+    QPainter p(&canvas);
+    p.drawImage(0, 0, background.convertToFormat(QImage::Format_RGB32));
+    for (const PanelText& t : texts) {
+        QTextLayout layout;
+        LayoutGdiText(layout, t.text, t.rect, view.PanelFont(t.title), t.wordBreak);
+        p.setPen(t.color);
+        p.save();
+        p.setClipRect(t.rect);
+        layout.draw(&p, QPointF());
+        p.restore();
+    }
+    return canvas;
+}
+
+// Empty when both pictures are the same, pixel for pixel; else where they first differ.
+std::string Difference(const QImage& shown, const QImage& fresh)
+{
+    const QImage a = shown.convertToFormat(QImage::Format_RGB32);
+    const QImage b = fresh.convertToFormat(QImage::Format_RGB32);
+    if (a.size() != b.size())
+        return "another size";
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            if (a.pixel(x, y) != b.pixel(x, y))
+                return "differs first at " + std::to_string(x) + "," + std::to_string(y);
+    return {};
+}
+
+}  // namespace
+
+// The picture a paint keeps, brought from any state to any other (and to another size), is pixel
+// for pixel the panel drawn afresh, in every language.
+TEST(ViewPanel, KeptPictureIsTheFreshPictureFromEveryStateToEveryOther)
+{
+    const QImage background =
+        QImage(QStringLiteral(":/images/%1.png").arg(IDB_VIEW_BACKGROUND)).convertToFormat(QImage::Format_RGB32);
+    ASSERT_FALSE(background.isNull());
+    for (int language = 0; language < 5; ++language) {
+        ASSERT_TRUE(LoadTestLanguage(language));
+        SCOPED_TRACE(kLanguageCodes[language]);
+        CQuorvantisView view;
+        view.LoadTexts();
+        const std::vector<PanelState> states = PictureStates(view);
+        auto textsOf = [&](std::size_t state) {
+            return view.LayoutPanel(states[state].strings, language, states[state].config);
+        };
+        const QSize sizes[] = {QSize(700, 500), QSize(820, 610)};  // a view larger than the panel
+        for (const QSize& size : sizes) {
+            std::vector<QImage> fresh;
+            for (std::size_t s = 0; s < states.size(); ++s)
+                fresh.push_back(FreshPicture(view, textsOf(s), size));
+            for (std::size_t from = 0; from < states.size(); ++from) {
+                PanelCanvas first(background, view.PanelFont(false), view.PanelFont(true));
+                EXPECT_EQ(first.Update(textsOf(from), size), QRegion(QRect(QPoint(), size)));
+                EXPECT_EQ(Difference(first.Picture(), fresh[from]), "") << "state " << from;
+                for (std::size_t to = 0; to < states.size(); ++to) {
+                    PanelCanvas kept = first;
+                    EXPECT_EQ(kept.Update(textsOf(to), size).isEmpty(), from == to);
+                    EXPECT_EQ(Difference(kept.Picture(), fresh[to]), "")
+                        << "from state " << from << " to " << to << " at " << size.width();
+                }
+            }
+        }
+        PanelCanvas resized(background, view.PanelFont(false), view.PanelFont(true));
+        resized.Update(textsOf(2), sizes[0]);
+        resized.Update(textsOf(3), sizes[1]);
+        EXPECT_EQ(Difference(resized.Picture(), FreshPicture(view, textsOf(3), sizes[1])), "");
+    }
+}
+
+// The monitor asks for a paint on every tick: without a change the window is not even woken, with
+// one it paints the rectangles that changed and nothing else, and the window then shows what a
+// fresh paint shows. Strings changed on the UI thread (the settings dialog) show at its next paint.
+TEST(ViewPanel, OnlyAChangeWakesTheWindowAndOnlyWhatChangedIsPainted)
 {
     ASSERT_TRUE(LoadTestLanguage(0));
     CQuorvantisView view;
     view.LoadTexts();
-    view.resize(CQuorvantisView::kPanelWidth, CQuorvantisView::kPanelHeight);
-    {
-        std::lock_guard<std::mutex> lock(theDeviceState.m_csConfig);
-        theDeviceState.m_nMode = 1;
-        theDeviceState.m_bPeriodOn[0] = 1;
-        theDeviceState.m_Period[0] = OleDateTime(2026, 3, 1, 8, 0, 0);
-        theDeviceState.m_Period[1] = OleDateTime(2026, 3, 1, 9, 30, 0);
-    }
-    QImage image = view.RenderPanel();
-    EXPECT_EQ(image.size(), QSize(700, 500));
-    EXPECT_EQ(view.GetDisplayStrings().periodTime[0], "");  // left unchanged
+    view.OnDeviceUnconnect();  // the placeholders
+    PaintWatch watch;
+    view.installEventFilter(&watch);
+    auto* notifier = view.findChild<QSocketNotifier*>(QString(), Qt::FindDirectChildrenOnly);
+    ASSERT_NE(notifier, nullptr);
+    int wakes = 0;
+    QObject::connect(notifier, &QSocketNotifier::activated, &view, [&] { ++wakes; });
+    view.show();
+    ASSERT_TRUE(WaitUntil([&] { return !watch.paints.empty(); })) << "the first paint";
+    auto shown = [&] { return view.screen()->grabWindow(view.winId()).toImage(); };
+    auto fresh = [&] {
+        return FreshPicture(view, view.LayoutPanel(view.GetDisplayStrings(), 0, theDeviceState.GetConfigSnapshot()),
+                            view.size());
+    };
+    EXPECT_EQ(Difference(shown(), fresh()), "");
+    // The first tick finds the placeholders, which are painted already.
+    view.Invalidate();
+    ASSERT_TRUE(WaitUntil([&] { return wakes == 1; })) << "the first tick's wake";
+    ServeEvents();
+
+    auto tick = [&](const char* what, const QRegion& painted) {
+        watch.paints.clear();
+        wakes = 0;
+        view.Invalidate();
+        view.Invalidate();
+        if (painted.isEmpty()) {
+            ServeEvents();
+        } else {
+            ASSERT_TRUE(WaitUntil([&] { return !watch.paints.empty(); })) << "the paint of " << what;
+            ServeEvents();
+        }
+        EXPECT_EQ(wakes, painted.isEmpty() ? 0 : 1) << what;
+        EXPECT_EQ(watch.paints, painted.isEmpty() ? std::vector<QRegion>() : std::vector<QRegion>{painted})
+            << what;
+        EXPECT_EQ(Difference(shown(), fresh()), "") << what;
+    };
+    for (int i = 0; i < 3; ++i)
+        tick("nothing new", QRegion());
+
+    CDeviceState& ds = theDeviceState;
+    ds.m_dwDeviceID = 0x0A1B2C3D;
+    ds.m_nMode = 0;
+    ds.m_nTempUnit = 1;
+    ds.m_nInterval = 90;
+    view.ShowDeviceInfo();
+    QRegion values;
+    for (const QRect& r : {QRect(150, 40, 180, 35), QRect(150, 68, 180, 37), QRect(150, 124, 180, 24),
+                           QRect(150, 152, 180, 18)})
+        values += r;
+    tick("the device's values", values);
+    tick("nothing new", QRegion());
+
+    ds.m_nInterval = 120;
+    view.ShowDeviceInfo();
+    tick("the interval", QRect(150, 124, 180, 24));
 
     {
-        std::lock_guard<std::mutex> lock(theDeviceState.m_csConfig);
-        theDeviceState.m_nMode = 2;
+        std::lock_guard<std::mutex> lock(ds.m_csConfig);
+        ds.m_nMode = 2;
+        ds.m_bPeriodOn[0] = 1;
+        ds.m_Period[0] = OleDateTime(2026, 3, 1, 8, 0, 0);
+        ds.m_Period[1] = OleDateTime(2026, 3, 1, 9, 30, 0);
     }
-    image = view.RenderPanel();
-    const DisplayStrings s = view.GetDisplayStrings();
-    EXPECT_EQ(s.periodTime[0], "2026/03/01  08:00");
-    EXPECT_EQ(s.periodTime[1], "2026/03/01  09:30");
-    EXPECT_EQ(s.periodTime[2], kNoPeriodShown);
+    tick("the first period", QRegion(300, 260, 195, 20) + QRegion(300, 280, 195, 40));
+    tick("nothing new", QRegion());
+
+    // The settings dialog rewrites the values and asks for a paint itself.
+    ds.m_nTempUnit = 0;
+    view.ShowDeviceInfo();
+    watch.paints.clear();
+    view.update();
+    ASSERT_TRUE(WaitUntil([&] { return !watch.paints.empty(); })) << "the settings dialog's paint";
+    EXPECT_EQ(Difference(shown(), fresh()), "") << "the unit";
 }

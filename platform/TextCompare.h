@@ -1,0 +1,17 @@
+#pragma once
+// Names compared as the Windows program compared them, without regard to the case of the ASCII
+// letters. The C library's tolower is not used: it follows the locale (a Turkish one folds 'I'
+// to no ASCII letter).
+#include <string_view>
+
+inline bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
