@@ -4,13 +4,14 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 # Qt Charts' CMake package needs Qt's OpenGL one, which qt6-charts-dev does not pull in. The fonts
 # are those the offscreen tests measure and draw with; locales holds the sources from which a test
-# builds the German locale (localedef); sqlite3 is the shell the README suggests for a look inside.
+# builds the German locale (localedef); sqlite3 is the shell the README suggests for a look inside;
+# desktop-file-utils checks the installed desktop entry.
 PACKAGES = build-essential cmake pkg-config qt6-base-dev qt6-translations-l10n qt6-charts-dev libqt6opengl6-dev \
            libhidapi-dev libudev-dev libsqlite3-dev sqlite3 libgtest-dev \
-           fonts-dejavu-core fonts-liberation2 fonts-droid-fallback locales
+           fonts-dejavu-core fonts-liberation2 fonts-droid-fallback locales desktop-file-utils
 SUDO = $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps configure build run test screenshots tsan asan bench clean
+.PHONY: deps configure build run test install format screenshots tsan asan bench clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; done); \
@@ -32,6 +33,23 @@ run: configure
 
 test: build
 	QT_QPA_PLATFORM=offscreen ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The program with the files it ships in $(PREFIX)/lib/quorvantis, the command $(PREFIX)/bin/quorvantis,
+# the udev rule, and the desktop entry with its icon; under $(DESTDIR) when given. Only the copy
+# into the prefix runs with sudo, and only when that folder is not writable.
+PREFIX ?= /usr/local
+DESTDIR ?=
+install: configure
+	cmake --build $(BUILD) -j $(JOBS) --target quorvantis
+	@target="$(DESTDIR)$(PREFIX)"; while [ ! -e "$$target" ]; do target=$$(dirname "$$target"); done; \
+	if [ -w "$$target" ]; then sudo=; else sudo="$(SUDO)"; fi; \
+	echo $$sudo env DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"; \
+	$$sudo env DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# Formats every tracked source with .clang-format.
+format:
+	@command -v clang-format >/dev/null || { echo "make format needs clang-format (Debian package clang-format)"; exit 1; }
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 # Pictures of every window in every language, with the simulator as the recorder, for looking at:
 # written into $(SHOTS).

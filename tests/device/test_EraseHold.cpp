@@ -13,19 +13,17 @@
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
 #include "simulator/VT583Simulator.h"
+#include "support/BoundedWait.h"
 #include "support/DeviceRig.h"
 #include "support/TempDir.h"
 
 namespace {
 
-// Waits for cond, at most a generous bound (a hang guard, not a timing).
-bool Eventually(const std::function<bool()>& cond)
+// The erase's own wait, bounded.
+EraseReadiness WaitReady(EraseHold& erase)
 {
-    for (int i = 0; i < 20000; ++i) {
-        if (cond()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return cond();
+    HangGuard guard("the erase to be ready or refused");
+    return erase.WaitReady();
 }
 
 // A configured recorder with records, its database, and the program's writer and downloads.
@@ -86,14 +84,14 @@ TEST(EraseHold, GoesOutOnceADownloadBegunAfterItHasStoredEverythingTheRecorderHe
     rig.dev->SetLatencyMs(1);
     rig.st.m_bDbCleared = 1;  // a download under way when the user confirms
     // It has read the count bytes of the ring's last used pages (those after 114).
-    ASSERT_TRUE(Eventually([&] { return rig.Rows() > 27 * 64 + 64; }));
+    ASSERT_TRUE(WaitFor("the download to pass page 115", [&] { return rig.Rows() > 27 * 64 + 64; }));
     rig.dev->HoldReplies();
-    ASSERT_TRUE(Eventually([&] { return rig.dev->HeldReads() == 1; }));
+    ASSERT_TRUE(WaitFor("the download to wait in an exchange", [&] { return rig.dev->HeldReads() == 1; }));
     EraseHold erase(rig.st);
     EXPECT_EQ(erase.Readiness(), EraseReadiness::Waiting);
     rig.dev->TakeRecords(200);  // records the download under way will not see
     rig.dev->ReleaseReplies();
-    ASSERT_EQ(erase.WaitReady(), EraseReadiness::Ready);
+    ASSERT_EQ(WaitReady(erase), EraseReadiness::Ready);
     const auto held = rig.dev->Records();
     int acknowledged = 0;
     EXPECT_EQ(erase.Erase(acknowledged), EraseReadiness::Ready);
@@ -149,11 +147,11 @@ TEST(EraseHold, NothingIsErasedUnlessEverythingIsStoredForTheRecorderConfirmedIn
         Rig rig(1000);
         EraseHold erase(rig.st);
         rig.dev->HoldReplies();
-        ASSERT_TRUE(Eventually([&] { return rig.dev->HeldReads() == 1; }));  // its download waits
+        ASSERT_TRUE(WaitFor("the download to wait in an exchange", [&] { return rig.dev->HeldReads() == 1; }));  // its download waits
         EXPECT_EQ(erase.Readiness(), EraseReadiness::Waiting);
         c.meanwhile(rig);
         rig.dev->ReleaseReplies();
-        EXPECT_EQ(erase.WaitReady(), c.answer);
+        EXPECT_EQ(WaitReady(erase), c.answer);
         int acknowledged = 0;
         EXPECT_NE(erase.Erase(acknowledged), EraseReadiness::Ready);
         EXPECT_EQ(acknowledged, 0);
@@ -169,7 +167,7 @@ TEST(EraseHold, AReadyEraseGoesOnlyToTheRecorderOpenedWhenItWasConfirmed)
     ScopedMessageBoxRecorder boxes;
     Rig rig(500);
     EraseHold erase(rig.st);
-    ASSERT_EQ(erase.WaitReady(), EraseReadiness::Ready);
+    ASSERT_EQ(WaitReady(erase), EraseReadiness::Ready);
     rig.st.m_Link.Open();  // a new open, without the reset the open thread would do
     int acknowledged = 0;
     EXPECT_EQ(erase.Erase(acknowledged), EraseReadiness::DeviceChanged);

@@ -11,6 +11,7 @@
 #include "device/CHidLink.h"
 #include "platform/OleDateTime.h"
 #include "simulator/VT583Simulator.h"
+#include "support/BoundedWait.h"
 
 using sim::Fault;
 using sim::SimulatorTransport;
@@ -314,7 +315,7 @@ TEST_F(LinkFixture, CloseNeverWaitsForAnExchangeUnderWay)
     std::uint8_t buffer[MEMORY_READ_MAX + 5];
     int result = -1;
     std::thread reader([&] { result = link.ReadMemory(ADDR_CONFIG, buffer, 10); });
-    while (dev->HeldReads() == 0) std::this_thread::yield();
+    EXPECT_TRUE(WaitFor("the read to wait for the recorder's reply", [&] { return dev->HeldReads() == 1; }));
     // Returns while the reader holds the link (the bound only keeps a failure from hanging);
     // the device counts as gone at once.
     auto closed = std::async(std::launch::async, [&] { link.CloseHandles(); });
@@ -324,8 +325,11 @@ TEST_F(LinkFixture, CloseNeverWaitsForAnExchangeUnderWay)
     EXPECT_EQ(dev->HeldReads(), returned ? 1 : 0);
     // The attempt under way ends, and no retry reaches the recorder.
     dev->ReleaseReplies();
-    closed.wait();
-    reader.join();
+    {
+        HangGuard guard("the close and the read to end once the recorder answers");
+        closed.wait();
+        reader.join();
+    }
     EXPECT_EQ(result, 1);
     const int writes = Writes();
     EXPECT_EQ(link.ReadMemory(ADDR_CONFIG, buffer, 10), 0);
@@ -426,13 +430,13 @@ TEST_F(LinkFixture, UnplugWhileThreadsExchange)
         }
     };
     std::thread a(worker, true), b(worker, false);
-    while (dev->Counters().replies < 200) std::this_thread::yield();
+    EXPECT_TRUE(WaitFor("200 replies to the two threads", [&] { return dev->Counters().replies >= 200; }));
     transport.Detach("/dev/hidraw0");
-    while (failures < 2) std::this_thread::yield();
+    EXPECT_TRUE(WaitFor("two exchanges to fail once the recorder is gone", [&] { return failures >= 2; }));
     link.CloseHandles();
     stop = true;
-    a.join();
-    b.join();
+    JoinWithin(a, "the live-reading thread to end");
+    JoinWithin(b, "the memory-reading thread to end");
     EXPECT_FALSE(link.IsDeviceOpen());
     EXPECT_EQ(dev->Counters().interleaved, 0);
     EXPECT_EQ(link.m_bLiveBusy.load(), 0);

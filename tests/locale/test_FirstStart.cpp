@@ -47,14 +47,7 @@ int ExpectedLanguage()
     return -1;
 }
 
-// A language's texts, read from the sources.
-StringTable Texts(int language)
-{
-    StringTable table;
-    table.LoadFromText(ReadFile(std::string(QUORVANTIS_SOURCE_DIR) + "/resources/strings/" +
-                                kLanguageCodes[language] + ".txt"));
-    return table;
-}
+StringTable Texts(int language) { return SourceStrings(kLanguageCodes[language]); }
 
 
 class UserEnvironment : public ::testing::Environment {

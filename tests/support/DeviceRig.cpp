@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "device/CDeviceState.h"
+#include "support/BoundedWait.h"
 #include "support/TempDir.h"
 
 void PrepareDeviceState(CDeviceState& st, const TempDir& dir, HidTransport& transport)
@@ -36,8 +37,8 @@ AcquisitionThreads::~AcquisitionThreads()
 {
     m_bStop = true;
     m_st.RequestQuit();
-    m_downloads.join();
-    m_writer.join();
+    JoinWithin(m_downloads, "the downloads to end once asked to quit");
+    JoinWithin(m_writer, "the record writer to end once asked to quit");
     // The state may serve another test step.
     m_st.m_bQuit = 0;
 }

@@ -45,7 +45,20 @@ void WriteFile(const std::string& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-bool LoadEnglishStrings()
+namespace {
+
+std::string SourceStringsText(const std::string& code)
 {
-    return AppStrings().LoadFromText(ReadFile(std::string(QUORVANTIS_SOURCE_DIR) + "/resources/strings/en.txt"));
+    return ReadFile(std::string(QUORVANTIS_SOURCE_DIR) + "/resources/strings/" + code + ".txt");
+}
+
+}  // namespace
+
+bool LoadEnglishStrings() { return AppStrings().LoadFromText(SourceStringsText("en")); }
+
+StringTable SourceStrings(const std::string& code)
+{
+    StringTable table;
+    table.LoadFromText(SourceStringsText(code));
+    return table;
 }

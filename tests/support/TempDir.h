@@ -25,3 +25,6 @@ bool CopyShippedDatabase(const std::string& path);
 std::string BuildDir();
 // Makes the English string table the program's (from the sources); true on success.
 bool LoadEnglishStrings();
+// The string table of one language, by its code ("en", "zh", ...), read from the sources.
+class StringTable;
+StringTable SourceStrings(const std::string& code);

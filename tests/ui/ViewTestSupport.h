@@ -2,12 +2,12 @@
 // Helpers of the live-panel tests: a bounded wait that keeps the event loop running, and the
 // string table of one language.
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QPaintEvent>
 #include <QRegion>
 #include <QThread>
 
+#include <chrono>
 #include <vector>
 
 #include "app/CQuorvantisApp.h"
@@ -15,21 +15,17 @@
 #include "app/Language.h"
 #include "device/DeviceProtocol.h"
 #include "platform/StringTable.h"
+#include "support/BoundedWait.h"
 
-// Processes events until cond holds; false if it still does not after a generous bound (a hang
+// Processes events until cond holds; false if it still does not after the wait bound (a hang
 // guard, not a timing assertion).
 template <class Cond>
-bool WaitUntil(Cond cond, int boundMs = 20000)
+bool WaitUntil(Cond cond, std::chrono::milliseconds bound = kWaitBound)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!cond()) {
-        if (timer.elapsed() > boundMs)
-            return cond();
+    return PollUntil(cond, [] {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(2);
-    }
-    return true;
+    }, bound);
 }
 
 // Loads the strings of language index (0..4) and makes it the application's language.

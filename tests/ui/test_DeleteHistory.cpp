@@ -220,12 +220,12 @@ TEST_F(DeleteHistoryTest, DeletingAnotherDevicesRowsWhileAWalkLooksAtItsResumePo
         std::unique_lock<std::mutex> lock(m);
         loaded = true;
         cv.notify_all();
-        cv.wait(lock, [&] { return go; });
+        EXPECT_TRUE(cv.wait_for(lock, kWaitBound, [&] { return go; })) << "the walk was never let go on";
     };
     std::thread walk([] { theDeviceState.DownloadHistory(); });
     {
         std::unique_lock<std::mutex> lock(m);
-        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return loaded; }));
+        EXPECT_TRUE(cv.wait_for(lock, kWaitBound, [&] { return loaded; })) << "the walk never loaded the Device row";
     }
     {
         DeleteHistory dlg;
@@ -238,7 +238,7 @@ TEST_F(DeleteHistoryTest, DeletingAnotherDevicesRowsWhileAWalkLooksAtItsResumePo
         go = true;
     }
     cv.notify_all();
-    walk.join();
+    JoinWithin(walk, "the download to end");
     theDeviceState.m_fnTestHook = nullptr;
     theDeviceState.FlushRecordQueue();
     for (int i = 0; i < 2; ++i) {

@@ -411,19 +411,6 @@ TEST(ChartPoints, PointsOutOfTimeOrderKeepTheirTurns)
     EXPECT_TRUE(points.Take().isEmpty());
 }
 
-TEST_F(GrapshTest, ResizeStretchesTheChartAndKeepsTheControlsAtTheBottom)
-{
-    Grapsh dlg;
-    dlg.show();
-    QWidget* search = dlg.findChild<QWidget*>(QStringLiteral(QV_ID_NAME(IDC_GRAPH_SEARCH)));
-    QWidget* title = dlg.findChild<QWidget*>(QStringLiteral(QV_ID_NAME(IDC_GRAPH_TITLE)));
-    const QRect chart = dlg.m_chart->geometry(), button = search->geometry(), titleRect = title->geometry();
-    dlg.resize(dlg.size() + QSize(200, 100));
-    EXPECT_EQ(dlg.m_chart->geometry(), chart.adjusted(0, 0, 200, 100));
-    EXPECT_EQ(search->geometry(), button.translated(0, 100));
-    EXPECT_EQ(title->geometry(), titleRect);  // not anchored
-}
-
 }  // namespace
 
 namespace {

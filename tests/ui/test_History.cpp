@@ -327,25 +327,13 @@ TEST_F(HistoryTest, AnchoringFollowsMaximiseAndRestore)
     Main dlg;
     dlg.show();
     auto geometry = [&dlg](const char* name) { return dlg.findChild<QWidget*>(QLatin1String(name))->geometry(); };
+    // Maximised and restored (sizes set by dragging are checked against the templates).
     const QSize size0 = dlg.size();
     const QRect list0 = geometry("IDC_HISTORY_LIST"), search0 = geometry("IDC_HISTORY_SEARCH"),
-                picker0 = geometry("IDC_HISTORY_END_TIME"), group0 = geometry("IDC_HISTORY_GROUP"),
-                status0 = geometry("IDC_HISTORY_STATUS");
-
-    dlg.resize(size0 + QSize(200, 150));
-    const QRect list1 = geometry("IDC_HISTORY_LIST"), search1 = geometry("IDC_HISTORY_SEARCH"),
-                picker1 = geometry("IDC_HISTORY_END_TIME"), group1 = geometry("IDC_HISTORY_GROUP");
-    EXPECT_EQ(list1.topLeft(), list0.topLeft());
-    EXPECT_EQ(list1.size(), list0.size() + QSize(200, 150));
-    for (const auto& [before, after] : {std::pair{search0, search1}, {picker0, picker1}, {group0, group1}}) {
-        EXPECT_EQ(after.x(), before.x());
-        EXPECT_EQ(after.size(), before.size());
-        EXPECT_EQ(after.y(), before.y() + 150);
-    }
-    EXPECT_EQ(geometry("IDC_HISTORY_STATUS"), status0);
+                group0 = geometry("IDC_HISTORY_GROUP");
 
     dlg.showMaximized();
-    ASSERT_TRUE(WaitUntil([&] { return dlg.size() != size0 + QSize(200, 150); }));
+    ASSERT_TRUE(WaitUntil([&] { return dlg.size() != size0; })) << "the dialog was never maximised";
     EXPECT_EQ(dlg.width() - geometry("IDC_HISTORY_LIST").right(), size0.width() - list0.right());
     EXPECT_EQ(dlg.height() - geometry("IDC_HISTORY_SEARCH").bottom(), size0.height() - search0.bottom());
     dlg.showNormal();

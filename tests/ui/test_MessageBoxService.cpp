@@ -14,6 +14,7 @@
 
 #include "ui/ModalHelper.h"
 #include "ui/QtMessageBoxService.h"
+#include "ui/ViewTestSupport.h"
 
 namespace {
 
@@ -128,8 +129,8 @@ TEST(QtMessageBoxService, EveryButtonOfEverySetAnswersAsClicked)
                     answer = show();
                     done = true;
                 });
-                while (!done) QApplication::processEvents(QEventLoop::AllEvents, 10);
-                worker.join();
+                EXPECT_TRUE(WaitUntil([&] { return done.load(); })) << "the worker's box was never answered";
+                JoinWithin(worker, "the worker to get its answer");
             } else {
                 answer = show();
             }

@@ -386,11 +386,11 @@ TEST_F(SettingsWriterTest, AnErasingChangeWaitsForTheDownloadAndItsRecordsToBeSt
     ASSERT_TRUE(ReadConfigForDownload(rig.st));
     rig.dev->ClearLog();
     std::thread walk([&] { rig.st.DownloadHistory(); });
-    while (rig.dev->Counters().memoryReads < 20) std::this_thread::yield();  // under way
+    EXPECT_TRUE(WaitFor("the download to be under way", [&] { return rig.dev->Counters().memoryReads >= 20; }));
     SettingsBlock b = SampleBlock();
     b.m_bModeChanged = 1;
     EXPECT_EQ(ApplySettings(b, rig.st), 0u);
-    walk.join();
+    JoinWithin(walk, "the download to end");
     EXPECT_EQ(rig.Rows(), std::make_pair(2000, 2000));
     const std::vector<int> commands = Commands(rig.dev->RequestLog());
     ASSERT_GE(commands.size(), 3u);
@@ -478,7 +478,7 @@ TEST_F(SettingsWriterTest, AnErasingChangeSendsNothingWhenItsRecorderChangesOrTh
         if (c.name == std::string("another recorder opened")) rig.dev->ReleaseReplies();
         c.meanwhile(rig);
         rig.dev->ReleaseReplies();
-        run.join();
+        JoinWithin(run, "the settings run to give up");
         EXPECT_EQ(result, kApplySettingsFailed);
         EXPECT_EQ(rig.dev->Counters().paramSets + rig.dev->Counters().periodSets + rig.dev->Counters().erases, 0);
         EXPECT_EQ(rig.dev->Records().size(), 2000u);

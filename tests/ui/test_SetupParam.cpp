@@ -332,8 +332,6 @@ TEST_F(SetupParamTest, OffsetTexts)
         {"1.55", 1, IDS_ONE_DECIMAL_PLACE, 0},          {"1.", 1, IDS_ONE_DECIMAL_PLACE, 0},
         {"1.5.", 1, IDS_ONE_DECIMAL_PLACE, 0},          {"1..", 1, IDS_TEMP_OFFSET_INVALID, 0},
         {".5", 1, IDS_TEMP_OFFSET_INVALID, 0},          {"-.5", 1, 0, 95},
-        {"10.1", 1, IDS_TEMP_OFFSET_INVALID, 0},        {"-10.0", 1, 0, 0},
-        {"-18.0", 0, 0, 0},      {"0.9", 0, 0, 105},    {"18.1", 0, IDS_TEMP_OFFSET_INVALID, 0},
         {"--.-", 1, IDS_TEMP_OFFSET_INVALID, 0},        {"1a", 1, IDS_TEMP_OFFSET_INVALID, 0},
         {"20", -1, 0, 40},       {"-20", -1, 0, 0},     {"", -1, 0, 20},
         {"21", -1, IDS_HUMI_OFFSET_INVALID, 0},         {"1.5", -1, IDS_HUMI_OFFSET_INVALID, 0},
@@ -362,6 +360,36 @@ TEST_F(SetupParamTest, OffsetTexts)
             EXPECT_EQ(m_rec->Entries().back().buttons, MsgButtons::Ok);
             // The controls stay as the user left them.
             EXPECT_EQ(Edit(edit)->text(), QString::fromUtf8(c.text));
+        }
+    }
+}
+
+TEST_F(SetupParamTest, TemperatureOffsetAtEveryTenth)
+{
+    // Tenths n of the unit chosen: in degrees F the recorder gets the integer part of
+    // n / 1.8 + 100, which is (5n + 900) / 9 in integer arithmetic (never negative from -18.0 on);
+    // in degrees C n + 100. A tenth beyond either end is refused.
+    struct Unit {
+        int index, limit;
+        int (*offset)(int n);
+    } const units[] = {{0, 180, [](int n) { return (5 * n + 900) / 9; }}, {1, 100, [](int n) { return n + 100; }}};
+    Open();
+    for (const Unit& u : units) {
+        for (int n = -u.limit - 1; n <= u.limit + 1; ++n) {
+            const QString text = QStringLiteral("%1%2.%3").arg(n < 0 ? "-" : "").arg(std::abs(n) / 10).arg(std::abs(n) % 10);
+            SCOPED_TRACE(text.toStdString() + (u.index == 0 ? " F" : " C"));
+            m_rec->Clear();
+            Choose("IDC_SETUP_UNIT", u.index);
+            SetText("IDC_SETUP_TEMP_OFFSET", text);
+            const bool accepted = Save();
+            if (std::abs(n) > u.limit) {
+                EXPECT_FALSE(accepted);
+                EXPECT_EQ(LastBox(), LoadString(IDS_TEMP_OFFSET_INVALID));
+                continue;
+            }
+            ASSERT_TRUE(accepted) << LastBox();
+            EXPECT_EQ(m_dlg->m_nNewTempUnit, u.index);
+            EXPECT_EQ(m_dlg->m_nNewTempOffset, u.offset(n));
         }
     }
 }

@@ -45,6 +45,7 @@
 #include "ui/DialogUnits.h"
 #include "ui/ModalHelper.h"
 #include "ui/QtMessageBoxService.h"
+#include "ui/ViewTestSupport.h"
 
 namespace {
 
@@ -128,8 +129,8 @@ TEST_F(ShellTest, StoredWordsMatchExactly)
 {
     // A stored word, matching or not, never opens the dialog.
     bool asked = false;
-    auto fix = [&](const std::string& word) {
-        WriteFile(Ini(), "[Language]\nLanguage=" + word + "\n");
+    auto fixIni = [&](const std::string& ini) {
+        WriteFile(Ini(), ini);
         CQuorvantisApp app;
         auto* guard = new QTimer;
         guard->setInterval(5);
@@ -144,18 +145,16 @@ TEST_F(ShellTest, StoredWordsMatchExactly)
         delete guard;
         return app.m_nLanguage;
     };
+    auto fix = [&](const std::string& word) { return fixIni("[Language]\nLanguage=" + word + "\n"); };
     EXPECT_EQ(fix("english"), 0);
     EXPECT_EQ(fix("English "), 0);
     EXPECT_EQ(fix("Chinese"), 1);
     EXPECT_EQ(fix("Deutsch"), 2);
     EXPECT_EQ(fix("Portuguese"), 3);
     EXPECT_EQ(fix("French"), 4);
-    EXPECT_FALSE(asked);
     // Section and key names are not case-sensitive, the value is.
-    WriteFile(Ini(), "[LANGUAGE]\nlanguage=Deutsch\n");
-    CQuorvantisApp app;
-    app.FixLanguage(Ini(), 0);
-    EXPECT_EQ(app.m_nLanguage, 2);
+    EXPECT_EQ(fixIni("[LANGUAGE]\nlanguage=Deutsch\n"), 2);
+    EXPECT_FALSE(asked);
 }
 
 TEST_F(ShellTest, LanguageDialogSaveAndCancel)
@@ -214,7 +213,7 @@ bool CopyEndsAtOnce(const std::string& data, const std::string& runtime)
     program.start(QStringLiteral(QUORVANTIS_BUILD_DIR "/quorvantis"), {});
     if (!program.waitForStarted()) return false;
     // The bound only keeps a copy that stays up from hanging the test.
-    if (!program.waitForFinished(30000)) {
+    if (!program.waitForFinished(static_cast<int>(kWaitBound.count()))) {
         program.kill();
         program.waitForFinished();
         return false;
@@ -438,7 +437,7 @@ public:
         QElapsedTimer timer;
         timer.start();
         while (!m_output.split(QLatin1Char('\n')).contains(line)) {
-            if (timer.elapsed() > 60000 || m_process.state() == QProcess::NotRunning) return false;
+            if (timer.elapsed() > kWaitBound.count() || m_process.state() == QProcess::NotRunning) return false;
             m_process.waitForReadyRead(100);
             m_output += QString::fromUtf8(m_process.readAllStandardOutput());
         }
@@ -448,7 +447,7 @@ public:
     // True when it ended on its own, normally, with code 0.
     bool EndsNormally()
     {
-        if (!m_process.waitForFinished(60000)) return false;
+        if (!m_process.waitForFinished(static_cast<int>(kWaitBound.count()))) return false;
         m_output += QString::fromUtf8(m_process.readAllStandardOutput());
         return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
     }
@@ -679,8 +678,8 @@ TEST_F(ShellTest, MessageBoxFromWorkerIsAnsweredOnUiThread)
         answer = service.Show("Delete?", "quorvantis", MsgButtons::YesNo, MsgIcon::Question);
         done = true;
     });
-    while (!done) QApplication::processEvents(QEventLoop::AllEvents, 10);
-    worker.join();
+    EXPECT_TRUE(WaitUntil([&] { return done.load(); })) << "the worker's box was never answered";
+    JoinWithin(worker, "the worker to get its answer");
     EXPECT_EQ(answer, MsgAnswer::No);
     EXPECT_EQ(boxThread, qApp->thread());
     EXPECT_EQ(text, QStringLiteral("Delete?"));
@@ -715,9 +714,9 @@ TEST_F(ShellTest, MessageBoxesFromTwoWorkersEachGetTheirAnswer)
             box->button(QMessageBox::Cancel)->click();
     });
     answerer.start();
-    while (done < 2) QApplication::processEvents(QEventLoop::AllEvents, 10);
-    a.join();
-    b.join();
+    EXPECT_TRUE(WaitUntil([&] { return done == 2; })) << "the two workers' boxes were never both answered";
+    JoinWithin(a, "worker A to get its answer");
+    JoinWithin(b, "worker B to get its answer");
     EXPECT_EQ(answered, 2);
     EXPECT_EQ(answerA, MsgAnswer::Yes);
     EXPECT_EQ(answerB, MsgAnswer::Cancel);

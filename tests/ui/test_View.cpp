@@ -458,7 +458,7 @@ TEST_F(ViewTest, RepeatedAndRequestedDownloadsStoreEveryRecordOnce)
     rec->SetLatencyMs(4);
     ASSERT_TRUE(WaitUntil([&] {
         return Shown().status[2] == "Complete historical record deal" && Shown().info[2].toInt() >= 1500;
-    }, 60000));
+    }));
     // Two more scheduled downloads find nothing new.
     const int reads = rec->Counters().memoryReads;
     ASSERT_TRUE(WaitUntil([&] { return rec->Counters().memoryReads > reads + 6; }));
@@ -661,10 +661,8 @@ TEST_F(ViewTest, RecordersSwappedBetweenTwoTicksKeepTheirOwnRecords)
     const std::string& db = theDeviceState.m_strDbPath;
     Start();
     ASSERT_TRUE(WaitUntil([&] { return CountRows(db, "00AAAAAA") > 0; }));
-    QElapsedTimer bound;
-    bound.start();
-    while (!m_view->IsHandOverPending() && bound.elapsed() < 20000) QThread::msleep(1);
-    ASSERT_TRUE(m_view->IsHandOverPending());
+    // Without serving events: the hand-over stays pending.
+    ASSERT_TRUE(WaitFor("the monitor to wait in a hand-over", [&] { return m_view->IsHandOverPending(); }));
     ASSERT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
 
     m_transport->Detach(kPath);
@@ -675,9 +673,7 @@ TEST_F(ViewTest, RecordersSwappedBetweenTwoTicksKeepTheirOwnRecords)
     b->FillRing(0, 700);
     m_transport->Attach(kPath, b);
     m_view->OnDeviceChange(DBT_DEVICEARRIVAL, kPath);
-    bound.restart();
-    while (!theDeviceState.m_Link.IsDeviceOpen() && bound.elapsed() < 20000) QThread::msleep(1);
-    ASSERT_TRUE(theDeviceState.m_Link.IsDeviceOpen());
+    ASSERT_TRUE(WaitFor("B to be opened", [] { return theDeviceState.m_Link.IsDeviceOpen(); }));
     EXPECT_TRUE(m_view->IsHandOverPending());  // no tick has passed
 
     ASSERT_TRUE(WaitUntil([&] {
