@@ -90,12 +90,13 @@ DeleteHistory::DeleteHistory(QWidget* parent) : QDialog(parent)
     m_pEraseWait->setWordWrap(true);
     m_pEraseWait->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_pEraseWait->hide();
-    auto* cancel = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
-    m_pEraseCancel = cancel->button(QDialogButtonBox::Cancel);
+    // Qt's own Cancel, in the user's language.
+    m_pEraseCancelBox = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+    m_pEraseCancel = m_pEraseCancelBox->button(QDialogButtonBox::Cancel);
     m_pEraseCancel->setObjectName(QStringLiteral(QV_ID_NAME(IDC_MANAGE_ERASE_CANCEL)));
-    cancel->setGeometry(DluRect(158, 100, 50, 14));
-    connect(cancel, &QDialogButtonBox::rejected, this, &DeleteHistory::reject);
-    m_pEraseCancel->hide();
+    m_pEraseCancelBox->setGeometry(DluRect(158, 100, 50, 14));
+    connect(m_pEraseCancelBox, &QDialogButtonBox::rejected, this, &DeleteHistory::reject);
+    m_pEraseCancelBox->hide();
 
     // The group boxes are frames only; the outer one must not cover the controls drawn in it.
     m_pGroup->lower();
@@ -218,7 +219,7 @@ EraseReadiness DeleteHistory::WaitForErase(EraseHold& erase)
         }
     setFixedSize(DluSize(215, kWaitingHeight));
     m_pEraseWait->show();
-    m_pEraseCancel->show();
+    m_pEraseCancelBox->show();
     m_pEraseCancel->setFocus();
     QGuiApplication::setOverrideCursor(QCursor(Qt::BusyCursor));
 
@@ -232,7 +233,7 @@ EraseReadiness DeleteHistory::WaitForErase(EraseHold& erase)
 
     QGuiApplication::restoreOverrideCursor();
     m_pEraseWait->hide();
-    m_pEraseCancel->hide();
+    m_pEraseCancelBox->hide();
     setFixedSize(size);
     for (QWidget* w : disabled) w->setEnabled(true);
     return m_bEraseCancelled ? EraseReadiness::Waiting : readiness;

@@ -32,6 +32,7 @@ private:
     // The dialog's height in dialog units while an erase waits.
     static constexpr int kWaitingHeight = 128;
     QLabel* m_pEraseWait = nullptr;
+    class QDialogButtonBox* m_pEraseCancelBox = nullptr;
     QPushButton* m_pEraseCancel = nullptr;
     bool m_bEraseWaiting = false;
     bool m_bEraseCancelled = false;
