@@ -94,13 +94,13 @@ TEST_F(DeleteHistoryTest, CurrentIdAndSelection)
     }
     // IDs that differ only in letter case are one recorder: listed once, and chosen for it.
     theDeviceState.m_Link.Close();
-    ExecSql("INSERT INTO Device(DevID) VALUES ('0012ab34'), ('0012AB34')");
+    ExecSql("INSERT INTO Device(DevID) VALUES ('0012ab34'), ('00aaaaaa'), ('0012AB34')");
     Connect(0x0012AB34);
     {
         DeleteHistory dlg;
         QStringList listed;
         for (int i = 0; i < dlg.m_cbDevice->count(); ++i) listed << dlg.m_cbDevice->itemText(i);
-        EXPECT_EQ(listed, QStringList({"00000000", "00123456", "0012ab34", "00ABCDEF"}));
+        EXPECT_EQ(listed, QStringList({"00000000", "00123456", "0012ab34", "00aaaaaa", "00ABCDEF"}));
         EXPECT_EQ(dlg.m_cbDevice->currentText(), QStringLiteral("0012ab34"));
     }
 }
