@@ -27,49 +27,14 @@ EraseReadiness WaitReady(EraseHold& erase)
 }
 
 // A configured recorder with records, its database, and the program's writer and downloads.
-struct Rig {
-    TempDir dir;
-    sim::SimulatorTransport transport;
-    std::shared_ptr<sim::VT583Simulator> dev = transport.Attach("sim-0");
-    CDeviceState st;
-    std::unique_ptr<AcquisitionThreads> threads;
-
+struct Rig : RunningDevice {
     explicit Rig(int records)
     {
-        PrepareDeviceState(st, dir, transport);
         dev->FillRing(0, records);
         EXPECT_TRUE(ReadConfigForDownload(st));
-        threads = std::make_unique<AcquisitionThreads>(st);
-    }
-    ~Rig()
-    {
-        dev->ReleaseReplies();
-        threads.reset();
-        st.m_Link.Close();
-    }
-    long long Count(const std::string& sql)
-    {
-        sqlite3* db = nullptr;
-        sqlite3_open(st.m_strDbPath.c_str(), &db);
-        sqlite3_busy_timeout(db, 5000);
-        sqlite3_stmt* stmt = nullptr;
-        sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
-        long long n = -1;
-        if (sqlite3_step(stmt) == SQLITE_ROW) n = sqlite3_column_int64(stmt, 0);
-        sqlite3_finalize(stmt);
-        sqlite3_close(db);
-        return n;
     }
     long long Rows() { return Count("SELECT count(*) FROM Records"); }
     long long DistinctRows() { return Count("SELECT count(*) FROM (SELECT DISTINCT PagAddr, Time FROM Records)"); }
-    void Exec(const std::string& sql)
-    {
-        sqlite3* db = nullptr;
-        sqlite3_open(st.m_strDbPath.c_str(), &db);
-        sqlite3_busy_timeout(db, 5000);
-        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(db);
-    }
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "support/DeviceRig.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 
@@ -41,4 +42,40 @@ AcquisitionThreads::~AcquisitionThreads()
     JoinWithin(m_writer, "the record writer to end once asked to quit");
     // The state may serve another test step.
     m_st.m_bQuit = 0;
+}
+
+RunningDevice::RunningDevice()
+{
+    PrepareDeviceState(st, dir, transport);
+    threads = std::make_unique<AcquisitionThreads>(st);
+}
+
+RunningDevice::~RunningDevice()
+{
+    dev->ReleaseReplies();
+    threads.reset();
+    st.m_Link.Close();
+}
+
+void RunningDevice::Exec(const std::string& sql)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(st.m_strDbPath.c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 5000);  // the record writer may be at work
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+
+long long RunningDevice::Count(const std::string& sql)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open(st.m_strDbPath.c_str(), &db);
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
+    long long n = -1;
+    if (sqlite3_step(stmt) == SQLITE_ROW) n = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return n;
 }

@@ -1,11 +1,15 @@
 #pragma once
+// A device state as the program sets it up, for tests that download into a database.
 #include <atomic>
+#include <memory>
+#include <string>
 #include <thread>
 
-// A device state as the program sets it up, for tests that download into a database.
-class CDeviceState;
+#include "device/CDeviceState.h"
+#include "simulator/VT583Simulator.h"
+#include "support/TempDir.h"
+
 class HidTransport;
-class TempDir;
 
 // Points st at a fresh copy of the shipped database in dir, gives it its record queue, opens its
 // link over transport and leaves out the pause before a new device's first download.
@@ -29,4 +33,20 @@ private:
     CDeviceState& m_st;
     std::atomic<bool> m_bStop{false};
     std::thread m_writer, m_downloads;
+};
+
+// A simulated recorder and a device state as the program runs them: its own database, the record
+// queue, the record writer and the downloads the monitor would start.
+struct RunningDevice {
+    TempDir dir;
+    sim::SimulatorTransport transport;
+    std::shared_ptr<sim::VT583Simulator> dev = transport.Attach("sim-0");
+    CDeviceState st;
+    std::unique_ptr<AcquisitionThreads> threads;
+
+    RunningDevice();
+    ~RunningDevice();
+    // A statement on the database, and the first column of a query's first row (-1 without one).
+    void Exec(const std::string& sql);
+    long long Count(const std::string& sql);
 };

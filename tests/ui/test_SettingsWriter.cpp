@@ -332,47 +332,13 @@ TEST_F(SettingsWriterTest, RunsStartedTogetherGoOneAfterTheOther)
     EXPECT_EQ(m_boxes->Count(), 0u);
 }
 
-// A device state as the program runs it: a database, the record queue and the record writer's
-// thread, with a recorder that holds records.
-struct StoreRig {
-    TempDir dir;
-    sim::SimulatorTransport transport;
-    std::shared_ptr<sim::VT583Simulator> dev = transport.Attach("sim-0");
-    CDeviceState st;
-    std::unique_ptr<AcquisitionThreads> threads;
-
-    StoreRig()
-    {
-        PrepareDeviceState(st, dir, transport);
-        threads = std::make_unique<AcquisitionThreads>(st);
-    }
-    ~StoreRig()
-    {
-        threads.reset();
-        st.m_Link.Close();
-    }
-    void Exec(const std::string& sql)
-    {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(st.m_strDbPath.c_str(), &db), SQLITE_OK);
-        sqlite3_busy_timeout(db, 2000);
-        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(db);
-    }
+// A device state as the program runs it, with a recorder that holds records.
+struct StoreRig : RunningDevice {
     // Rows of the recorder's ID, and how many distinct record times they hold.
     std::pair<int, int> Rows()
     {
-        sqlite3* db = nullptr;
-        sqlite3_open(st.m_strDbPath.c_str(), &db);
-        sqlite3_busy_timeout(db, 2000);  // the record writer may be at work
-        sqlite3_stmt* stmt = nullptr;
-        sqlite3_prepare_v2(db, "SELECT count(*), count(DISTINCT Time) FROM Records WHERE ID='00123456'", -1,
-                           &stmt, nullptr);
-        std::pair<int, int> n{-1, -1};
-        if (sqlite3_step(stmt) == SQLITE_ROW) n = {sqlite3_column_int(stmt, 0), sqlite3_column_int(stmt, 1)};
-        sqlite3_finalize(stmt);
-        sqlite3_close(db);
-        return n;
+        return {static_cast<int>(Count("SELECT count(*) FROM Records WHERE ID='00123456'")),
+                static_cast<int>(Count("SELECT count(DISTINCT Time) FROM Records WHERE ID='00123456'"))};
     }
 };
 
