@@ -811,7 +811,9 @@ TEST(Download, AWalkThatCannotResumeStoresOnlyWhatIsNotStoredYet)
                 ASSERT_TRUE(seen.insert(r.page + " " + r.time).second) << "stored twice: " << r.time;
             for (const auto& rec : records)
                 ASSERT_EQ(seen.count(PageText(rec.page) + " " + FieldsText(rec.time)), 1u) << FieldsText(rec.time);
-            if (mode == 0) EXPECT_EQ(rows.size(), records.size());
+            if (mode == 0) {
+                EXPECT_EQ(rows.size(), records.size());
+            }
             ExpectResumePointAtNewest(rig);
         }
     }

@@ -723,7 +723,9 @@ bool EraseFromManagement(RecordingMessageBoxService& boxes, const std::function<
         }
     });
     dlg.exec();
-    if (duringWait) EXPECT_TRUE(acted);
+    if (duringWait) {
+        EXPECT_TRUE(acted);
+    }
     return closed;
 }
 
