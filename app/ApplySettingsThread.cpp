@@ -49,9 +49,8 @@ UINT ApplySettings(const SettingsBlock& block, CDeviceState& ds)
         }
     }
 
-    if (!ds.SetParameters(block.m_nNewTempUnit, block.m_nNewDateFormat, block.m_nNewTimeFormat,
-                          block.m_nNewMode, block.m_nNewAutoOff, block.m_nNewInterval,
-                          block.m_nNewTempOffset, block.m_nNewHumiOffset,
+    if (!ds.SetParameters(block.m_nNewTempUnit, block.m_nNewDateFormat, block.m_nNewTimeFormat, block.m_nNewMode,
+                          block.m_nNewAutoOff, block.m_nNewInterval, block.m_nNewTempOffset, block.m_nNewHumiOffset,
                           block.m_bIntervalChanged)) {
         erase.reset();  // walks may start again while the box waits
         ShowFailure(block.m_strSettingsFail, IDS_CHANGE_SETTINGS_FAIL);

@@ -27,8 +27,7 @@ QLabel* MakeStatic(QWidget* parent, const QString& name, const QRect& rect)
 
 }  // namespace
 
-CAboutDlg::CAboutDlg(const std::string& iniPath, QWidget* parent)
-    : QDialog(parent), m_strIniPath(iniPath)
+CAboutDlg::CAboutDlg(const std::string& iniPath, QWidget* parent) : QDialog(parent), m_strIniPath(iniPath)
 {
     setObjectName(QStringLiteral(QV_ID_NAME(IDD_ABOUTBOX)));
     setFixedSize(DluSize(191, 63));
@@ -61,8 +60,7 @@ void CAboutDlg::OnInitDialog()
     m_pVisit->setText(m_strLabel);
 
     m_strLink = QString::fromStdString(GetPrivateProfileString("About", "Web", "", m_strIniPath));
-    m_pCopyright->setText(
-        QString::fromStdString(GetPrivateProfileString("Copyright", "Copyright", "", m_strIniPath)));
+    m_pCopyright->setText(QString::fromStdString(GetPrivateProfileString("Copyright", "Copyright", "", m_strIniPath)));
 
     if (m_strLink.isEmpty()) {
         m_pLink->hide();
@@ -91,7 +89,7 @@ void CAboutDlg::OnLButtonDown(const QPoint& point)
     // Strictly inside on all four sides; the edges themselves do not count.
     const int left = m_rcLink.x(), top = m_rcLink.y();
     const int right = left + m_rcLink.width(), bottom = top + m_rcLink.height();
-    if (left < point.x() && point.x() < right && top < point.y() && point.y() < bottom &&
-        !m_strLink.isEmpty() && m_fnOpenLink)
+    if (left < point.x() && point.x() < right && top < point.y() && point.y() < bottom && !m_strLink.isEmpty() &&
+        m_fnOpenLink)
         m_fnOpenLink(m_strLink);
 }

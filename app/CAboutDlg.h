@@ -19,9 +19,9 @@ public:
     // How a link is opened; tests replace it.
     std::function<void(const QString& link)> m_fnOpenLink;
 
-    QRect m_rcLink;     // the link's rectangle in client coordinates (right and bottom exclusive)
-    QString m_strLink;  // About / Web
-    QString m_strLabel; // the label above the link
+    QRect m_rcLink;      // the link's rectangle in client coordinates (right and bottom exclusive)
+    QString m_strLink;   // About / Web
+    QString m_strLabel;  // the label above the link
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

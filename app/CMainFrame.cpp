@@ -38,10 +38,7 @@ StringTable LoadMenuTexts()
     return texts;
 }
 
-QString MenuText(const StringTable& texts, int id)
-{
-    return QString::fromStdString(texts.Get(id));
-}
+QString MenuText(const StringTable& texts, int id) { return QString::fromStdString(texts.Get(id)); }
 
 }  // namespace
 
@@ -51,13 +48,10 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_dlgUpload(this)
     setWindowTitle(QStringLiteral("Quorvantis"));
     setWindowIcon(QIcon(QStringLiteral(":/images/%1.png").arg(IDR_MAINFRAME)));
     // Fixed size: no sizing border and no maximise box, only minimise and close.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
 
-    m_fnStartProcess = [](const std::string& path) {
-        QProcess::startDetached(QString::fromStdString(path), {});
-    };
+    m_fnStartProcess = [](const std::string& path) { QProcess::startDetached(QString::fromStdString(path), {}); };
 
     // Pane 0 stretches and stays empty; pane 1 shows the connection state.
     QStatusBar* bar = statusBar();
@@ -142,8 +136,7 @@ void CMainFrame::SetStatusPane(int textId, const QPixmap& icon)
     // The monitor tells the state on every tick: the pane is drawn again only when it changes (a
     // label takes the same text without a paint, but not the same picture).
     m_pPaneText->setText(QString::fromStdString(LoadString(textId)));
-    if (m_pPaneIcon->pixmap().cacheKey() != icon.cacheKey())
-        m_pPaneIcon->setPixmap(icon);
+    if (m_pPaneIcon->pixmap().cacheKey() != icon.cacheKey()) m_pPaneIcon->setPixmap(icon);
 }
 
 CQuorvantisView* CMainFrame::GetActiveView() const { return m_pView; }

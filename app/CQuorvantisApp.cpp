@@ -56,8 +56,7 @@ QString CQuorvantisApp::SingleInstanceLockPath()
     if (dir.empty() || !IsFolderOwnedBy(dir, uid)) {
         // Anyone may make this folder first under the shared temporary folder; a lock in another
         // user's folder would let that user keep the program from starting.
-        dir = (QDir::tempPath() + QStringLiteral("/quorvantis-") + QString::number(uid))
-                  .toStdString();
+        dir = (QDir::tempPath() + QStringLiteral("/quorvantis-") + QString::number(uid)).toStdString();
         if (!MakePrivateFolder(dir, uid)) return {};
     }
     return QString::fromStdString(dir) + QStringLiteral("/tickets");
@@ -82,8 +81,7 @@ void CQuorvantisApp::PrepareMessages()
     const std::string dir = DataFolder();
     UseLanguage(StartLanguage(dir.empty() ? std::string() : dir + "/Main.ini", UserLanguage()));
     if (!m_pMessageBoxService) m_pMessageBoxService = std::make_unique<QtMessageBoxService>();
-    if (IMessageBoxService* previous = SetMessageBoxService(m_pMessageBoxService.get()))
-        SetMessageBoxService(previous);
+    if (IMessageBoxService* previous = SetMessageBoxService(m_pMessageBoxService.get())) SetMessageBoxService(previous);
 }
 
 bool CQuorvantisApp::TakeStartLock(std::unique_ptr<InstanceLock>& lock, const QString& path)
@@ -144,8 +142,7 @@ QRect CQuorvantisApp::MainWindowRect(const QRect& screen, int menuHeight, int ca
     const int width = kMainWindowWidth;
     const int height = kMainWindowBaseHeight + menuHeight + captionHeight;
     // Centred with signed halves: a screen smaller than the window gets it overhanging both edges.
-    return QRect(screen.x() + (screen.width() - width) / 2,
-                 screen.y() + (screen.height() - height) / 2, width, height);
+    return QRect(screen.x() + (screen.width() - width) / 2, screen.y() + (screen.height() - height) / 2, width, height);
 }
 
 int CQuorvantisApp::UserLanguage()
@@ -182,8 +179,7 @@ void CQuorvantisApp::FixLanguage(const std::string& iniPath, int userLanguage)
     if (word.empty()) {
         // First start: the user's language unless the user picks another.
         const bool known = userLanguage >= 0 && userLanguage < static_cast<int>(kLanguageWords.size());
-        WritePrivateProfileString("Language", "Language", kLanguageWords[known ? userLanguage : 0],
-                                  iniPath);
+        WritePrivateProfileString("Language", "Language", kLanguageWords[known ? userLanguage : 0], iniPath);
         selectLanguage dlg(iniPath);
         dlg.exec();
         word = GetPrivateProfileString("Language", "Language", "", iniPath);
@@ -203,14 +199,12 @@ void CQuorvantisApp::LoadQtTranslation(int language)
     // Qt ships Portuguese only as spoken in Brazil, whose words differ from Portugal's in places
     // ("Salvar" for "Guardar", "Arquivos" for "Ficheiros"); still closer to our Portuguese than
     // English is.
-    static constexpr std::array<const char*, 5> kQtFiles = {"", "qtbase_zh_CN", "qtbase_de",
-                                                            "qtbase_pt_BR", "qtbase_fr"};
+    static constexpr std::array<const char*, 5> kQtFiles = {"", "qtbase_zh_CN", "qtbase_de", "qtbase_pt_BR",
+                                                            "qtbase_fr"};
     m_pQtTranslator.reset();
-    if (language < 0 || language >= static_cast<int>(kQtFiles.size()) || !*kQtFiles[language])
-        return;
+    if (language < 0 || language >= static_cast<int>(kQtFiles.size()) || !*kQtFiles[language]) return;
     auto translator = std::make_unique<QTranslator>();
-    if (!translator->load(QLatin1String(kQtFiles[language]),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    if (!translator->load(QLatin1String(kQtFiles[language]), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         return;
     QCoreApplication::installTranslator(translator.get());
     m_pQtTranslator = std::move(translator);
@@ -235,9 +229,8 @@ bool CQuorvantisApp::InitInstance(QApplication& qapp)
     const int userLanguage = UserLanguage();
 
     theDeviceState.InitDataFolder();
-    for (CDB* db : {&theDeviceState.m_dbRecords, &theDeviceState.m_dbHistory,
-                    &theDeviceState.m_dbGraph, &theDeviceState.m_dbCount,
-                    &theDeviceState.m_dbDevice, &theDeviceState.m_dbManage})
+    for (CDB* db : {&theDeviceState.m_dbRecords, &theDeviceState.m_dbHistory, &theDeviceState.m_dbGraph,
+                    &theDeviceState.m_dbCount, &theDeviceState.m_dbDevice, &theDeviceState.m_dbManage})
         db->Open(theDeviceState.m_strDbPath);
 
     FixLanguage(theDeviceState.m_strIniPath, userLanguage);

@@ -58,7 +58,7 @@ public:
     // The main window as a whole, caption included: 708 x (522 + menu bar + caption), centred.
     static QRect MainWindowRect(const QRect& screen, int menuHeight, int captionHeight);
 
-    int m_nLanguage = 0;                 // 0 English, 1 Chinese, 2 Deutsch, 3 Portuguese, 4 French
+    int m_nLanguage = 0;                        // 0 English, 1 Chinese, 2 Deutsch, 3 Portuguese, 4 French
     std::unique_ptr<InstanceLock> m_hMutex;     // the single-instance lock "tickets"
     std::unique_ptr<InstanceLock> m_hDataLock;  // the data folder's lock
     CMainFrame* m_pMainWnd = nullptr;

@@ -35,16 +35,51 @@
 namespace {
 
 // String ids of m_strRes, by slot.
-constexpr int kResIds[CQuorvantisView::kResCount] = {
-    IDS_DEVICE_INFORMAT, IDS_UPDATE_TIME, IDS_RECORD_TIME, IDS_TEMPERATURE, IDS_HUMIDITY,
-    IDS_INTERVAL, IDS_DATABASE_RECORDS, IDS_DEVICE_ID, IDS_MAX_TEMPERATURE, IDS_MIN_TEMPERATURE,
-    IDS_MAX_HUMIDITY, IDS_MIN_HUMIDITY, IDS_TEMPERATURE_UNIT, IDS_YESTERDAY, IDS_HISTORY,
-    IDS_MAX_MIN, IDS_PROCESSING_RECORDS, IDS_HISTORY_COMPLETE, IDS_SYNCRONIZING, IDS_SYNC_SUCCESS,
-    IDS_SYNC_FAILED, IDS_OBTAINING_DATA, IDS_PROCESSING_RECORDS, IDS_ACCESS_NEW_DEVICE,
-    IDS_READING, IDS_READING_CONFIG, IDS_MINUTE, IDS_SECONDS, IDS_TEMP_OFFSET, IDS_HUMI_OFFSET,
-    IDS_MODE, IDS_REALTIME_DATA, IDS_TIME_PERIOD, IDS_FIRST_TIME, IDS_SECOND_TIME,
-    IDS_THIRD_TIME, IDS_FOURTH_TIME, IDS_START, IDS_END, IDS_ACYCLIC_MODE, IDS_CYCLE_MODE,
-    IDS_SEGMENTED_MODE, IDS_PROCESSING_FAILED, IDS_READ_CONFIG_FAILED, IDS_READ_CONFIG_SUCCESS};
+constexpr int kResIds[CQuorvantisView::kResCount] = {IDS_DEVICE_INFORMAT,
+                                                     IDS_UPDATE_TIME,
+                                                     IDS_RECORD_TIME,
+                                                     IDS_TEMPERATURE,
+                                                     IDS_HUMIDITY,
+                                                     IDS_INTERVAL,
+                                                     IDS_DATABASE_RECORDS,
+                                                     IDS_DEVICE_ID,
+                                                     IDS_MAX_TEMPERATURE,
+                                                     IDS_MIN_TEMPERATURE,
+                                                     IDS_MAX_HUMIDITY,
+                                                     IDS_MIN_HUMIDITY,
+                                                     IDS_TEMPERATURE_UNIT,
+                                                     IDS_YESTERDAY,
+                                                     IDS_HISTORY,
+                                                     IDS_MAX_MIN,
+                                                     IDS_PROCESSING_RECORDS,
+                                                     IDS_HISTORY_COMPLETE,
+                                                     IDS_SYNCRONIZING,
+                                                     IDS_SYNC_SUCCESS,
+                                                     IDS_SYNC_FAILED,
+                                                     IDS_OBTAINING_DATA,
+                                                     IDS_PROCESSING_RECORDS,
+                                                     IDS_ACCESS_NEW_DEVICE,
+                                                     IDS_READING,
+                                                     IDS_READING_CONFIG,
+                                                     IDS_MINUTE,
+                                                     IDS_SECONDS,
+                                                     IDS_TEMP_OFFSET,
+                                                     IDS_HUMI_OFFSET,
+                                                     IDS_MODE,
+                                                     IDS_REALTIME_DATA,
+                                                     IDS_TIME_PERIOD,
+                                                     IDS_FIRST_TIME,
+                                                     IDS_SECOND_TIME,
+                                                     IDS_THIRD_TIME,
+                                                     IDS_FOURTH_TIME,
+                                                     IDS_START,
+                                                     IDS_END,
+                                                     IDS_ACYCLIC_MODE,
+                                                     IDS_CYCLE_MODE,
+                                                     IDS_SEGMENTED_MODE,
+                                                     IDS_PROCESSING_FAILED,
+                                                     IDS_READ_CONFIG_FAILED,
+                                                     IDS_READ_CONFIG_SUCCESS};
 
 // Slots the threads and the panel use.
 enum ResSlot {
@@ -100,8 +135,7 @@ CQuorvantisView::CQuorvantisView(QWidget* parent) : QWidget(parent)
     // Every paint covers the whole view, so Qt need not erase it first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_background.load(QStringLiteral(":/images/%1.png").arg(IDB_VIEW_BACKGROUND));
-    if (!m_background.isNull())
-        m_background = m_background.convertToFormat(QImage::Format_RGB32);
+    if (!m_background.isNull()) m_background = m_background.convertToFormat(QImage::Format_RGB32);
     resize(kPanelWidth, kPanelHeight);
 
     m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -114,8 +148,7 @@ CQuorvantisView::CQuorvantisView(QWidget* parent) : QWidget(parent)
 CQuorvantisView::~CQuorvantisView()
 {
     StopWorkerThreads();
-    if (m_wakeFd >= 0)
-        ::close(m_wakeFd);
+    if (m_wakeFd >= 0) ::close(m_wakeFd);
 }
 
 void CQuorvantisView::OnInitialUpdate()
@@ -159,8 +192,7 @@ void CQuorvantisView::LoadTexts()
 
 void CQuorvantisView::StartDeviceWatcher()
 {
-    m_pWatcher = new QDeviceWatcher(
-        [this](int event, const std::string& path) { OnDeviceChange(event, path); }, this);
+    m_pWatcher = new QDeviceWatcher([this](int event, const std::string& path) { OnDeviceChange(event, path); }, this);
 }
 
 void CQuorvantisView::StopDeviceWatcher()
@@ -171,8 +203,7 @@ void CQuorvantisView::StopDeviceWatcher()
 
 void CQuorvantisView::StopWorkerThreads()
 {
-    if (!m_bInitialized || m_bStopped)
-        return;
+    if (!m_bInitialized || m_bStopped) return;
     m_bStopped = true;
     StopDeviceWatcher();  // no device events while shutting down
     CDeviceState& ds = theDeviceState;
@@ -185,10 +216,8 @@ void CQuorvantisView::StopWorkerThreads()
     // Once it is, nothing starts a one-shot thread any more.
     WaitServingHandOvers([this] { return !m_bMonitorRunning && !m_bWriterRunning; });
     WaitServingHandOvers([this] { return !m_bHistoryRunning && !m_bLiveRunning && !IsOpening(); });
-    for (auto* t : {&m_pMonitorThread, &m_pWriterThread, &m_pHistoryThread, &m_pLiveThread,
-                    &m_pOpenThread})
-        if (*t && (*t)->joinable())
-            (*t)->join();
+    for (auto* t : {&m_pMonitorThread, &m_pWriterThread, &m_pHistoryThread, &m_pLiveThread, &m_pOpenThread})
+        if (*t && (*t)->joinable()) (*t)->join();
     // An open that began before the stop may have found the device after the close above.
     ds.m_Link.CloseHandles();
 }
@@ -205,11 +234,9 @@ void CQuorvantisView::SetPlaceholders(bool withStatus)
 void CQuorvantisView::SetPlaceholdersLocked(bool withStatus)
 {
     if (withStatus)
-        for (auto& s : m_strStatus)
-            s = kBlankStatus;
+        for (auto& s : m_strStatus) s = kBlankStatus;
     m_strMaxTemp = m_strMinTemp = m_strMaxHumi = m_strMinHumi = kNoValue;
-    for (int i = 0; i < 5; ++i)
-        m_strInfo[i] = kNoValue;
+    for (int i = 0; i < 5; ++i) m_strInfo[i] = kNoValue;
     m_strTemp = m_strHumi = kNoValue;
 }
 
@@ -256,8 +283,7 @@ DisplayStrings CQuorvantisView::GetDisplayStrings() const
 
 QString CQuorvantisView::TempText(int value, int unit)
 {
-    if (value == TEMP_NONE)
-        return unit == 0 ? QStringLiteral(" -- °F") : QStringLiteral(" -- °C");
+    if (value == TEMP_NONE) return unit == 0 ? QStringLiteral(" -- °F") : QStringLiteral(" -- °C");
     const bool fahrenheit = unit == 0;
     return QString::fromStdString(FixedText(TempInUnit(CelsiusFromTempValue(value), fahrenheit))) +
            (fahrenheit ? QStringLiteral("°F") : QStringLiteral("°C"));
@@ -265,15 +291,13 @@ QString CQuorvantisView::TempText(int value, int unit)
 
 QString CQuorvantisView::HumiText(int value)
 {
-    if (value == HUMI_NONE)
-        return QStringLiteral(" -- %");
+    if (value == HUMI_NONE) return QStringLiteral(" -- %");
     return QString::asprintf("%d %%", value);
 }
 
 QString CQuorvantisView::IntervalText(int seconds) const
 {
-    if (seconds % 60 == 0)
-        return QString::number(seconds / 60) + QLatin1Char(' ') + m_strRes[RES_MINUTE];
+    if (seconds % 60 == 0) return QString::number(seconds / 60) + QLatin1Char(' ') + m_strRes[RES_MINUTE];
     return QString::number(seconds) + QLatin1Char(' ') + m_strRes[RES_SECONDS];
 }
 
@@ -315,8 +339,7 @@ void CQuorvantisView::OnWake()
     }
     if (m_bInvalidate.exchange(0)) {
         const QRegion changed = UpdateCanvas();
-        if (!changed.isEmpty())
-            update(changed);
+        if (!changed.isEmpty()) update(changed);
     }
     int (CQuorvantisView::*handler)() = nullptr;
     {
@@ -351,12 +374,10 @@ void CQuorvantisView::Invalidate()
         PanelContent now = DisplayLocked();
         std::transform(periods.begin(), periods.end(), now.periods.begin(),
                        [](const QString& p) { return p.toStdString(); });
-        if (now == m_announced)
-            return;
+        if (now == m_announced) return;
         m_announced = std::move(now);
     }
-    if (!m_bInvalidate.exchange(1))
-        WakeView();
+    if (!m_bInvalidate.exchange(1)) WakeView();
 }
 
 void CQuorvantisView::SendToView(int (CQuorvantisView::*handler)())
@@ -372,15 +393,13 @@ void CQuorvantisView::SendToView(int (CQuorvantisView::*handler)())
 
 int CQuorvantisView::OnDeviceConnect()
 {
-    if (auto* frame = qobject_cast<CMainFrame*>(window()))
-        frame->SetStatusConnected();
+    if (auto* frame = qobject_cast<CMainFrame*>(window())) frame->SetStatusConnected();
     return 0;
 }
 
 int CQuorvantisView::OnDeviceUnconnect()
 {
-    if (auto* frame = qobject_cast<CMainFrame*>(window()))
-        frame->SetStatusUnconnected();
+    if (auto* frame = qobject_cast<CMainFrame*>(window())) frame->SetStatusUnconnected();
     SetPlaceholders(false);
     theDeviceState.Reset();
     return 0;
@@ -415,18 +434,15 @@ bool CQuorvantisView::OnDeviceChange(int event, const std::string& path)
 
 void CQuorvantisView::RequestDeviceOpen(const std::string& skip)
 {
-    if (m_bStopped || theDeviceState.m_bQuit)
-        return;
+    if (m_bStopped || theDeviceState.m_bQuit) return;
     {
         std::lock_guard<std::mutex> lock(m_csOpen);
         m_bOpenAgain = true;
         m_strOpenSkip = skip;
-        if (m_bOpenRunning)
-            return;
+        if (m_bOpenRunning) return;
         m_bOpenRunning = true;
     }
-    if (m_pOpenThread && m_pOpenThread->joinable())
-        m_pOpenThread->join();  // it has ended: m_bOpenRunning was down
+    if (m_pOpenThread && m_pOpenThread->joinable()) m_pOpenThread->join();  // it has ended: m_bOpenRunning was down
     m_pOpenThread = std::make_unique<std::thread>(DeviceOpenThreadProc, this);
 }
 
@@ -438,8 +454,7 @@ bool CQuorvantisView::IsOpening() const
 
 bool CQuorvantisView::WorkersStopped() const
 {
-    return !m_bMonitorRunning && !m_bWriterRunning && !m_bHistoryRunning && !m_bLiveRunning &&
-           !IsOpening();
+    return !m_bMonitorRunning && !m_bWriterRunning && !m_bHistoryRunning && !m_bLiveRunning && !IsOpening();
 }
 
 int CQuorvantisView::DeviceOpenThreadProc(CQuorvantisView* view)
@@ -474,8 +489,7 @@ void CQuorvantisView::StartHistoryThread()
 
 void CQuorvantisView::StartLiveThread()
 {
-    if (m_pLiveThread && m_pLiveThread->joinable())
-        m_pLiveThread->join();
+    if (m_pLiveThread && m_pLiveThread->joinable()) m_pLiveThread->join();
     theDeviceState.m_bRealtimeDone = 0;
     m_bLiveRunning = 1;
     m_pLiveThread = std::make_unique<std::thread>(LiveReadThreadProc, this);
@@ -491,8 +505,7 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
         if (!ds.m_Link.IsDeviceOpen()) {
             {
                 std::lock_guard<std::mutex> lock(view->m_csDisplay);
-                for (auto& s : view->m_strStatus)
-                    s = kBlankStatus;
+                for (auto& s : view->m_strStatus) s = kBlankStatus;
             }
             view->SendToView(&CQuorvantisView::OnDeviceUnconnect);
             view->Invalidate();
@@ -530,12 +543,8 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
                 view->m_strInfo[4] = kNoValue;
                 break;
             }
-            case ConfigRead::ClockNotHeld:
-                view->SetStatus(1, clockOutOfRange);
-                break;
-            default:
-                view->SetStatus(1, res[RES_SYNC_OK]);
-                break;
+            case ConfigRead::ClockNotHeld: view->SetStatus(1, clockOutOfRange); break;
+            default: view->SetStatus(1, res[RES_SYNC_OK]); break;
             }
             view->Invalidate();
             // Nothing starts for a recorder without an ID, or one removed or swapped meanwhile: it
@@ -554,10 +563,8 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
             ds.m_bRealtimeDone != 0,
             ds.m_nInterval,
         });
-        if (start.startDownload)
-            view->StartHistoryThread();
-        if (start.startLive)
-            view->StartLiveThread();
+        if (start.startDownload) view->StartHistoryThread();
+        if (start.startLive) view->StartLiveThread();
         view->Invalidate();
         ds.SleepUnlessQuit(kMonitorTick);
     }
@@ -642,18 +649,16 @@ int CQuorvantisView::ValueColumnX(int language)
 bool CQuorvantisView::PeriodTexts(const ConfigSnapshot& config, std::array<QString, 8>& texts)
 {
     texts.fill(QString::fromLatin1(kNoPeriodShown));
-    if (config.mode != 2)
-        return false;
+    if (config.mode != 2) return false;
     for (int k = 0; k < 4; ++k) {
         const OleDateTime& start = config.period[2 * k];
         const OleDateTime& end = config.period[2 * k + 1];
         OleDateTimeFields fs, fe;
-        if (config.periodOn[k] == 1 && start.IsValid() && end.IsValid() && start.GetFields(fs) &&
-            end.GetFields(fe)) {
-            texts[2 * k] = QString::asprintf("%04d/%02d/%02d  %02d:%02d", fs.year, fs.month,
-                                             fs.day, fs.hour, fs.minute);
-            texts[2 * k + 1] = QString::asprintf("%04d/%02d/%02d  %02d:%02d", fe.year, fe.month,
-                                                 fe.day, fe.hour, fe.minute);
+        if (config.periodOn[k] == 1 && start.IsValid() && end.IsValid() && start.GetFields(fs) && end.GetFields(fe)) {
+            texts[2 * k] =
+                QString::asprintf("%04d/%02d/%02d  %02d:%02d", fs.year, fs.month, fs.day, fs.hour, fs.minute);
+            texts[2 * k + 1] =
+                QString::asprintf("%04d/%02d/%02d  %02d:%02d", fe.year, fe.month, fe.day, fe.hour, fe.minute);
         }
     }
     return true;
@@ -729,10 +734,8 @@ std::vector<PanelText> CQuorvantisView::LayoutPanel(const DisplayStrings& s, int
     // frame is at y 205): three status lines of two rows each stay whole; a rectangle ending at
     // y 180 cut the download's line, the warning not to close the program, in most languages.
     out.push_back(PanelText{Ltrb(370, 100, 650, 202), kGrey, false, true,
-                            Clip255(s.status[0] + '\n' + s.status[1] + '\n' + s.status[2] + '\n' +
-                                    s.status[3])});
-    out.push_back(
-        PanelText{Ltrb(415, 20, 650, 150), kGrey, true, false, QStringLiteral("Quorvantis 3.2")});
+                            Clip255(s.status[0] + '\n' + s.status[1] + '\n' + s.status[2] + '\n' + s.status[3])});
+    out.push_back(PanelText{Ltrb(415, 20, 650, 150), kGrey, true, false, QStringLiteral("Quorvantis 3.2")});
     return out;
 }
 
@@ -747,8 +750,7 @@ const QFont& CQuorvantisView::PanelFont(bool title)
 
 PanelCanvas::PanelCanvas(const QImage& background, const QFont& body, const QFont& title)
     : m_background(background), m_body(body), m_title(title)
-{
-}
+{}
 
 QRegion PanelCanvas::Update(std::vector<PanelText> texts, const QSize& size)
 {
@@ -764,8 +766,7 @@ QRegion PanelCanvas::Update(std::vector<PanelText> texts, const QSize& size)
             }
     }
     m_texts = std::move(texts);
-    if (!changed.isEmpty())
-        Draw(changed);
+    if (!changed.isEmpty()) Draw(changed);
     return changed;
 }
 
@@ -776,11 +777,9 @@ void PanelCanvas::Draw(const QRegion& area)
     QPainter p(&m_picture);
     p.setClipRegion(area);
     p.fillRect(m_picture.rect(), Qt::white);
-    if (!m_background.isNull())
-        p.drawImage(0, 0, m_background);
+    if (!m_background.isNull()) p.drawImage(0, 0, m_background);
     for (const PanelText& t : m_texts) {
-        if (!area.intersects(t.rect))
-            continue;
+        if (!area.intersects(t.rect)) continue;
         QTextLayout layout;
         LayoutGdiText(layout, t.text, t.rect, t.title ? m_title : m_body, t.wordBreak);
         p.setPen(t.color);
@@ -793,11 +792,9 @@ void PanelCanvas::Draw(const QRegion& area)
 
 QRegion CQuorvantisView::UpdateCanvas()
 {
-    if (!m_pCanvas)
-        m_pCanvas = std::make_unique<PanelCanvas>(m_background, PanelFont(false), PanelFont(true));
-    return m_pCanvas->Update(
-        LayoutPanel(GetDisplayStrings(), theApp.m_nLanguage, theDeviceState.GetConfigSnapshot()),
-        size().expandedTo(QSize(kPanelWidth, kPanelHeight)));
+    if (!m_pCanvas) m_pCanvas = std::make_unique<PanelCanvas>(m_background, PanelFont(false), PanelFont(true));
+    return m_pCanvas->Update(LayoutPanel(GetDisplayStrings(), theApp.m_nLanguage, theDeviceState.GetConfigSnapshot()),
+                             size().expandedTo(QSize(kPanelWidth, kPanelHeight)));
 }
 
 void CQuorvantisView::OnDraw(QPainter& painter)
@@ -814,6 +811,5 @@ void CQuorvantisView::paintEvent(QPaintEvent* event)
     QPainter painter(this);
     OnDraw(painter);
     const QRegion outside = changed - event->region();
-    if (!outside.isEmpty())
-        update(outside);
+    if (!outside.isEmpty()) update(outside);
 }

@@ -114,8 +114,7 @@ public:
     // The eight period texts a paint shows; false (and all dashes) when the mode is not segmented.
     static bool PeriodTexts(const ConfigSnapshot& config, std::array<QString, 8>& texts);
     // The texts of one paint in drawing order, for the given strings, language and configuration.
-    std::vector<PanelText> LayoutPanel(const DisplayStrings& strings, int language,
-                                       const ConfigSnapshot& config) const;
+    std::vector<PanelText> LayoutPanel(const DisplayStrings& strings, int language, const ConfigSnapshot& config) const;
     // The body font (a 17-pixel cell) or the title font (a 30-pixel cell) of the panel.
     const QFont& PanelFont(bool title);
 
@@ -193,7 +192,7 @@ private:
     std::string m_strOpenSkip;    // the interface that open leaves out (one just removed)
     std::atomic<int> m_bMonitorRunning{0}, m_bWriterRunning{0};
     std::atomic<int> m_bHistoryRunning{0}, m_bLiveRunning{0};
-    int m_wakeFd = -1;  // eventfd the workers write to wake the UI thread
+    int m_wakeFd = -1;                  // eventfd the workers write to wake the UI thread
     std::atomic<int> m_bInvalidate{0};  // a change waits for the UI thread
     mutable std::mutex m_csHandOver;
     std::condition_variable m_cvHandOver;
@@ -201,7 +200,7 @@ private:
     bool m_bInitialized = false;
     bool m_bStopped = false;
     QImage m_background;
-    QFont m_fontBody, m_fontTitle;  // Arial with 17- and 30-pixel cells
+    QFont m_fontBody, m_fontTitle;           // Arial with 17- and 30-pixel cells
     std::unique_ptr<PanelCanvas> m_pCanvas;  // made at the first paint, once the fonts are chosen
     class QDeviceWatcher* m_pWatcher = nullptr;
 };

@@ -8,8 +8,7 @@
 #include "resources/resource.h"
 #include "ui/GdiText.h"
 
-CloseDialo::CloseDialo(QWidget* parent, int ms)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_nMs(ms)
+CloseDialo::CloseDialo(QWidget* parent, int ms) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_nMs(ms)
 {
     setObjectName(QStringLiteral(QV_ID_NAME(IDD_CLOSEDIALO)));
     OnInitDialog();
@@ -56,8 +55,7 @@ void CloseDialo::paintEvent(QPaintEvent*)
 
     painter.setPen(QColor(0x66, 0x66, 0x66));
     QTextLayout layout;
-    LayoutGdiText(layout, QString::fromStdString(LoadString(IDS_PROGRAM_CLOSING)), TextRect(),
-                  TextFont(), false);
+    LayoutGdiText(layout, QString::fromStdString(LoadString(IDS_PROGRAM_CLOSING)), TextRect(), TextFont(), false);
     painter.setClipRect(TextRect());
     layout.draw(&painter, QPointF());
 }

@@ -45,15 +45,13 @@ CloseSignalWatcher::CloseSignalWatcher(std::function<void()> onSignal, QObject* 
     action.sa_handler = OnCloseSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < kCloseSignals.size(); ++i)
-        sigaction(kCloseSignals[i], &action, &g_previous[i]);
+    for (std::size_t i = 0; i < kCloseSignals.size(); ++i) sigaction(kCloseSignals[i], &action, &g_previous[i]);
 }
 
 CloseSignalWatcher::~CloseSignalWatcher()
 {
     if (g_readFd < 0) return;
-    for (std::size_t i = 0; i < kCloseSignals.size(); ++i)
-        sigaction(kCloseSignals[i], &g_previous[i], nullptr);
+    for (std::size_t i = 0; i < kCloseSignals.size(); ++i) sigaction(kCloseSignals[i], &g_previous[i], nullptr);
     delete m_pNotifier;
     m_pNotifier = nullptr;
     // A handler still running on another thread finds no descriptor rather than a reused one.

@@ -3,8 +3,7 @@
 #include <array>
 #include <string>
 
-inline constexpr std::array<const char*, 5> kLanguageWords = {"English", "Chinese", "Deutsch",
-                                                               "Portuguese", "French"};
+inline constexpr std::array<const char*, 5> kLanguageWords = {"English", "Chinese", "Deutsch", "Portuguese", "French"};
 // Resource-file code of each index (":/strings/<code>.txt", ":/menu/<code>.txt").
 inline constexpr std::array<const char*, 5> kLanguageCodes = {"en", "zh", "de", "pt", "fr"};
 

@@ -8,8 +8,7 @@
 QDeviceWatcher::QDeviceWatcher(Handler handler, QObject* parent)
     : QObject(parent), m_watcher(std::make_unique<DeviceWatcher>()), m_handler(std::move(handler))
 {
-    if (!m_watcher->IsActive())
-        return;  // without udev the program still works, it only misses hot-plugging
+    if (!m_watcher->IsActive()) return;  // without udev the program still works, it only misses hot-plugging
     m_notifier = new QSocketNotifier(m_watcher->Fd(), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &QDeviceWatcher::OnReadable);
 }
@@ -26,9 +25,7 @@ void QDeviceWatcher::OnReadable()
 {
     DeviceEvent event;
     while (m_watcher->ReadEvent(event)) {
-        const int type = event.action == DeviceEvent::Action::Arrival ? DBT_DEVICEARRIVAL
-                                                                      : DBT_DEVICEREMOVECOMPLETE;
-        if (m_handler)
-            m_handler(type, event.devicePath);
+        const int type = event.action == DeviceEvent::Action::Arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+        if (m_handler) m_handler(type, event.devicePath);
     }
 }

@@ -10,8 +10,7 @@
 #include "resources/resource.h"
 #include "ui/DialogUnits.h"
 
-selectLanguage::selectLanguage(const std::string& iniPath, QWidget* parent)
-    : QDialog(parent), m_strIniPath(iniPath)
+selectLanguage::selectLanguage(const std::string& iniPath, QWidget* parent) : QDialog(parent), m_strIniPath(iniPath)
 {
     setObjectName(QStringLiteral(QV_ID_NAME(IDD_SELECTLANGUAGE)));
     setFixedSize(DluSize(205, 79));
@@ -49,15 +48,13 @@ void selectLanguage::OnInitDialog()
     m_pCancel->setText(QString::fromStdString(LoadString(IDS_CANCEL)));
     for (const char* word : kLanguageWords) m_cmbLanguage->addItem(QString::fromLatin1(word));
     // The stored word is preselected; anything else leaves the list without a selection.
-    m_cmbLanguage->setCurrentIndex(
-        LanguageIndex(GetPrivateProfileString("Language", "Language", "", m_strIniPath)));
+    m_cmbLanguage->setCurrentIndex(LanguageIndex(GetPrivateProfileString("Language", "Language", "", m_strIniPath)));
 }
 
 void selectLanguage::OnBnClickedSave()
 {
     // Only one of the five words is ever written; the dialog closes with OK in every case.
     const std::string word = m_cmbLanguage->currentText().toStdString();
-    if (LanguageIndex(word) >= 0)
-        WritePrivateProfileString("Language", "Language", word, m_strIniPath);
+    if (LanguageIndex(word) >= 0) WritePrivateProfileString("Language", "Language", word, m_strIniPath);
     accept();
 }

@@ -30,8 +30,8 @@ double Seconds(std::chrono::steady_clock::time_point since)
 std::string TimeText(int i)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "2024-%02d-%02d %02d:%02d:00", 1 + i / 44640 % 12, 1 + i / 1440 % 31,
-                  i / 60 % 24, i % 60);
+    std::snprintf(text, sizeof text, "2024-%02d-%02d %02d:%02d:00", 1 + i / 44640 % 12, 1 + i / 1440 % 31, i / 60 % 24,
+                  i % 60);
     return text;
 }
 
@@ -154,8 +154,8 @@ int main()
     long rows = 0;
     const double searchBare = SearchBare(search);
     const double searchCdb = SearchThroughCdb(search, rows);
-    std::printf("search %ld rows: CDB cursor %.3f s, raw sqlite3 cursor %.3f s, ratio %.2f\n", rows, searchCdb, searchBare,
-                searchCdb / searchBare);
+    std::printf("search %ld rows: CDB cursor %.3f s, raw sqlite3 cursor %.3f s, ratio %.2f\n", rows, searchCdb,
+                searchBare, searchCdb / searchBare);
 
     std::error_code ec;
     fs::remove_all(dir, ec);

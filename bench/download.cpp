@@ -92,8 +92,8 @@ Run DownloadFullRing(const Folder& folder, const std::string& name, int latencyM
     if (refuse) {
         sqlite3* c = nullptr;
         sqlite3_open(st.m_strDbPath.c_str(), &c);
-        sqlite3_exec(c, "CREATE TRIGGER full BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END",
-                     nullptr, nullptr, nullptr);
+        sqlite3_exec(c, "CREATE TRIGGER full BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END", nullptr,
+                     nullptr, nullptr);
         sqlite3_close(c);
     }
     st.m_pQueueHead = AllocRecordNode();
@@ -142,8 +142,8 @@ double AppendFullRing(bool walk)
             while (tail->pNext) tail = tail->pNext;
             st.m_pQueueTail = tail;
         }
-        AppendRecordNode(st.m_pQueueHead, st.m_pQueueTail, 0x00123456, 0, PAGE_FIRST + i / PAGE_RECORDS, 60,
-                         500, 45, i % PAGE_RECORDS + 1, start, st.m_nGeneration);
+        AppendRecordNode(st.m_pQueueHead, st.m_pQueueTail, 0x00123456, 0, PAGE_FIRST + i / PAGE_RECORDS, 60, 500, 45,
+                         i % PAGE_RECORDS + 1, start, st.m_nGeneration);
     }
     return Seconds(t0);
 }
@@ -157,10 +157,8 @@ Run DrainFullRing(const Folder& folder)
     const OleDateTime start(2026, 1, 1, 0, 0, 0);
     for (int page = PAGE_FIRST; page <= PAGE_LAST; ++page)
         for (int k = 1; k <= PAGE_RECORDS; ++k)
-            AppendRecordNode(st.m_pQueueHead, st.m_pQueueTail, 0x00123456, 0, page, 60, 400 + k,
-                             40 + k % 50, k,
-                             start.AddSeconds(std::int64_t(page - PAGE_FIRST) * PAGE_RECORDS * 60),
-                             st.m_nGeneration);
+            AppendRecordNode(st.m_pQueueHead, st.m_pQueueTail, 0x00123456, 0, page, 60, 400 + k, 40 + k % 50, k,
+                             start.AddSeconds(std::int64_t(page - PAGE_FIRST) * PAGE_RECORDS * 60), st.m_nGeneration);
     const auto t0 = Clock::now();
     st.FlushRecordQueue();
     Run run;
@@ -183,10 +181,10 @@ Run LiteralStorePath(const Folder& folder, double maxSeconds)
         sqlite3* c = nullptr;
         sqlite3_open_v2(db.c_str(), &c, SQLITE_OPEN_READWRITE, nullptr);
         sqlite3_busy_timeout(c, 2000);
-        const std::string insert =
-            "INSERT INTO Records([ID],[PagAddr],[Time],[Temp],[Humi]) VALUES ('00123456','" + PageText(page) +
-            "','" + DateTimeText(pageStart.AddSeconds(std::int64_t(recordNo - 1) * 60)) + "'," +
-            TemperatureText(400 + recordNo) + ", " + HumidityText(40) + ")";
+        const std::string insert = "INSERT INTO Records([ID],[PagAddr],[Time],[Temp],[Humi]) VALUES ('00123456','" +
+                                   PageText(page) + "','" +
+                                   DateTimeText(pageStart.AddSeconds(std::int64_t(recordNo - 1) * 60)) + "'," +
+                                   TemperatureText(400 + recordNo) + ", " + HumidityText(40) + ")";
         sqlite3_exec(c, insert.c_str(), nullptr, nullptr, nullptr);
         sqlite3_stmt* s = nullptr;
         sqlite3_prepare_v2(c, "SELECT * FROM Device where [DevID]='00123456'", -1, &s, nullptr);
@@ -197,8 +195,8 @@ Run LiteralStorePath(const Folder& folder, double maxSeconds)
                          "',[DevLastPagnRecords]=" + std::to_string(recordNo) +
                          ",[DevLastPag]=" + std::to_string(page) + " where [DevID]='00123456'"
                    : "INSERT INTO Device([DevID],[DevTitle],[DevMoudle],[DevLastTime],[DevLastPagnRecords],"
-                     "[DevLastPag]) VALUES ('00123456','',0,'" + DateTimeText(pageStart) + "'," +
-                         std::to_string(recordNo) + "," + std::to_string(page) + ")";
+                     "[DevLastPag]) VALUES ('00123456','',0,'" +
+                         DateTimeText(pageStart) + "'," + std::to_string(recordNo) + "," + std::to_string(page) + ")";
         sqlite3_exec(c, save.c_str(), nullptr, nullptr, nullptr);
         sqlite3_close(c);
         ++run.stored;
@@ -233,8 +231,8 @@ int main()
     const Run fast = DownloadFullRing(folder, "zero-latency.db", 0);
     std::printf("download, zero-latency link (walk + queue + record writer):\n"
                 "  %ld records in %.3f s = %.0f records/s (%.0fx the baseline), %d requests\n\n",
-                fast.stored, fast.seconds, fast.stored / fast.seconds,
-                (fast.stored / fast.seconds) / literalRate, fast.requests);
+                fast.stored, fast.seconds, fast.stored / fast.seconds, (fast.stored / fast.seconds) / literalRate,
+                fast.requests);
 
     const Run slow = DownloadFullRing(folder, "latency.db", 1);
     const double linkBound = slow.requests * 0.002;
@@ -244,8 +242,8 @@ int main()
                 slow.stored, slow.seconds, slow.stored / slow.seconds, slow.requests, linkBound,
                 slow.seconds / linkBound);
     const Run linkOnly = DownloadFullRing(folder, "link-only.db", 1, false);
-    std::printf("  the same walk without the writer running meanwhile: %.3f s (%.2f x link-bound)\n",
-                linkOnly.seconds, linkOnly.seconds / linkBound);
+    std::printf("  the same walk without the writer running meanwhile: %.3f s (%.2f x link-bound)\n", linkOnly.seconds,
+                linkOnly.seconds / linkBound);
     const Run slowDisk = DownloadFullRing(folder, "slow-disk.db", 1, true, false, 20);
     std::printf("  the same on a disk whose every sync takes 20 ms: %.3f s against %.3f s on the fast "
                 "disk (ratio %.2f; target at most 1.2), %ld records stored\n",
@@ -258,8 +256,7 @@ int main()
     std::printf("  the same while the database refuses every record (a full disk): %.0f requests/s "
                 "against %.0f with storage working (%.2f); %ld stored, %ld kept queued\n\n",
                 refused.requests / refused.seconds, slow.requests / slow.seconds,
-                (refused.requests / refused.seconds) / (slow.requests / slow.seconds), refused.stored,
-                refused.queued);
+                (refused.requests / refused.seconds) / (slow.requests / slow.seconds), refused.stored, refused.queued);
 
     const double append = AppendFullRing(false);
     const double walked = AppendFullRing(true);

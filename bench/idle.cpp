@@ -42,8 +42,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr long kStoredRows = 1000000;
-constexpr int kRingRecords = 64;    // what the recorder holds: its download adds these
-constexpr int kWindowSeconds = 15;  // measured, then scaled to a minute
+constexpr int kRingRecords = 64;       // what the recorder holds: its download adds these
+constexpr int kWindowSeconds = 15;     // measured, then scaled to a minute
 constexpr double kTicksPerSecond = 2;  // the device monitor's 500 ms tick
 
 enum class Case { Bare, Without, With };
@@ -62,8 +62,7 @@ public:
     long paints = 0;
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() == QEvent::Paint)
-            ++paints;
+        if (event->type() == QEvent::Paint) ++paints;
         return false;
     }
 };
@@ -72,8 +71,7 @@ Usage Now()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return {usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-                (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6,
+    return {usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6,
             usage.ru_nvcsw};
 }
 
@@ -124,8 +122,7 @@ bool MakeLargeDatabase(const std::string& path)
     sqlite3* db = nullptr;
     if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return false;
     const std::string fill =
-        "WITH RECURSIVE n(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM n WHERE k < " +
-        std::to_string(kStoredRows - 1) +
+        "WITH RECURSIVE n(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM n WHERE k < " + std::to_string(kStoredRows - 1) +
         ") INSERT INTO Records(ID, PagAddr, Time, Temp, Humi) "
         "SELECT '00123456', '0058', datetime('2023-01-01', '+' || k || ' minutes'), 21.5, 45 FROM n";
     const bool ok = Exec(db, fill.c_str());
@@ -176,8 +173,7 @@ int RunProgram(int argc, char** argv, bool withRecorder)
             shown.info[2] == expected)
             break;
         if (waited > 120) {
-            std::fprintf(stderr, "the download did not complete (count %s)\n",
-                         shown.info[2].toStdString().c_str());
+            std::fprintf(stderr, "the download did not complete (count %s)\n", shown.info[2].toStdString().c_str());
             return 1;
         }
     }
@@ -255,8 +251,8 @@ bool RunPlatform(const fs::path& dir, const std::string& database, const char* p
     std::printf("%s: idle with a simulated recorder, its download done: %.2f panel paints a second "
                 "(%.3f a monitor tick, against 1 where every tick paints), %.2f ms CPU a second; a bare "
                 "window of the same size %.2f paints and %.2f ms a second\n",
-                name, double(with.paints) / kWindowSeconds, double(with.paints) / ticks,
-                with.cpu * 1000 / 60, double(bare.paints) / kWindowSeconds, bare.cpu * 1000 / 60);
+                name, double(with.paints) / kWindowSeconds, double(with.paints) / ticks, with.cpu * 1000 / 60,
+                double(bare.paints) / kWindowSeconds, bare.cpu * 1000 / 60);
     return true;
 }
 

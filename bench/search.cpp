@@ -71,16 +71,15 @@ bool MakeDatabase(const std::string& path, long rows)
     fs::copy_file(fs::path(ExecutableDir()) / "Quorvantis.db", path, fs::copy_options::overwrite_existing);
     sqlite3* db = nullptr;
     if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return false;
-    const std::string fill =
-        "INSERT INTO Device VALUES('" + std::string(kId) + "','',0,'" + RowTime(rows - 1) +
-        "',1,88);"
-        "WITH RECURSIVE n(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM n WHERE k < " +
-        std::to_string(rows - 1) +
-        ") INSERT INTO Records(ID, PagAddr, Time, Temp, Humi) SELECT '" + kId +
-        "', printf('%04X', 88 + k / 64 % 324), datetime('2019-01-01', '+' || k || ' minutes'), "
-        "CASE WHEN k % 49999 = 7 THEN 65535 WHEN k % 7919 = 3 THEN 45.5 "
-        "ELSE round(18 + 9 * sin(k / 1440.0) + (k % 37) / 10.0, 1) END, "
-        "CASE WHEN k % 49999 = 7 THEN 255 ELSE 40 + k % 31 END FROM n";
+    const std::string fill = "INSERT INTO Device VALUES('" + std::string(kId) + "','',0,'" + RowTime(rows - 1) +
+                             "',1,88);"
+                             "WITH RECURSIVE n(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM n WHERE k < " +
+                             std::to_string(rows - 1) +
+                             ") INSERT INTO Records(ID, PagAddr, Time, Temp, Humi) SELECT '" + kId +
+                             "', printf('%04X', 88 + k / 64 % 324), datetime('2019-01-01', '+' || k || ' minutes'), "
+                             "CASE WHEN k % 49999 = 7 THEN 65535 WHEN k % 7919 = 3 THEN 45.5 "
+                             "ELSE round(18 + 9 * sin(k / 1440.0) + (k % 37) / 10.0, 1) END, "
+                             "CASE WHEN k % 49999 = 7 THEN 255 ELSE 40 + k % 31 END FROM n";
     char* error = nullptr;
     const bool ok = sqlite3_exec(db, fill.c_str(), nullptr, nullptr, &error) == SQLITE_OK;
     if (!ok) std::fprintf(stderr, "%s\n", error ? error : "?");
@@ -233,9 +232,10 @@ int RunCase(int argc, char** argv)
             std::fprintf(stderr, "export: %s\n", boxes.Count() ? boxes.Entries()[0].text.c_str() : "no message");
             return 1;
         }
-        std::printf("seconds %.4f\ncpu %.4f\nitems %d\nbytes %ld\npeakbefore %ld\npeakafter %ld\nheld %ld\nownpeak %ld\n",
-                    exportSeconds, exportCpu, dlg.m_list->model()->rowCount(), bytes, peakBefore,
-                    std::max(peakBefore, ownPeak), held, ownPeak);
+        std::printf(
+            "seconds %.4f\ncpu %.4f\nitems %d\nbytes %ld\npeakbefore %ld\npeakafter %ld\nheld %ld\nownpeak %ld\n",
+            exportSeconds, exportCpu, dlg.m_list->model()->rowCount(), bytes, peakBefore, std::max(peakBefore, ownPeak),
+            held, ownPeak);
         SetMessageBoxService(nullptr);
         return 0;
     }
@@ -315,7 +315,8 @@ CaseRun RunCaseProcess(const char* kind, const std::string& path, const std::str
     const ProcessResult r = RunProcess({"/proc/self/exe", "--case", kind, path, to}, true, errors);
     if (!r.ok) {
         std::ifstream text(errors);
-        std::fprintf(stderr, "the %s case failed:\n%s\n", kind, std::string(std::istreambuf_iterator<char>(text), {}).c_str());
+        std::fprintf(stderr, "the %s case failed:\n%s\n", kind,
+                     std::string(std::istreambuf_iterator<char>(text), {}).c_str());
         return run;
     }
     run.seconds = Field(r.output, "seconds");
@@ -436,10 +437,10 @@ int main(int argc, char** argv)
             history.Add(h, r);
             graph.Add(g, r);
             if (rows != largest) continue;
-            const ProcessResult pipeline = RunProcess(
-                {"sh", "-c", "sqlite3 -tabs -header \"$1\" \"$2\" | iconv -f UTF-8 -t UTF-16LE > \"$3\"", "sh", path,
-                 SelectText(where), pipelineOut},
-                false, path + ".errors");
+            const ProcessResult pipeline =
+                RunProcess({"sh", "-c", "sqlite3 -tabs -header \"$1\" \"$2\" | iconv -f UTF-8 -t UTF-16LE > \"$3\"",
+                            "sh", path, SelectText(where), pipelineOut},
+                           false, path + ".errors");
             std::error_code ec;
             fs::remove(pipelineOut, ec);
             const CaseRun e = RunCaseProcess("export", path, to);
@@ -451,14 +452,14 @@ int main(int argc, char** argv)
         }
         const double shellSeconds = Median(shell), rawSeconds = Median(raw);
         std::printf("\n%ld rows (%ld read)\n", rows, read);
-        std::printf("  %-32s %7.3f s  (processor time %.3f s), peak memory %.0f MB\n", "sqlite3 shell reading them:",
-                    shellSeconds, Median(shellCpu), shellKb / 1024.0);
+        std::printf("  %-32s %7.3f s  (processor time %.3f s), peak memory %.0f MB\n",
+                    "sqlite3 shell reading them:", shellSeconds, Median(shellCpu), shellKb / 1024.0);
         std::printf("  %-32s %7.3f s  (%.2f x shell)\n", "raw sqlite3 cursor reading them:", rawSeconds,
                     rawSeconds / shellSeconds);
         history.Print("history, listed and painted:");
         graph.Print("graph, drawn:");
-        std::printf("  %.0f rows listed, scrolled to the end and painted in %.4f s; %.0f points drawn\n",
-                    history.items, history.scroll, graph.items);
+        std::printf("  %.0f rows listed, scrolled to the end and painted in %.4f s; %.0f points drawn\n", history.items,
+                    history.scroll, graph.items);
         if (rows == largest) exported.Print();
     }
     std::printf("\ntarget at 3,000,000 rows: history and graph at most 0.6 x the shell; peak memory under\n"

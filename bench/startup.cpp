@@ -30,11 +30,9 @@ double Seconds(std::chrono::steady_clock::time_point since)
 
 int main(int argc, char** argv)
 {
-    if (!std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // A fresh data folder and lock folder, with the language chosen, so nothing asks.
-    const fs::path dir =
-        fs::temp_directory_path() / ("quorvantis-bench-startup-" + std::to_string(getpid()));
+    const fs::path dir = fs::temp_directory_path() / ("quorvantis-bench-startup-" + std::to_string(getpid()));
     fs::create_directories(dir / "run");
     fs::permissions(dir / "run", fs::perms::owner_all);
     std::ofstream(dir / "Main.ini") << "[Language]\nLanguage=English\n";

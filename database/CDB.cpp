@@ -16,8 +16,8 @@
 #include <cmath>
 #include <initializer_list>
 #include <map>
-#include <type_traits>
 #include <mutex>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -205,16 +205,13 @@ DbFailureKind DbFailureKindOf(int sqliteCode)
     case SQLITE_IOERR:
     case SQLITE_PERM:
     case SQLITE_AUTH:
-    case SQLITE_NOTFOUND:
-        return DB_UNREACHABLE;
+    case SQLITE_NOTFOUND: return DB_UNREACHABLE;
     case SQLITE_NOTADB:
-    case SQLITE_CORRUPT:
-        return DB_DAMAGED;
+    case SQLITE_CORRUPT: return DB_DAMAGED;
     case SQLITE_READONLY: return DB_READ_ONLY;
     case SQLITE_FULL: return DB_FULL;
     case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return DB_BUSY;
+    case SQLITE_LOCKED: return DB_BUSY;
     default: return DB_REFUSED;
     }
 }
@@ -335,10 +332,7 @@ int CRecordset::ColumnIndex(const std::string& column) const
     return -1;
 }
 
-bool CRecordset::HasValue(int column) const
-{
-    return !m_eof && column >= 0 && column < sqlite3_data_count(m_stmt);
-}
+bool CRecordset::HasValue(int column) const { return !m_eof && column >= 0 && column < sqlite3_data_count(m_stmt); }
 
 std::optional<std::string> CRecordset::GetString(const std::string& column) const
 {
@@ -347,10 +341,7 @@ std::optional<std::string> CRecordset::GetString(const std::string& column) cons
 
 std::optional<std::int64_t> CRecordset::GetInt(const std::string& column) const { return GetInt(ColumnIndex(column)); }
 
-std::optional<double> CRecordset::GetDouble(const std::string& column) const
-{
-    return GetDouble(ColumnIndex(column));
-}
+std::optional<double> CRecordset::GetDouble(const std::string& column) const { return GetDouble(ColumnIndex(column)); }
 
 std::optional<std::string> CRecordset::GetString(int column) const
 {
@@ -372,17 +363,14 @@ std::optional<std::int64_t> CRecordset::GetInt(int column) const
 {
     if (!HasValue(column)) return std::nullopt;
     switch (sqlite3_column_type(m_stmt, column)) {
-    case SQLITE_INTEGER:
-        return sqlite3_column_int64(m_stmt, column);
+    case SQLITE_INTEGER: return sqlite3_column_int64(m_stmt, column);
     case SQLITE_FLOAT: {
         const double d = sqlite3_column_double(m_stmt, column);
         if (!std::isfinite(d) || std::fabs(d) > 9.2e18) return std::nullopt;
         return static_cast<std::int64_t>(std::llround(d));
     }
-    case SQLITE_TEXT:
-        return ParseInteger(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column)));
-    default:
-        return std::nullopt;
+    case SQLITE_TEXT: return ParseInteger(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column)));
+    default: return std::nullopt;
     }
 }
 
@@ -397,12 +385,9 @@ std::optional<double> CRecordset::GetDouble(int column) const
     if (!HasValue(column)) return std::nullopt;
     switch (sqlite3_column_type(m_stmt, column)) {
     case SQLITE_INTEGER:
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(m_stmt, column);
-    case SQLITE_TEXT:
-        return ParseDecimal(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column)));
-    default:
-        return std::nullopt;
+    case SQLITE_FLOAT: return sqlite3_column_double(m_stmt, column);
+    case SQLITE_TEXT: return ParseDecimal(reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column)));
+    default: return std::nullopt;
     }
 }
 
@@ -428,7 +413,8 @@ int CDB::Open(const std::string& path)
     } else if (path.empty()) {
         // SQLite would open a private temporary database for an empty name.
         failure = {DB_UNREACHABLE, sqlite3_errstr(SQLITE_CANTOPEN)};
-    } else if (const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr); rc != SQLITE_OK) {
+    } else if (const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+               rc != SQLITE_OK) {
         failure = {DbFailureKindOf(db ? sqlite3_extended_errcode(db) : rc),
                    db ? sqlite3_errmsg(db) : sqlite3_errstr(SQLITE_NOMEM)};
     } else {
@@ -451,8 +437,7 @@ int CDB::Open(const std::string& path)
 bool CDB::FileReplaced() const
 {
     int moved = 0;
-    return m_pConnection &&
-           sqlite3_file_control(m_pConnection, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
+    return m_pConnection && sqlite3_file_control(m_pConnection, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
            moved != 0;
 }
 
@@ -476,10 +461,7 @@ std::string CDB::LastError() const
     return text ? text : "";
 }
 
-int CDB::LastErrorCode() const
-{
-    return m_pConnection ? sqlite3_extended_errcode(m_pConnection) : 0;
-}
+int CDB::LastErrorCode() const { return m_pConnection ? sqlite3_extended_errcode(m_pConnection) : 0; }
 
 bool CDB::InTransaction() const { return m_pConnection && !sqlite3_get_autocommit(m_pConnection); }
 
@@ -551,8 +533,7 @@ std::optional<std::int64_t> CDB::StoredRecordsBound(const std::string& deviceId)
     return last->value_or(0);
 }
 
-int CDB::SaveDevice(const std::string& deviceId, const std::string& lastTime, int recordNo, int page,
-                    int mode)
+int CDB::SaveDevice(const std::string& deviceId, const std::string& lastTime, int recordNo, int page, int mode)
 {
     // The lookup runs where the Device cursor would, so an open cursor refuses it as a query would.
     if (!IsDeviceIdText(deviceId) || !m_statements || m_pDevice.IsOpen()) return 0;
@@ -650,8 +631,7 @@ int CDB::CountRecords(const std::string& whereClause)
 int CDB::SelectRecords(const std::string& whereClause)
 {
     if (IsBlank(whereClause.c_str())) return -1;
-    return OpenCursor(m_pRecord, "SELECT * FROM Records WHERE " + whereClause + " ORDER BY [Time] ASC",
-                      nullptr);
+    return OpenCursor(m_pRecord, "SELECT * FROM Records WHERE " + whereClause + " ORDER BY [Time] ASC", nullptr);
 }
 
 int CDB::OpenCursor(CRecordset& cursor, const std::string& sql, const std::string* param)
@@ -708,8 +688,7 @@ std::string WhereDevice(const std::string& deviceId)
     return "id='" + deviceId + "'";
 }
 
-std::string WhereDeviceRange(const std::string& fromTime, const std::string& toTime,
-                             const std::string& deviceId)
+std::string WhereDeviceRange(const std::string& fromTime, const std::string& toTime, const std::string& deviceId)
 {
     if (!IsLookupId(deviceId) || !IsDateTimeForm(fromTime) || !IsDateTimeForm(toTime)) return "";
     return "Time>'" + fromTime + "' and Time<='" + toTime + "' and id='" + deviceId + "'";

@@ -126,8 +126,7 @@ public:
 
     // Inserts or updates the Device row of an ID (DevTitle always ''):
     // 1 = written, 0 = the lookup failed and nothing was written, -1 = the write failed.
-    int SaveDevice(const std::string& deviceId, const std::string& lastTime, int recordNo, int page,
-                   int mode);
+    int SaveDevice(const std::string& deviceId, const std::string& lastTime, int recordNo, int page, int mode);
 
     // Inserts one Records row. Temperature and humidity are given as their text forms
     // (" 23.5", "65535", "45"). 1 = done, -1 = failed.
@@ -146,11 +145,11 @@ public:
 
     // Queries: 0 = the cursor is open (on the first row, or at BOF and EOF); -1 = failed, also when
     // the cursor is still open from an earlier query.
-    int OpenDevice(const std::string& deviceId);              // m_pDevice: SELECT * FROM Device
-    int CountDevice(const std::string& deviceId);             // m_pDevice: column Count
-    int ListDevices();                                        // m_pDevice: column DevID
-    int CountRecords(const std::string& whereClause);         // m_pRecord: column Count
-    int SelectRecords(const std::string& whereClause);        // m_pRecord: Time, Temp, Humi ordered by Time
+    int OpenDevice(const std::string& deviceId);        // m_pDevice: SELECT * FROM Device
+    int CountDevice(const std::string& deviceId);       // m_pDevice: column Count
+    int ListDevices();                                  // m_pDevice: column DevID
+    int CountRecords(const std::string& whereClause);   // m_pRecord: column Count
+    int SelectRecords(const std::string& whereClause);  // m_pRecord: Time, Temp, Humi ordered by Time
 
     sqlite3* m_pConnection = nullptr;
     CRecordset m_pDevice;

@@ -70,13 +70,13 @@ public:
     bool EndConfigRead(unsigned generation);
     // What the monitor's configuration read did, step by step.
     enum class ConfigRead {
-        Failed,          // the configuration could not be read: read again at once
-        NoDeviceId,      // the recorder reports ID 0: nothing is set or downloaded, read again
-        ConfigDone,      // read; the clock is set next (reported before the clock goes out)
-        ClockNotHeld,    // read; the PC's clock is outside the recorder's years, nothing sent
-        ClockFailed,     // read; the clock was not acknowledged: read and set again at once
-        ClockSet,        // read and the clock set
-        DeviceChanged,   // the recorder went or changed during the read: read again
+        Failed,         // the configuration could not be read: read again at once
+        NoDeviceId,     // the recorder reports ID 0: nothing is set or downloaded, read again
+        ConfigDone,     // read; the clock is set next (reported before the clock goes out)
+        ClockNotHeld,   // read; the PC's clock is outside the recorder's years, nothing sent
+        ClockFailed,    // read; the clock was not acknowledged: read and set again at once
+        ClockSet,       // read and the clock set
+        DeviceChanged,  // the recorder went or changed during the read: read again
     };
     // The monitor's configuration read: the configuration, the clock, the Device row, and the end
     // of the read. progress sees ConfigDone before the clock goes out; the result is the last step.
@@ -99,14 +99,12 @@ public:
     int ReadConfig();
     int ReadMaxMin();
     int ReadRealtime();
-    int SetParameters(int unit, int dateFormat, int timeFormat, int mode, int autoOff, int interval,
-                      int tempOffset, int humiOffset, int intervalChanged);
+    int SetParameters(int unit, int dateFormat, int timeFormat, int mode, int autoOff, int interval, int tempOffset,
+                      int humiOffset, int intervalChanged);
     int SetPeriods(const OleDateTime slots[8], const int flags[4]);
-    static void BuildParametersRequest(int unit, int dateFormat, int timeFormat, int mode,
-                                       int autoOff, int interval, int tempOffset, int humiOffset,
-                                       int intervalChanged, std::uint8_t request[11]);
-    static void BuildPeriodsRequest(const OleDateTime slots[8], const int flags[4],
-                                    std::uint8_t request[45]);
+    static void BuildParametersRequest(int unit, int dateFormat, int timeFormat, int mode, int autoOff, int interval,
+                                       int tempOffset, int humiOffset, int intervalChanged, std::uint8_t request[11]);
+    static void BuildPeriodsRequest(const OleDateTime slots[8], const int flags[4], std::uint8_t request[45]);
 
     // History download: the walk (1 = ended, 0 = a read of the recorder or of the database
     // failed), the same with how it ended, and Download, which adds the wait until its records
@@ -146,8 +144,8 @@ public:
     // Records wait in the queue or in a drain (takes m_csQueue).
     bool HasQueuedRecords();
     // Queues one record of the current generation, as a download under way would.
-    void QueueRecord(std::uint32_t deviceId, int mode, int page, int interval, int temp, int humi,
-                     int recordNo, const OleDateTime& pageTime);
+    void QueueRecord(std::uint32_t deviceId, int mode, int page, int interval, int temp, int humi, int recordNo,
+                     const OleDateTime& pageTime);
     // A deletion of one device ID's rows (management dialog): Begin before the database is
     // touched, End once the deletion committed or failed. Meanwhile the writer stores nothing, no
     // walk of that device starts, and a record a running walk of it fetches is dropped and ends
@@ -255,17 +253,17 @@ public:
     unsigned m_nWalkGeneration = 0;
     std::uint32_t m_dwWalkDevice = 0;
     int m_nWalkMode = -1;
-    unsigned m_nWalkSerial = 0;     // walks begun
-    unsigned m_nWalkQueued = 0;     // records the last walk queued
-    unsigned m_nWalkCommitted = 0;  // and of those, committed (or found stored before)
+    unsigned m_nWalkSerial = 0;                                    // walks begun
+    unsigned m_nWalkQueued = 0;                                    // records the last walk queued
+    unsigned m_nWalkCommitted = 0;                                 // and of those, committed (or found stored before)
     DownloadOutcome m_eWalkOutcome = DownloadOutcome::NotStarted;  // of the last walk, once ended
     struct HoldState;
     std::vector<const HoldState*> m_holds;  // the erases waiting
     bool m_bErasing = false;                // an erase command is on its way
-    bool m_bBatchInFlight = false;  // a drain stores records taken off the queue
+    bool m_bBatchInFlight = false;          // a drain stores records taken off the queue
     bool m_bDeleting = false;
     bool m_bDeletionDropped = false;  // the deletion under way kept a walk's record from the queue
-    std::string m_strDeletingID;  // in the form DeviceIdText writes
+    std::string m_strDeletingID;      // in the form DeviceIdText writes
     bool m_bWriterWake = false;
     unsigned m_nFailedDrains = 0;
     std::chrono::steady_clock::time_point m_tRetryAt;       // next drain after a failed one

@@ -16,8 +16,7 @@ HidTransport& DefaultTransport()
 
 void WaitWhileSet(const std::atomic<int>& a, const std::atomic<int>* b = nullptr)
 {
-    while (a.load() != 0 || (b && b->load() != 0))
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    while (a.load() != 0 || (b && b->load() != 0)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 }  // namespace
@@ -28,10 +27,7 @@ CHidLink::~CHidLink() { Close(); }
 
 void CHidLink::SetTransport(HidTransport* transport) { m_pTransport = transport; }
 
-HidTransport* CHidLink::Transport() const
-{
-    return m_pTransport ? m_pTransport : &DefaultTransport();
-}
+HidTransport* CHidLink::Transport() const { return m_pTransport ? m_pTransport : &DefaultTransport(); }
 
 std::shared_ptr<HidHandle> CHidLink::FindDevice(const std::string& skip)
 {
@@ -144,8 +140,8 @@ std::uint8_t CHidLink::Checksum(const std::uint8_t* frame, int n)
     return static_cast<std::uint8_t>(sum);
 }
 
-int CHidLink::Exchange(const std::uint8_t* request, int length, BusyRule rule, bool acknowledged,
-                       int minBody, std::uint8_t* reply, unsigned only)
+int CHidLink::Exchange(const std::uint8_t* request, int length, BusyRule rule, bool acknowledged, int minBody,
+                       std::uint8_t* reply, unsigned only)
 {
     std::uint8_t buffer[REPORT_IN_BYTES] = {};
     int readFailures = 0, checksumFailures = 0, refusals = 0;

@@ -39,8 +39,8 @@ public:
     // The program-wide test for a connected device (m_hDevice set).
     bool IsDeviceOpen() const { return m_bDeviceOpen.load(); }
 
-    int WriteReport(const std::uint8_t* request, int length);  // 1 written, 0 failed
-    int ReadReport(std::uint8_t* reply);                       // 64-byte buffer; 1 valid length byte
+    int WriteReport(const std::uint8_t* request, int length);        // 1 written, 0 failed
+    int ReadReport(std::uint8_t* reply);                             // 64-byte buffer; 1 valid length byte
     static std::uint8_t Checksum(const std::uint8_t* frame, int n);  // sum of bytes 2 .. n-1
 
     // Acknowledged commands: 1 = acknowledged (0xAA), 0 = failed after the retries.
@@ -83,13 +83,13 @@ private:
     enum class BusyRule { Command, Live, Memory };
     // The exchange loop shared by all six operations; reply receives the 61 bytes kept. A reply
     // whose body is shorter than minBody bytes counts as a checksum failure.
-    int Exchange(const std::uint8_t* request, int length, BusyRule rule, bool acknowledged,
-                 int minBody, std::uint8_t* reply, unsigned only = 0);
+    int Exchange(const std::uint8_t* request, int length, BusyRule rule, bool acknowledged, int minBody,
+                 std::uint8_t* reply, unsigned only = 0);
     // Drops the three handles; the caller holds m_csIo.
     void DropHandles();
     std::atomic<bool> m_bDeviceOpen{false};
-    std::atomic<unsigned> m_nOpens{0};  // raised under m_csIo
+    std::atomic<unsigned> m_nOpens{0};           // raised under m_csIo
     std::atomic<bool> m_bCloseRequested{false};  // CloseHandles found the link busy
-    mutable std::mutex m_csPath;  // guards m_strDevicePath (never held for long)
+    mutable std::mutex m_csPath;                 // guards m_strDevicePath (never held for long)
     HidTransport* m_pTransport = nullptr;
 };

@@ -9,8 +9,8 @@ namespace {
 // A period slot: year (BCD, from 2000), month (binary, low nibble), day, hour, minute (BCD).
 OleDateTime DecodePeriodSlot(const std::uint8_t* slot)
 {
-    return OleDateTime(2000 + BcdDecode(slot[0]), slot[1] & 0x0F, BcdDecode(slot[2]),
-                       BcdDecode(slot[3]), BcdDecode(slot[4]), 0);
+    return OleDateTime(2000 + BcdDecode(slot[0]), slot[1] & 0x0F, BcdDecode(slot[2]), BcdDecode(slot[3]),
+                       BcdDecode(slot[4]), 0);
 }
 
 // The five bytes of one slot. An invalid slot takes every field as -1, which gives 7F FF FF FF FF.
@@ -136,10 +136,8 @@ int CDeviceState::ReadRealtime()
     return 1;
 }
 
-void CDeviceState::BuildParametersRequest(int unit, int dateFormat, int timeFormat, int mode,
-                                          int autoOff, int interval, int tempOffset,
-                                          int humiOffset, int intervalChanged,
-                                          std::uint8_t request[11])
+void CDeviceState::BuildParametersRequest(int unit, int dateFormat, int timeFormat, int mode, int autoOff, int interval,
+                                          int tempOffset, int humiOffset, int intervalChanged, std::uint8_t request[11])
 {
     request[0] = FRAME_START;
     request[1] = 0x09;
@@ -155,17 +153,16 @@ void CDeviceState::BuildParametersRequest(int unit, int dateFormat, int timeForm
     request[10] = CHidLink::Checksum(request, 10);
 }
 
-int CDeviceState::SetParameters(int unit, int dateFormat, int timeFormat, int mode, int autoOff,
-                                int interval, int tempOffset, int humiOffset, int intervalChanged)
+int CDeviceState::SetParameters(int unit, int dateFormat, int timeFormat, int mode, int autoOff, int interval,
+                                int tempOffset, int humiOffset, int intervalChanged)
 {
     std::uint8_t request[11];
-    BuildParametersRequest(unit, dateFormat, timeFormat, mode, autoOff, interval, tempOffset,
-                           humiOffset, intervalChanged, request);
+    BuildParametersRequest(unit, dateFormat, timeFormat, mode, autoOff, interval, tempOffset, humiOffset,
+                           intervalChanged, request);
     return m_Link.SendSetParams(request) ? 1 : 0;
 }
 
-void CDeviceState::BuildPeriodsRequest(const OleDateTime slots[8], const int flags[4],
-                                       std::uint8_t request[45])
+void CDeviceState::BuildPeriodsRequest(const OleDateTime slots[8], const int flags[4], std::uint8_t request[45])
 {
     request[0] = FRAME_START;
     request[1] = 0x2B;

@@ -8,10 +8,10 @@ constexpr int MODEL_CODE = 583;
 
 constexpr std::uint8_t FRAME_START = 0x02;
 constexpr std::uint8_t ACK_OK = 0xAA;
-constexpr int REPORT_OUT_BYTES = 61;  // bytes sent per output report
-constexpr int REPORT_IN_BYTES = 64;   // bytes read per input report
-constexpr int REPORT_KEPT_BYTES = 61; // bytes of a reply handed on
-constexpr int MEMORY_READ_MAX = 59;   // data bytes one memory read reply carries
+constexpr int REPORT_OUT_BYTES = 61;   // bytes sent per output report
+constexpr int REPORT_IN_BYTES = 64;    // bytes read per input report
+constexpr int REPORT_KEPT_BYTES = 61;  // bytes of a reply handed on
+constexpr int MEMORY_READ_MAX = 59;    // data bytes one memory read reply carries
 constexpr int LINK_TIMEOUT_MS = 2000;
 
 // Command bytes (the two bytes after the length byte).

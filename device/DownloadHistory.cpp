@@ -64,8 +64,7 @@ private:
     // must still finish.
     bool RequestRaised() const
     {
-        return m_st.m_bDbCleared || m_st.m_bDeviceErased || m_st.m_nGeneration != m_walk.generation ||
-               m_st.m_bQuit;
+        return m_st.m_bDbCleared || m_st.m_bDeviceErased || m_st.m_nGeneration != m_walk.generation || m_st.m_bQuit;
     }
 
     // Reads the count bytes of pages first .. first + n - 1 into m_nPageCount.
@@ -87,8 +86,8 @@ private:
             std::uint8_t h[MEMORY_READ_MAX + 5];
             if (!st.m_Link.ReadMemory(static_cast<std::uint16_t>(PageHeaderAddress(page)), h, 8))
                 return HeaderRead::ReadFailed;
-            st.m_PageTime = OleDateTime(2000 + BcdDecode(h[0]), BcdDecode(h[1]), BcdDecode(h[2]),
-                                        BcdDecode(h[3]), BcdDecode(h[4]), BcdDecode(h[5]));
+            st.m_PageTime = OleDateTime(2000 + BcdDecode(h[0]), BcdDecode(h[1]), BcdDecode(h[2]), BcdDecode(h[3]),
+                                        BcdDecode(h[4]), BcdDecode(h[5]));
             st.m_nPageInterval = (h[6] << 8) | h[7];
             if (st.m_PageTime.IsValid()) return HeaderRead::Converted;
             if (st.m_bHeaderRetry) {
@@ -166,8 +165,7 @@ private:
             }
         }
         if (!gap) return Finish(Walk(PAGE_FIRST, PAGE_LAST, CountTest::None));
-        if (gap == PAGE_LAST || HasNoRecordCount(afterGap))
-            return Finish(Walk(PAGE_FIRST, gap - 1, CountTest::Skip));
+        if (gap == PAGE_LAST || HasNoRecordCount(afterGap)) return Finish(Walk(PAGE_FIRST, gap - 1, CountTest::Skip));
         // The ring has wrapped: the oldest page follows the gap.
         if (const RangeEnd end = Walk(gap + 1, PAGE_LAST, CountTest::None)) return *end;
         return Finish(Walk(PAGE_FIRST, gap - 1, CountTest::None));
@@ -239,9 +237,8 @@ DownloadOutcome CDeviceState::Download()
     const unsigned failed = m_nFailedDrains;
     const unsigned generation = m_nWalkGeneration;
     auto stored = [&] { return m_nWalkCommitted >= m_nWalkQueued && m_nGeneration == generation; };
-    m_cvStored.wait(lock, [&] {
-        return stored() || m_nGeneration != generation || m_nFailedDrains != failed || m_bQuit;
-    });
+    m_cvStored.wait(lock,
+                    [&] { return stored() || m_nGeneration != generation || m_nFailedDrains != failed || m_bQuit; });
     if (stored()) return DownloadOutcome::Complete;
     if (m_nGeneration != generation || m_bQuit) return DownloadOutcome::Stopped;
     return DownloadOutcome::StoreFailed;

@@ -36,7 +36,7 @@ public:
         DownloadOutcome lastOutcome = DownloadOutcome::Complete;
         bool liveRunning = false;
         bool liveDone = false;
-        int intervalSeconds = 0;         // the recorder's recording interval
+        int intervalSeconds = 0;  // the recorder's recording interval
     };
     struct Actions {
         bool startDownload = false;
@@ -55,7 +55,7 @@ public:
     std::atomic<int> m_nRealtimeTicks{0};
 
 private:
-    std::mutex m_cs;  // Tick runs on the monitor, Reset and LiveSoon on other threads
+    std::mutex m_cs;            // Tick runs on the monitor, Reset and LiveSoon on other threads
     unsigned m_nFailures = 0;   // failed downloads in a row
     unsigned m_nWaitTicks = 0;  // how long after the last download the next one is due
     bool m_bEndSeen = false;    // the last download's end has set m_nWaitTicks

@@ -29,12 +29,9 @@ EraseReadiness CDeviceState::ReadinessLocked(const HoldState& hold, bool closeCo
     case DownloadOutcome::Complete:
         return m_nWalkCommitted >= m_nWalkQueued ? EraseReadiness::Ready : EraseReadiness::Waiting;
     case DownloadOutcome::LinkFailed:
-    case DownloadOutcome::Unreadable:
-        return EraseReadiness::DownloadFailed;
-    case DownloadOutcome::StoreFailed:
-        return EraseReadiness::StoreFailed;
-    default:
-        return EraseReadiness::Waiting;  // stopped early or held off: another download follows
+    case DownloadOutcome::Unreadable: return EraseReadiness::DownloadFailed;
+    case DownloadOutcome::StoreFailed: return EraseReadiness::StoreFailed;
+    default: return EraseReadiness::Waiting;  // stopped early or held off: another download follows
     }
 }
 
@@ -119,11 +116,8 @@ int EraseRefusalText(EraseReadiness readiness, EraseFor what)
 {
     const bool settings = what == EraseFor::Settings;
     switch (readiness) {
-    case EraseReadiness::DownloadFailed:
-        return settings ? IDS_SETTINGS_DOWNLOAD_FAILED : IDS_ERASE_DOWNLOAD_FAILED;
-    case EraseReadiness::DeviceChanged:
-        return settings ? IDS_SETTINGS_DEVICE_CHANGED : IDS_ERASE_DEVICE_CHANGED;
-    default:
-        return settings ? IDS_SETTINGS_WAIT_FOR_STORING : IDS_ERASE_WAITS_FOR_STORING;
+    case EraseReadiness::DownloadFailed: return settings ? IDS_SETTINGS_DOWNLOAD_FAILED : IDS_ERASE_DOWNLOAD_FAILED;
+    case EraseReadiness::DeviceChanged: return settings ? IDS_SETTINGS_DEVICE_CHANGED : IDS_ERASE_DEVICE_CHANGED;
+    default: return settings ? IDS_SETTINGS_WAIT_FOR_STORING : IDS_ERASE_WAITS_FOR_STORING;
     }
 }

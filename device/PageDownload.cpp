@@ -15,8 +15,8 @@ int CDeviceState::ResumePage(int first, int page, unsigned count, OleDateTime pa
     return FetchPage(first, page, count, pageTime, interval, 0) == PageFetch::Failed ? 0 : 1;
 }
 
-CDeviceState::PageFetch CDeviceState::FetchPage(int first, int page, unsigned count, OleDateTime pageTime,
-                                                int interval, std::int64_t storedUpTo)
+CDeviceState::PageFetch CDeviceState::FetchPage(int first, int page, unsigned count, OleDateTime pageTime, int interval,
+                                                std::int64_t storedUpTo)
 {
     // A page holds at most 64 records; a larger count would read into the next page.
     const int n = static_cast<int>(std::min<unsigned>(count, PAGE_RECORDS));

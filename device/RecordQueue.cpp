@@ -9,10 +9,7 @@
 #include "platform/MessageBox.h"
 #include "platform/OleDateTime.h"
 
-RecordNode* AllocRecordNode()
-{
-    return static_cast<RecordNode*>(std::calloc(1, sizeof(RecordNode)));
-}
+RecordNode* AllocRecordNode() { return static_cast<RecordNode*>(std::calloc(1, sizeof(RecordNode))); }
 
 void FreeRecordNodes(RecordNode* node)
 {
@@ -23,8 +20,8 @@ void FreeRecordNodes(RecordNode* node)
     }
 }
 
-RecordNode* MakeRecordNode(std::uint32_t deviceId, int mode, int page, int interval, int temp, int humi,
-                           int recordNo, const OleDateTime& pageTime, unsigned generation)
+RecordNode* MakeRecordNode(std::uint32_t deviceId, int mode, int page, int interval, int temp, int humi, int recordNo,
+                           const OleDateTime& pageTime, unsigned generation)
 {
     RecordNode* node = AllocRecordNode();
     if (!node) {
@@ -56,9 +53,8 @@ void LinkRecordNode(RecordNode* head, RecordNode*& tail, RecordNode* node)
     tail = node;
 }
 
-void AppendRecordNode(RecordNode* head, RecordNode*& tail, std::uint32_t deviceId, int mode, int page,
-                      int interval, int temp, int humi, int recordNo, const OleDateTime& pageTime,
-                      unsigned generation)
+void AppendRecordNode(RecordNode* head, RecordNode*& tail, std::uint32_t deviceId, int mode, int page, int interval,
+                      int temp, int humi, int recordNo, const OleDateTime& pageTime, unsigned generation)
 {
     if (!head) return;
     LinkRecordNode(head, tail,
@@ -103,10 +99,7 @@ bool CDeviceState::QueueWalkRecord(RecordNode* node)
     return true;
 }
 
-bool CDeviceState::HasQueuedRecordsLocked() const
-{
-    return m_bBatchInFlight || (m_pQueueHead && m_pQueueHead->pNext);
-}
+bool CDeviceState::HasQueuedRecordsLocked() const { return m_bBatchInFlight || (m_pQueueHead && m_pQueueHead->pNext); }
 
 bool CDeviceState::HasQueuedRecords()
 {

@@ -26,8 +26,7 @@ constexpr auto kCountRetry = std::chrono::milliseconds(1000);
 // Start time of the page as the node carries it.
 OleDateTime PageStart(const RecordNode& node)
 {
-    return OleDateTime(node.dPageStart, node.nPageStartStatus == 0 ? OleDateTime::valid
-                                                                   : OleDateTime::invalid);
+    return OleDateTime(node.dPageStart, node.nPageStartStatus == 0 ? OleDateTime::valid : OleDateTime::invalid);
 }
 
 }  // namespace
@@ -36,7 +35,7 @@ OleDateTime PageStart(const RecordNode& node)
 // point; a failure names what refused the rest.
 struct CDeviceState::DrainResult {
     int stored = 0;
-    int skipped = 0;  // of those, of the counted device, found stored before
+    int skipped = 0;          // of those, of the counted device, found stored before
     bool superseded = false;  // the generation changed or a deletion began: nothing committed
     int errorCode = 0;        // the first failure (0: none, or a failed open, which spoke itself)
     bool failed = false;
@@ -176,7 +175,7 @@ int CDeviceState::FlushRecordQueue()
     if (m_fnTestHook) m_fnTestHook(TestPoint::DrainTookBatch);
     const DrainResult result = StoreBatch(batch, generation);
     RecordNode* rest = batch;
-    int storedCounted = 0;  // of the device whose count is kept
+    int storedCounted = 0;                // of the device whose count is kept
     unsigned walk = 0, storedOfWalk = 0;  // committed records of the newest walk in the batch
     for (int i = 0; i < result.stored; ++i) {
         if (rest->dwDeviceID == m_dwCountedID) ++storedCounted;
@@ -307,9 +306,8 @@ int CDeviceState::LoadDeviceRow()
             if (lastRecord) m_nLastRecord = static_cast<int>(*lastRecord);
             if (lastPage) m_nLastPage = static_cast<int>(*lastPage);
             m_LastTime = OleDateTime::Parse(lastTime.value_or(""));
-            known = lastTime && lastRecord && lastPage && m_LastTime.IsValid() &&
-                    *lastPage >= PAGE_FIRST && *lastPage <= PAGE_LAST && *lastRecord >= 0 &&
-                    *lastRecord <= PAGE_RECORDS;
+            known = lastTime && lastRecord && lastPage && m_LastTime.IsValid() && *lastPage >= PAGE_FIRST &&
+                    *lastPage <= PAGE_LAST && *lastRecord >= 0 && *lastRecord <= PAGE_RECORDS;
             m_dbDevice.m_pDevice.Close();
         }
     }
@@ -411,8 +409,7 @@ int CDeviceState::StoredRecordCount()
     // is read first, so that a deletion committed during the count moves it once more.
     const std::uint32_t id = m_dwDeviceID;
     const unsigned changes = CDB::ChangeCount();
-    if (m_nStoredCount >= 0 && id == m_dwCountedID && changes == m_nCountedChanges &&
-        m_strDbPath == m_strCountedPath)
+    if (m_nStoredCount >= 0 && id == m_dwCountedID && changes == m_nCountedChanges && m_strDbPath == m_strCountedPath)
         return m_nStoredCount;
     if (SteadyClock::now() < m_tCountRetryAt) return -1;
     m_dwCountedID = id;

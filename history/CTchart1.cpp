@@ -5,8 +5,8 @@
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QGraphicsLayout>
-#include <QLineSeries>
 #include <QImageWriter>
+#include <QLineSeries>
 #include <QPixmap>
 #include <QScreen>
 #include <QValueAxis>
@@ -66,9 +66,9 @@ qint64 LocalTimeConverter::HourOffset(qint64 hour)
 }
 
 ChartPoints::ChartPoints(qint64 start, qint64 end, double left, double columns)
-    : m_start(start), m_left(left), m_columns(columns), m_scale(end > start ? columns / static_cast<double>(end - start) : 0.0)
-{
-}
+    : m_start(start), m_left(left), m_columns(columns),
+      m_scale(end > start ? columns / static_cast<double>(end - start) : 0.0)
+{}
 
 void ChartPoints::Add(double date, double value)
 {
@@ -213,8 +213,7 @@ void CTchart1::ApplyRanges()
 {
     m_valueAxis->setRange(m_valueMin, m_valueMax);
     if (m_bTimeSet)
-        m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(m_timeMin),
-                             QDateTime::fromMSecsSinceEpoch(m_timeMax));
+        m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(m_timeMin), QDateTime::fromMSecsSinceEpoch(m_timeMax));
 }
 
 bool CTchart1::SaveJpeg(const QString& path, QString* error)

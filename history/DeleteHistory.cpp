@@ -3,9 +3,9 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QDialogButtonBox>
-#include <QGuiApplication>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 
@@ -101,8 +101,7 @@ DeleteHistory::DeleteHistory(QWidget* parent) : QDialog(parent)
     // The group boxes are frames only; the outer one must not cover the controls drawn in it.
     m_pGroup->lower();
 
-    connect(m_pDeleteDatabase, &QPushButton::clicked, this,
-            &DeleteHistory::OnBnClickedDeleteDatabase);
+    connect(m_pDeleteDatabase, &QPushButton::clicked, this, &DeleteHistory::OnBnClickedDeleteDatabase);
     connect(m_pDeleteDevice, &QPushButton::clicked, this, &DeleteHistory::OnBnClickedDeleteDevice);
     // No button is the default: Enter away from a button ends the dialog as OK does.
     m_pDeleteDatabase->setAutoDefault(false);
@@ -120,17 +119,15 @@ void DeleteHistory::OnInitDialog()
     m_pDeviceGroup->setTitle(Text(IDS_DEVICE_ID) + QLatin1Char(':'));
     m_pCurrentGroup->setTitle(Text(IDS_CURRENT_DEVICE_ID) + QLatin1Char(':'));
     const int margin = 8;
-    m_pDeleteDatabase->setText(WrapToWidth(Text(IDS_DELETE_DATABASE_RECORDS),
-                                           m_pDeleteDatabase->fontMetrics(),
+    m_pDeleteDatabase->setText(WrapToWidth(Text(IDS_DELETE_DATABASE_RECORDS), m_pDeleteDatabase->fontMetrics(),
                                            m_pDeleteDatabase->width() - margin));
-    m_pDeleteDevice->setText(WrapToWidth(Text(IDS_DELETE_DEVICE_RECORDS),
-                                         m_pDeleteDevice->fontMetrics(),
+    m_pDeleteDevice->setText(WrapToWidth(Text(IDS_DELETE_DEVICE_RECORDS), m_pDeleteDevice->fontMetrics(),
                                          m_pDeleteDevice->width() - margin));
     m_pGroup->setTitle(Text(IDS_DELETE_HISTORY));
     // The outer frame's top line passes above the titles of the two boxes inside it: the outer
     // box reaches up into the dialog's margin as far as the style needs.
-    const int overlap = std::max(NestedTitleOverlap(m_pGroup, m_pDeviceGroup),
-                                 NestedTitleOverlap(m_pGroup, m_pCurrentGroup));
+    const int overlap =
+        std::max(NestedTitleOverlap(m_pGroup, m_pDeviceGroup), NestedTitleOverlap(m_pGroup, m_pCurrentGroup));
     m_pGroup->setGeometry(m_pGroup->geometry().adjusted(0, -std::min(overlap, m_pGroup->y()), 0, 0));
     setWindowTitle(Text(IDS_MANAGEMENT));
     m_pEraseWait->setText(Text(IDS_ERASE_WAITING));
@@ -152,8 +149,8 @@ void DeleteHistory::OnBnClickedDeleteDatabase()
         AfxMessageBox(LoadString(IDS_DEVICE_ID_UNUSABLE, id), MsgButtons::Ok, MsgIcon::Stop);
         return;
     }
-    if (AfxMessageBox(LoadString(IDS_CONFIRM_DELETE_DATABASE, id), LoadString(IDS_NOTICE),
-                      MsgButtons::OkCancel, MsgIcon::Warning, MsgDefault::Second) != MsgAnswer::Ok) {
+    if (AfxMessageBox(LoadString(IDS_CONFIRM_DELETE_DATABASE, id), LoadString(IDS_NOTICE), MsgButtons::OkCancel,
+                      MsgIcon::Warning, MsgDefault::Second) != MsgAnswer::Ok) {
         reject();
         return;
     }
@@ -171,8 +168,8 @@ void DeleteHistory::OnBnClickedDeleteDatabase()
     bool deleted = false;
     std::string failure;
     if (opened) {
-        deleted = db.BeginTransaction() == 1 && db.DeleteRecords(id) == 1 && db.DeleteDevice(id) == 0 &&
-                  db.Commit() == 1;
+        deleted =
+            db.BeginTransaction() == 1 && db.DeleteRecords(id) == 1 && db.DeleteDevice(id) == 0 && db.Commit() == 1;
         if (!deleted) {
             // The error text first: the rollback would replace it.
             failure = DatabaseErrorText(db);
@@ -191,8 +188,7 @@ void DeleteHistory::OnBnClickedDeleteDatabase()
     FillDeviceCombo(m_cbDevice, db);
     m_cbDevice->setCurrentIndex(m_cbDevice->count() > 0 ? 0 : -1);
 
-    if (deleted)
-        AfxMessageBox(LoadString(IDS_DATABASE_DELETED), MsgButtons::Ok, MsgIcon::Information);
+    if (deleted) AfxMessageBox(LoadString(IDS_DATABASE_DELETED), MsgButtons::Ok, MsgIcon::Information);
     reject();
 }
 
@@ -227,8 +223,9 @@ EraseReadiness DeleteHistory::WaitForErase(EraseHold& erase)
     m_bEraseCancelled = false;
     EraseReadiness readiness = EraseReadiness::Waiting;
     // The monitor's hand-overs and the user's Cancel are served meanwhile.
-    WaitServingHandOvers([&] { return m_bEraseCancelled || (readiness = erase.Readiness()) != EraseReadiness::Waiting; },
-                         WaitInput::Taken);
+    WaitServingHandOvers(
+        [&] { return m_bEraseCancelled || (readiness = erase.Readiness()) != EraseReadiness::Waiting; },
+        WaitInput::Taken);
     m_bEraseWaiting = false;
 
     QGuiApplication::restoreOverrideCursor();
@@ -246,8 +243,8 @@ void DeleteHistory::OnBnClickedDeleteDevice()
         AfxMessageBox(LoadString(IDS_DEVICE_ID_MISMATCH));
         return;
     }
-    if (AfxMessageBox(LoadString(IDS_CONFIRM_DELETE_DEVICE, id), LoadString(IDS_NOTICE),
-                      MsgButtons::OkCancel, MsgIcon::Warning, MsgDefault::Second) != MsgAnswer::Ok) {
+    if (AfxMessageBox(LoadString(IDS_CONFIRM_DELETE_DEVICE, id), LoadString(IDS_NOTICE), MsgButtons::OkCancel,
+                      MsgIcon::Warning, MsgDefault::Second) != MsgAnswer::Ok) {
         reject();
         return;
     }
@@ -260,15 +257,14 @@ void DeleteHistory::OnBnClickedDeleteDevice()
         EraseHold erase(theDeviceState);
         readiness = WaitForErase(erase);
         if (readiness == EraseReadiness::Ready) readiness = erase.Erase(acknowledged);
-    }  // downloads go on, after an erase with a new one
+    }                                            // downloads go on, after an erase with a new one
     if (readiness == EraseReadiness::Waiting) {  // given up: nothing was sent
         QDialog::reject();
         return;
     }
     if (readiness == EraseReadiness::Quit) return;
     if (readiness != EraseReadiness::Ready) {
-        AfxMessageBox(LoadString(EraseRefusalText(readiness, EraseFor::Management)), MsgButtons::Ok,
-                      MsgIcon::Warning);
+        AfxMessageBox(LoadString(EraseRefusalText(readiness, EraseFor::Management)), MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
     if (acknowledged == 1) {

@@ -28,10 +28,9 @@ void FillDeviceCombo(QComboBox* combo, CDB& db)
         return QString::compare(a, b, Qt::CaseInsensitive) < 0;
     });
     // IDs that differ only in letter case are one recorder: listed once, as first found.
-    ids.erase(std::unique(ids.begin(), ids.end(),
-                          [](const QString& a, const QString& b) {
-                              return QString::compare(a, b, Qt::CaseInsensitive) == 0;
-                          }),
+    ids.erase(std::unique(
+                  ids.begin(), ids.end(),
+                  [](const QString& a, const QString& b) { return QString::compare(a, b, Qt::CaseInsensitive) == 0; }),
               ids.end());
     combo->addItems(ids);
 }

@@ -27,9 +27,11 @@ bool ExportFile::Open()
         return false;
     }
     // The fallback gives no sign of itself but the file it writes to.
-    struct stat opened {}, named {};
-    m_bInPlace = fstat(m_file.handle(), &opened) == 0 && stat(QFile::encodeName(m_file.fileName()).constData(), &named) == 0 &&
-                 opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+    struct stat opened {
+    }, named{};
+    m_bInPlace = fstat(m_file.handle(), &opened) == 0 &&
+                 stat(QFile::encodeName(m_file.fileName()).constData(), &named) == 0 && opened.st_dev == named.st_dev &&
+                 opened.st_ino == named.st_ino;
     return true;
 }
 

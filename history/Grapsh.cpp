@@ -35,12 +35,20 @@
 namespace {
 
 enum TextSlot {
-    SLOT_START_TIME, SLOT_END_TIME, SLOT_DEVICE_ID, SLOT_TYPE, SLOT_SEARCH,
-    SLOT_TEMPERATURE, SLOT_HUMIDITY, SLOT_GRAPH, SLOT_EXIT, SLOT_EXPORT_IMAGE,
+    SLOT_START_TIME,
+    SLOT_END_TIME,
+    SLOT_DEVICE_ID,
+    SLOT_TYPE,
+    SLOT_SEARCH,
+    SLOT_TEMPERATURE,
+    SLOT_HUMIDITY,
+    SLOT_GRAPH,
+    SLOT_EXIT,
+    SLOT_EXPORT_IMAGE,
 };
 
-constexpr int kTextIds[10] = {IDS_START_TIME, IDS_END_TIME, IDS_DEVICE_ID, IDS_TYPE, IDS_SEARCH,
-                              IDS_TEMPERATURE, IDS_HUMIDITY, IDS_GRAPH, IDS_EXIT, IDS_EXPORT_IMAGE};
+constexpr int kTextIds[10] = {IDS_START_TIME,  IDS_END_TIME, IDS_DEVICE_ID, IDS_TYPE, IDS_SEARCH,
+                              IDS_TEMPERATURE, IDS_HUMIDITY, IDS_GRAPH,     IDS_EXIT, IDS_EXPORT_IMAGE};
 
 QLabel* MakeStatic(QWidget* parent, const char* name, const QRect& rect)
 {
@@ -80,8 +88,8 @@ Grapsh::Grapsh(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral(QV_ID_NAME(IDD_GRAPSH)));
     setFont(DialogFont());
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     resize(DluSize(623, 323));
 
     m_dtStartDate = m_dtStartTime = m_dtEndDate = m_dtEndTime = OleDateTime::GetCurrentTime();
@@ -96,15 +104,11 @@ Grapsh::Grapsh(QWidget* parent) : QDialog(parent)
     m_chart->setGeometry(DluRect(7, 26, 609, 235));
 
     m_pStartLabel = MakeStatic(this, QV_ID_NAME(IDC_GRAPH_START_LABEL), DluRect(14, 276, 100, 8));
-    m_ctlStartDate = CreateDatePicker(this, QStringLiteral(QV_ID_NAME(IDC_GRAPH_START_DATE)),
-                                      DluRect(14, 289, 62, 15));
-    m_ctlStartTime = CreateTimePicker(this, QStringLiteral(QV_ID_NAME(IDC_GRAPH_START_TIME)),
-                                      DluRect(81, 289, 56, 15));
+    m_ctlStartDate = CreateDatePicker(this, QStringLiteral(QV_ID_NAME(IDC_GRAPH_START_DATE)), DluRect(14, 289, 62, 15));
+    m_ctlStartTime = CreateTimePicker(this, QStringLiteral(QV_ID_NAME(IDC_GRAPH_START_TIME)), DluRect(81, 289, 56, 15));
     m_pEndLabel = MakeStatic(this, QV_ID_NAME(IDC_GRAPH_END_LABEL), DluRect(154, 276, 109, 8));
-    m_ctlEndDate = CreateDatePicker(this, QStringLiteral(QV_ID_NAME(IDC_GRAPH_END_DATE)),
-                                    DluRect(154, 289, 62, 15));
-    m_ctlEndTime = CreateTimePicker(this, QStringLiteral(QV_ID_NAME(IDC_GRAPH_END_TIME)),
-                                    DluRect(222, 289, 56, 15));
+    m_ctlEndDate = CreateDatePicker(this, QStringLiteral(QV_ID_NAME(IDC_GRAPH_END_DATE)), DluRect(154, 289, 62, 15));
+    m_ctlEndTime = CreateTimePicker(this, QStringLiteral(QV_ID_NAME(IDC_GRAPH_END_TIME)), DluRect(222, 289, 56, 15));
     m_pDeviceLabel = MakeStatic(this, QV_ID_NAME(IDC_GRAPH_DEVICE_LABEL), DluRect(288, 277, 58, 8));
     m_cbDevice = new QComboBox(this);
     m_cbDevice->setObjectName(QStringLiteral(QV_ID_NAME(IDC_GRAPH_DEVICE)));
@@ -122,9 +126,9 @@ Grapsh::Grapsh(QWidget* parent) : QDialog(parent)
     ApplyMinimumWindowSize(this);
     m_layout = std::make_unique<DialogLayout>(
         this, m_chart,
-        std::vector<QWidget*>{m_pSearch, m_cbType, m_cbDevice, m_ctlEndTime, m_ctlEndDate,
-                              m_ctlStartTime, m_ctlStartDate, m_pStartLabel, m_pEndLabel,
-                              m_pDeviceLabel, m_pTypeLabel, m_pGroup, m_pExit, m_pNote, m_pExport});
+        std::vector<QWidget*>{m_pSearch, m_cbType, m_cbDevice, m_ctlEndTime, m_ctlEndDate, m_ctlStartTime,
+                              m_ctlStartDate, m_pStartLabel, m_pEndLabel, m_pDeviceLabel, m_pTypeLabel, m_pGroup,
+                              m_pExit, m_pNote, m_pExport});
 
     // A choice of type or device waits for Search.
     connect(m_pSearch, &QPushButton::clicked, this, &Grapsh::OnBnClickedSearch);
@@ -147,8 +151,7 @@ void Grapsh::DoDataExchange(bool save)
 
 void Grapsh::OnInitDialog()
 {
-    for (int slot = 0; slot < 10; ++slot)
-        m_strText[slot] = QString::fromStdString(LoadString(kTextIds[slot]));
+    for (int slot = 0; slot < 10; ++slot) m_strText[slot] = QString::fromStdString(LoadString(kTextIds[slot]));
     m_pStartLabel->setText(m_strText[SLOT_START_TIME]);
     m_pEndLabel->setText(m_strText[SLOT_END_TIME]);
     m_pDeviceLabel->setText(m_strText[SLOT_DEVICE_ID]);

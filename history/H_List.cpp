@@ -23,8 +23,7 @@ std::optional<std::uint64_t> PackTime(std::string_view text)
     const auto two = [&](std::size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
     const int year = two(0) * 100 + two(2), month = two(5), day = two(8);
     const int hour = two(11), minute = two(14), second = two(17);
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
-        return std::nullopt;
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59) return std::nullopt;
     return ((((std::uint64_t(year) * 12 + (month - 1)) * 31 + (day - 1)) * 24 + hour) * 60 + minute) * 60 + second;
 }
 
@@ -60,7 +59,8 @@ void H_Rows::clear()
 
 std::uint16_t H_Rows::Temperature(std::string_view text)
 {
-    const auto [it, added] = m_temperatureIndex.try_emplace(std::string(text), static_cast<std::uint16_t>(m_temperatures.size()));
+    const auto [it, added] =
+        m_temperatureIndex.try_emplace(std::string(text), static_cast<std::uint16_t>(m_temperatures.size()));
     if (added) m_temperatures.append(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
     return it->second;
 }
@@ -99,10 +99,7 @@ QString H_Rows::HumidityText(std::size_t i) const
     return humidity == kNoHumidity ? QStringLiteral("--.-") : QString::number(humidity);
 }
 
-H_ListModel::H_ListModel(const H_Rows& rows, QObject* parent)
-    : QAbstractTableModel(parent), m_rows(rows)
-{
-}
+H_ListModel::H_ListModel(const H_Rows& rows, QObject* parent) : QAbstractTableModel(parent), m_rows(rows) {}
 
 void H_ListModel::SetColumns(const QStringList& captions)
 {

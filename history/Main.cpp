@@ -56,8 +56,7 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QRect& rect)
 struct RecordColumns {
     explicit RecordColumns(const CRecordset& record)
         : time(record.ColumnIndex("Time")), temp(record.ColumnIndex("Temp")), humi(record.ColumnIndex("Humi"))
-    {
-    }
+    {}
     int time, temp, humi;
 };
 
@@ -67,8 +66,7 @@ class TemperatureTexts {
 public:
     TemperatureTexts(H_Rows& rows, int tempUnit)
         : m_rows(rows), m_bFahrenheit(tempUnit == 0), m_noValue(rows.Temperature("--.-"))
-    {
-    }
+    {}
 
     // The text of a stored reading, "%0.1f" in the display unit or "--.-". The range test always
     // looks at the Celsius value.
@@ -104,7 +102,8 @@ private:
 void AppendRow(H_Rows& rows, const CRecordset& record, const RecordColumns& columns, TemperatureTexts& temperatures)
 {
     const std::optional<std::int64_t> humi = record.GetInt(columns.humi);
-    rows.Append(record.GetText(columns.time).value_or(std::string_view()), temperatures.Text(record.GetDouble(columns.temp)),
+    rows.Append(record.GetText(columns.time).value_or(std::string_view()),
+                temperatures.Text(record.GetDouble(columns.temp)),
                 !humi || *humi < 0 || *humi > 99 ? H_Rows::kNoHumidity : static_cast<int>(*humi));
 }
 
@@ -146,8 +145,8 @@ bool WriteListText(const H_ListModel& model, const QString& path, QString* error
         chunk.resize(0);  // the room is kept for the next piece
         return written;
     };
-    bool written = file.Open() &&
-                   writeLine([&model](int c) { return model.headerData(c, Qt::Horizontal).toString().left(259); });
+    bool written =
+        file.Open() && writeLine([&model](int c) { return model.headerData(c, Qt::Horizontal).toString().left(259); });
     for (int i = 0; written && i < items; ++i) written = writeLine([&model, i](int c) { return model.CellText(i, c); });
     written = written && file.Write(chunk) && file.Commit();
     if (!written && error) *error = file.ErrorString();
@@ -157,11 +156,9 @@ bool WriteListText(const H_ListModel& model, const QString& path, QString* error
 }  // namespace
 
 Main::Main()
-    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
-      m_dtStartDate(OleDateTime::GetCurrentTime()),
-      m_dtStartTime(m_dtStartDate),
-      m_dtEndDate(m_dtStartDate),
+    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                           Qt::WindowCloseButtonHint),
+      m_dtStartDate(OleDateTime::GetCurrentTime()), m_dtStartTime(m_dtStartDate), m_dtEndDate(m_dtStartDate),
       m_dtEndTime(m_dtStartDate)
 {
     setObjectName(QStringLiteral(QV_ID_NAME(IDD_MAIN)));
@@ -186,8 +183,10 @@ Main::Main()
     m_cbDevice->setGeometry(DluRect(293, 253, 78, 14));
     m_cbDevice->setMaxVisibleItems(8);
 
-    m_ctlStartDate = CreateDatePicker(this, QStringLiteral(QV_ID_NAME(IDC_HISTORY_START_DATE)), DluRect(13, 252, 62, 15));
-    m_ctlStartTime = CreateTimePicker(this, QStringLiteral(QV_ID_NAME(IDC_HISTORY_START_TIME)), DluRect(80, 252, 56, 15));
+    m_ctlStartDate =
+        CreateDatePicker(this, QStringLiteral(QV_ID_NAME(IDC_HISTORY_START_DATE)), DluRect(13, 252, 62, 15));
+    m_ctlStartTime =
+        CreateTimePicker(this, QStringLiteral(QV_ID_NAME(IDC_HISTORY_START_TIME)), DluRect(80, 252, 56, 15));
     m_ctlEndDate = CreateDatePicker(this, QStringLiteral(QV_ID_NAME(IDC_HISTORY_END_DATE)), DluRect(151, 252, 62, 15));
     m_ctlEndTime = CreateTimePicker(this, QStringLiteral(QV_ID_NAME(IDC_HISTORY_END_TIME)), DluRect(219, 252, 56, 15));
 
@@ -203,9 +202,8 @@ Main::Main()
 
     m_layout = std::make_unique<DialogLayout>(
         this, m_list,
-        std::vector<QWidget*>{m_pStartLabel, m_pSearch, m_cbDevice, m_ctlEndTime, m_ctlEndDate,
-                              m_ctlStartTime, m_ctlStartDate, m_pEndLabel, m_pDeviceLabel, m_pGroup,
-                              m_pExit, m_pNote, m_pExport},
+        std::vector<QWidget*>{m_pStartLabel, m_pSearch, m_cbDevice, m_ctlEndTime, m_ctlEndDate, m_ctlStartTime,
+                              m_ctlStartDate, m_pEndLabel, m_pDeviceLabel, m_pGroup, m_pExit, m_pNote, m_pExport},
         m_pStatus);
 
     connect(m_pSearch, &QPushButton::clicked, this, &Main::OnBnClickedSearch);
@@ -247,7 +245,8 @@ int Main::OnInitDialog()
     const int unit = theDeviceState.m_nTempUnit.load();
     const QString degree = QString(QChar(0x00B0));
     m_pModel->SetColumns({Text(IDS_NUMBER), Text(IDS_RECORD_TIME),
-                          Text(IDS_TEMPERATURE) + QStringLiteral("(") + degree + (unit == 0 ? QStringLiteral("F)") : QStringLiteral("C)")),
+                          Text(IDS_TEMPERATURE) + QStringLiteral("(") + degree +
+                              (unit == 0 ? QStringLiteral("F)") : QStringLiteral("C)")),
                           Text(IDS_HUMIDITY) + QStringLiteral("(%)")});
     for (int c = 0; c < 4; ++c) m_list->setColumnWidth(c, 150);
 

@@ -50,8 +50,8 @@ std::string RangeText(const OleDateTime& date, const OleDateTime& timeOfDay)
 {
     const OleDateTimeFields d = FieldsOf(date), t = FieldsOf(timeOfDay);
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day, t.hour,
-                  t.minute, t.second);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", d.year, d.month, d.day, t.hour, t.minute,
+                  t.second);
     return text;
 }
 

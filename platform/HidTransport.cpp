@@ -23,10 +23,7 @@ public:
     HidApiHandle(const HidApiHandle&) = delete;
     HidApiHandle& operator=(const HidApiHandle&) = delete;
 
-    int Write(const std::uint8_t* data, std::size_t length) override
-    {
-        return hid_write(m_device, data, length);
-    }
+    int Write(const std::uint8_t* data, std::size_t length) override { return hid_write(m_device, data, length); }
 
     int Read(std::uint8_t* buffer, std::size_t length, int timeoutMs) override
     {
@@ -53,9 +50,7 @@ std::vector<HidDeviceInfo> HidApiTransport::Enumerate(std::uint16_t vendorId, st
         if (!info->path) continue;
         const std::string path = info->path;
         // One interface can be listed more than once; the first listing counts.
-        if (std::any_of(found.begin(), found.end(),
-                        [&](const HidDeviceInfo& d) { return d.path == path; }))
-            continue;
+        if (std::any_of(found.begin(), found.end(), [&](const HidDeviceInfo& d) { return d.path == path; })) continue;
         found.push_back(HidDeviceInfo{path, info->vendor_id, info->product_id});
     }
     hid_free_enumeration(list);

@@ -21,8 +21,8 @@ InstanceLock::Result InstanceLock::Take(const std::string& path)
     m_error = 0;
     // Close-on-exec: a program started from here (the restart) must not keep the lock alive.
     // Non-blocking: opening a FIFO put there must not hang the start.
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
-                        S_IRUSR | S_IWUSR);
+    const int fd =
+        open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, S_IRUSR | S_IWUSR);
     if (fd < 0) {
         m_error = errno;
         return Result::Unusable;
@@ -43,8 +43,7 @@ InstanceLock::Result InstanceLock::Take(const std::string& path)
     const int error = errno;
     close(fd);
     if (error == EWOULDBLOCK) return Result::Held;
-    if (error == ENOLCK || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP)
-        return Result::NoLocking;
+    if (error == ENOLCK || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) return Result::NoLocking;
     m_error = error;
     return Result::Unusable;
 }

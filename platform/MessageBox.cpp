@@ -22,8 +22,7 @@ MsgAnswer DefaultAnswer(MsgButtons buttons)
 // Used while no service is installed: nobody can answer, so the cautious answer is given.
 class StderrMessageBoxService : public IMessageBoxService {
 public:
-    MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons,
-                   MsgIcon) override
+    MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon) override
     {
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         return DefaultAnswer(buttons);
@@ -35,10 +34,7 @@ std::atomic<IMessageBoxService*> g_service{nullptr};
 
 }  // namespace
 
-IMessageBoxService* SetMessageBoxService(IMessageBoxService* service)
-{
-    return g_service.exchange(service);
-}
+IMessageBoxService* SetMessageBoxService(IMessageBoxService* service) { return g_service.exchange(service); }
 
 std::string AppDisplayName() { return NameOf(ExecutablePath()); }
 
@@ -49,13 +45,12 @@ MsgAnswer AfxMessageBox(const std::string& text, MsgButtons buttons, MsgIcon ico
     return service->Show(text, AppDisplayName(), buttons, icon);
 }
 
-MsgAnswer AfxMessageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
-                        MsgIcon icon, MsgDefault defaultButton)
+MsgAnswer AfxMessageBox(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon icon,
+                        MsgDefault defaultButton)
 {
     IMessageBoxService* service = g_service.load();
     if (!service) service = &g_defaultService;
-    return service->ShowWithDefault(text, caption.empty() ? AppDisplayName() : caption, buttons,
-                                    icon, defaultButton);
+    return service->ShowWithDefault(text, caption.empty() ? AppDisplayName() : caption, buttons, icon, defaultButton);
 }
 
 bool FailureNotice::Show(int kind, const std::string& file, const std::string& text, MsgIcon icon, int level)
@@ -89,16 +84,14 @@ bool FailureNotice::Recovered(const std::string& file, int level)
     return failed;
 }
 
-MsgAnswer RecordingMessageBoxService::Show(const std::string& text, const std::string& caption,
-                                           MsgButtons buttons, MsgIcon icon)
+MsgAnswer RecordingMessageBoxService::Show(const std::string& text, const std::string& caption, MsgButtons buttons,
+                                           MsgIcon icon)
 {
     return ShowWithDefault(text, caption, buttons, icon, MsgDefault::First);
 }
 
-MsgAnswer RecordingMessageBoxService::ShowWithDefault(const std::string& text,
-                                                      const std::string& caption,
-                                                      MsgButtons buttons, MsgIcon icon,
-                                                      MsgDefault defaultButton)
+MsgAnswer RecordingMessageBoxService::ShowWithDefault(const std::string& text, const std::string& caption,
+                                                      MsgButtons buttons, MsgIcon icon, MsgDefault defaultButton)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_entries.push_back(Entry{text, caption, buttons, icon, defaultButton});

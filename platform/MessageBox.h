@@ -17,11 +17,10 @@ enum class MsgDefault { First, Second };
 class IMessageBoxService {
 public:
     virtual ~IMessageBoxService() = default;
-    virtual MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons,
-                           MsgIcon icon) = 0;
+    virtual MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon icon) = 0;
     // A box whose default button is given; services that cannot choose it show the plain box.
-    virtual MsgAnswer ShowWithDefault(const std::string& text, const std::string& caption,
-                                      MsgButtons buttons, MsgIcon icon, MsgDefault defaultButton)
+    virtual MsgAnswer ShowWithDefault(const std::string& text, const std::string& caption, MsgButtons buttons,
+                                      MsgIcon icon, MsgDefault defaultButton)
     {
         (void)defaultButton;
         return Show(text, caption, buttons, icon);
@@ -35,11 +34,10 @@ IMessageBoxService* SetMessageBoxService(IMessageBoxService* service);
 // The caption of every box: the base name of the running executable.
 std::string AppDisplayName();
 
-MsgAnswer AfxMessageBox(const std::string& text, MsgButtons buttons = MsgButtons::Ok,
-                        MsgIcon icon = MsgIcon::None);
+MsgAnswer AfxMessageBox(const std::string& text, MsgButtons buttons = MsgButtons::Ok, MsgIcon icon = MsgIcon::None);
 // The same with a caption of its own (empty: the display name) and a chosen default button.
-MsgAnswer AfxMessageBox(const std::string& text, const std::string& caption, MsgButtons buttons,
-                        MsgIcon icon, MsgDefault defaultButton = MsgDefault::First);
+MsgAnswer AfxMessageBox(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon icon,
+                        MsgDefault defaultButton = MsgDefault::First);
 
 // One failure, one message: a failure met again on every pass of a loop is shown once, and again
 // only after the program has recovered from it. A failure is known by its kind and the file it
@@ -70,10 +68,9 @@ public:
         MsgIcon icon;
         MsgDefault defaultButton = MsgDefault::First;
     };
-    MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons,
-                   MsgIcon icon) override;
-    MsgAnswer ShowWithDefault(const std::string& text, const std::string& caption,
-                              MsgButtons buttons, MsgIcon icon, MsgDefault defaultButton) override;
+    MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon icon) override;
+    MsgAnswer ShowWithDefault(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon icon,
+                              MsgDefault defaultButton) override;
     void PushAnswer(MsgAnswer answer);
     std::vector<Entry> Entries() const;
     std::size_t Count() const;

@@ -50,15 +50,14 @@ double LinearToDate(double linear)
 
 bool FieldsInRange(int year, int month, int day, int hour, int minute, int second)
 {
-    return year >= 100 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= 31 &&
-           hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
+    return year >= 100 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour >= 0 &&
+           hour <= 23 && minute >= 0 && minute <= 59 && second >= 0 && second <= 59;
 }
 
 std::string FormatFields(const OleDateTimeFields& f)
 {
     char text[80];
-    std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d", f.year, f.month, f.day, f.hour,
-                  f.minute, f.second);
+    std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d", f.year, f.month, f.day, f.hour, f.minute, f.second);
     return text;
 }
 
@@ -81,8 +80,8 @@ OleDateTime::OleDateTime(int year, int month, int day, int hour, int minute, int
     const double date = FieldsToDate(year, month, day, hour, minute, second);
     OleDateTimeFields back;
     if (!OleDateTime(date, valid).GetFields(back)) return;
-    if (back.year != year || back.month != month || back.day != day || back.hour != hour ||
-        back.minute != minute || back.second != second)
+    if (back.year != year || back.month != month || back.day != day || back.hour != hour || back.minute != minute ||
+        back.second != second)
         return;
     m_dt = date;
     m_status = valid;
@@ -95,10 +94,9 @@ double OleDateTime::FieldsToDate(int year, int month, int day, int hour, int min
     std::int64_t m0 = static_cast<std::int64_t>(month) - 1;
     y += m0 >= 0 ? m0 / 12 : -((11 - m0) / 12);
     m0 -= (m0 >= 0 ? m0 / 12 : -((11 - m0) / 12)) * 12;
-    const std::int64_t days = DaysFromCivil(y, static_cast<int>(m0 + 1), 1) +
-                              (static_cast<std::int64_t>(day) - 1) - kEpochOffset;
-    const double time =
-        (static_cast<double>(hour) * 3600.0 + minute * 60.0 + second) / kSecondsPerDay;
+    const std::int64_t days =
+        DaysFromCivil(y, static_cast<int>(m0 + 1), 1) + (static_cast<std::int64_t>(day) - 1) - kEpochOffset;
+    const double time = (static_cast<double>(hour) * 3600.0 + minute * 60.0 + second) / kSecondsPerDay;
     return LinearToDate(static_cast<double>(days) + time);
 }
 
@@ -107,8 +105,8 @@ OleDateTime OleDateTime::GetCurrentTime()
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     if (!localtime_r(&now, &local)) return OleDateTime(0.0, invalid);
-    return OleDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                       local.tm_min, local.tm_sec > 59 ? 59 : local.tm_sec);
+    return OleDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                       local.tm_sec > 59 ? 59 : local.tm_sec);
 }
 
 bool OleDateTime::operator==(const OleDateTime& other) const
@@ -121,14 +119,12 @@ bool OleDateTime::operator==(const OleDateTime& other) const
 
 bool OleDateTime::operator<(const OleDateTime& other) const
 {
-    return m_status == valid && other.m_status == valid &&
-           DateToLinear(m_dt) < DateToLinear(other.m_dt);
+    return m_status == valid && other.m_status == valid && DateToLinear(m_dt) < DateToLinear(other.m_dt);
 }
 
 bool OleDateTime::operator>(const OleDateTime& other) const
 {
-    return m_status == valid && other.m_status == valid &&
-           DateToLinear(m_dt) > DateToLinear(other.m_dt);
+    return m_status == valid && other.m_status == valid && DateToLinear(m_dt) > DateToLinear(other.m_dt);
 }
 
 OleDateTime OleDateTime::AddSeconds(std::int64_t seconds) const
@@ -143,8 +139,7 @@ bool OleDateTime::GetFields(OleDateTimeFields& fields) const
     if (!std::isfinite(m_dt)) return false;
     const double linear = DateToLinear(m_dt);
     // Coarse bound first so that the conversion to an integer cannot overflow.
-    if (linear < static_cast<double>(kMinDay) - 1.0 || linear > static_cast<double>(kMaxDay) + 2.0)
-        return false;
+    if (linear < static_cast<double>(kMinDay) - 1.0 || linear > static_cast<double>(kMaxDay) + 2.0) return false;
     const std::int64_t total = std::llround(linear * kSecondsPerDay);
     std::int64_t days = total / 86400;
     std::int64_t secs = total % 86400;
@@ -245,8 +240,8 @@ int Number(std::string_view text, std::size_t at, std::size_t count)
 bool IsDateTimeForm(std::string_view text)
 {
     return text.size() == 19 && Digits(text, 0, 4) && text[4] == '-' && Digits(text, 5, 2) && text[7] == '-' &&
-           Digits(text, 8, 2) && text[10] == ' ' && Digits(text, 11, 2) && text[13] == ':' &&
-           Digits(text, 14, 2) && text[16] == ':' && Digits(text, 17, 2);
+           Digits(text, 8, 2) && text[10] == ' ' && Digits(text, 11, 2) && text[13] == ':' && Digits(text, 14, 2) &&
+           text[16] == ':' && Digits(text, 17, 2);
 }
 
 OleDateTime OleDateTimeParser::operator()(std::string_view text)

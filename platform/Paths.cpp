@@ -39,8 +39,7 @@ std::string HomeFolder()
     std::vector<char> buffer(16384);
     passwd entry{};
     passwd* result = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result &&
-        result->pw_dir)
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result && result->pw_dir)
         return result->pw_dir;
     return {};
 }
@@ -98,8 +97,7 @@ std::string ExecutablePath()
     // the path itself is what callers want.
     std::string text = path.string();
     const std::string deleted = " (deleted)";
-    if (text.size() > deleted.size() &&
-        text.compare(text.size() - deleted.size(), deleted.size(), deleted) == 0)
+    if (text.size() > deleted.size() && text.compare(text.size() - deleted.size(), deleted.size(), deleted) == 0)
         text.resize(text.size() - deleted.size());
     return text;
 }
@@ -166,8 +164,8 @@ bool CopyFileIfMissing(const std::string& source, const std::string& target, int
         return false;
     }
     // The copy must be writable by its user even when the shipped file is read-only.
-    bool ok = CopyContents(in, out) &&
-              fchmod(out, (sourceStat.st_mode & 0777) | S_IRUSR | S_IWUSR) == 0 && fsync(out) == 0;
+    bool ok =
+        CopyContents(in, out) && fchmod(out, (sourceStat.st_mode & 0777) | S_IRUSR | S_IWUSR) == 0 && fsync(out) == 0;
     if (!ok) why = errno;
     close(in);
     if (close(out) != 0 && ok) {
@@ -264,8 +262,7 @@ bool FileExists(const std::string& path)
 bool IsFolderOwnedBy(const std::string& path, unsigned owner)
 {
     struct stat st {};
-    return !path.empty() && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           st.st_uid == owner;
+    return !path.empty() && lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == owner;
 }
 
 bool MakePrivateFolder(const std::string& path, unsigned owner)

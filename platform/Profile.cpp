@@ -211,8 +211,7 @@ bool ReplaceFile(const std::string& path, const std::string& content, bool exist
         char resolved[PATH_MAX];
         if (!realpath(path.c_str(), resolved)) return false;
         target = resolved;
-        if (lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid())
-            return false;
+        if (lstat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) return false;
     }
     static std::atomic<unsigned> counter{0};
     std::string temp;
@@ -234,8 +233,7 @@ bool ReplaceFile(const std::string& path, const std::string& content, bool exist
 // "<digits>.<digits>" after the prefix: the process id and a counter.
 std::optional<pid_t> TemporaryOwner(const std::string& name, const std::string& prefix)
 {
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
-        return std::nullopt;
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
     const std::string rest = name.substr(prefix.size());
     const auto dot = rest.find('.');
     if (dot == 0 || dot == std::string::npos || dot + 1 == rest.size() || dot > 9) return std::nullopt;
@@ -265,8 +263,7 @@ void RemoveStaleProfileTemporaries(const std::string& path)
     std::string target = path;
     char resolved[PATH_MAX];
     struct stat st {};
-    if (realpath(path.c_str(), resolved) && stat(resolved, &st) == 0 && st.st_uid == geteuid())
-        target = resolved;
+    if (realpath(path.c_str(), resolved) && stat(resolved, &st) == 0 && st.st_uid == geteuid()) target = resolved;
     const std::string prefix = NameOf(TemporaryPrefix(target));
     RemoveFilesNamed(FolderOf(target), [&prefix](const std::string& name) {
         const std::optional<pid_t> owner = TemporaryOwner(name, prefix);
@@ -275,9 +272,8 @@ void RemoveStaleProfileTemporaries(const std::string& path)
     });
 }
 
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, const std::string& path,
-                                    std::size_t bufferChars)
+std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                                    const std::string& path, std::size_t bufferChars)
 {
     if (bufferChars == 0) return {};
     CompletePendingCopy(path);
@@ -295,16 +291,16 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     return TruncateChars(result, bufferChars - 1);
 }
 
-bool WritePrivateProfileString(const std::string& sectionArg, const std::string& keyArg,
-                               const std::string& value, const std::string& path)
+bool WritePrivateProfileString(const std::string& sectionArg, const std::string& keyArg, const std::string& value,
+                               const std::string& path)
 {
     const std::string section = Trim(sectionArg, 0, sectionArg.size());
     const std::string key = Trim(keyArg, 0, keyArg.size());
     // Names and values that would break the line structure of the file are refused, and so is a
     // key that would read back as a section header or a comment.
-    if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) ||
-        HasLineBreak(value) || section.find(']') != std::string::npos ||
-        key.find('=') != std::string::npos || key.front() == '[' || key.front() == ';')
+    if (section.empty() || key.empty() || HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
+        section.find(']') != std::string::npos || key.find('=') != std::string::npos || key.front() == '[' ||
+        key.front() == ';')
         return false;
 
     CompletePendingCopy(path);
@@ -329,8 +325,7 @@ bool WritePrivateProfileString(const std::string& sectionArg, const std::string&
             if (Trim(text.lines[i], 0, text.lines[i].size()).size() > 0) insertAt = i + 1;
         }
         if (insertAt == text.lines.size()) text.finalNewline = true;
-        text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(insertAt),
-                          key + "=" + value + cr);
+        text.lines.insert(text.lines.begin() + static_cast<std::ptrdiff_t>(insertAt), key + "=" + value + cr);
     } else {
         text.lines.push_back("[" + section + "]" + cr);
         text.lines.push_back(key + "=" + value + cr);

@@ -8,15 +8,14 @@
 
 constexpr std::size_t kProfileBufferChars = 260;
 
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& defaultValue, const std::string& path,
-                                    std::size_t bufferChars = kProfileBufferChars);
+std::string GetPrivateProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                                    const std::string& path, std::size_t bufferChars = kProfileBufferChars);
 
 // True when the file was written. The file is replaced atomically (written beside it, then renamed).
 // Refused when something stands at path that is no profile, or a file of another user (a link
 // into another user's file included).
-bool WritePrivateProfileString(const std::string& section, const std::string& key,
-                               const std::string& value, const std::string& path);
+bool WritePrivateProfileString(const std::string& section, const std::string& key, const std::string& value,
+                               const std::string& path);
 
 // True when something stands at path that the reader does not read: no regular file (a FIFO, a
 // device), a file far larger than any profile, or one that may not be read. Reads then give their

@@ -85,8 +85,7 @@ bool StringTable::LoadFromText(std::string_view text)
         int id;
         std::string entry;
         // A malformed line or an id given twice means a damaged file: use none of it.
-        if (!ParseEntry(line, id, entry) || !texts.emplace(id, std::move(entry)).second)
-            return false;
+        if (!ParseEntry(line, id, entry) || !texts.emplace(id, std::move(entry)).second) return false;
     }
     m_texts = std::move(texts);
     return true;

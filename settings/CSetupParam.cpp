@@ -31,20 +31,59 @@ namespace {
 
 // String ids of m_strMsg, slot by slot.
 constexpr int kMsgIds[28] = {
-    IDS_SETUP,           IDS_TEMPERATURE_UNIT,   IDS_DATE,           IDS_TEMP_OFFSET_RANGE_F,
-    IDS_DISPLAY,         IDS_MINUTE,             IDS_INTERVAL,       IDS_CANCEL,
-    IDS_SAVE,            IDS_TIME_DISPLAY,       IDS_MODE,           IDS_SECONDS,
-    IDS_OFFSET_VALUE,    IDS_TEMP_OFFSET,        IDS_HUMI_OFFSET,    IDS_ACYCLIC_MODE,
-    IDS_CYCLE_MODE,      IDS_SEGMENTED_MODE,     IDS_INTERVAL_TIP,   IDS_ORIGINAL_VALUE,
-    IDS_HUMI_OFFSET_RANGE, IDS_TEMP_OFFSET_RANGE_C, IDS_AUTO_OFF_NOTE, IDS_TEMP_OFFSET_INVALID,
-    IDS_HUMI_OFFSET_INVALID, IDS_ONE_DECIMAL_PLACE, IDS_CHANGE_SETTINGS_FAIL, IDS_CHANGE_PERIOD_FAIL,
+    IDS_SETUP,
+    IDS_TEMPERATURE_UNIT,
+    IDS_DATE,
+    IDS_TEMP_OFFSET_RANGE_F,
+    IDS_DISPLAY,
+    IDS_MINUTE,
+    IDS_INTERVAL,
+    IDS_CANCEL,
+    IDS_SAVE,
+    IDS_TIME_DISPLAY,
+    IDS_MODE,
+    IDS_SECONDS,
+    IDS_OFFSET_VALUE,
+    IDS_TEMP_OFFSET,
+    IDS_HUMI_OFFSET,
+    IDS_ACYCLIC_MODE,
+    IDS_CYCLE_MODE,
+    IDS_SEGMENTED_MODE,
+    IDS_INTERVAL_TIP,
+    IDS_ORIGINAL_VALUE,
+    IDS_HUMI_OFFSET_RANGE,
+    IDS_TEMP_OFFSET_RANGE_C,
+    IDS_AUTO_OFF_NOTE,
+    IDS_TEMP_OFFSET_INVALID,
+    IDS_HUMI_OFFSET_INVALID,
+    IDS_ONE_DECIMAL_PLACE,
+    IDS_CHANGE_SETTINGS_FAIL,
+    IDS_CHANGE_PERIOD_FAIL,
 };
 enum MsgSlot {
-    MSG_CAPTION = 0, MSG_UNIT = 1, MSG_DATE = 2, MSG_RANGE_F = 3, MSG_DISPLAY = 4, MSG_MINUTE = 5,
-    MSG_INTERVAL = 6, MSG_CANCEL = 7, MSG_SAVE = 8, MSG_TIME_DISPLAY = 9, MSG_MODE = 10,
-    MSG_SECONDS = 11, MSG_OFFSET = 12, MSG_TEMP_OFFSET = 13, MSG_HUMI_OFFSET = 14,
-    MSG_MODE_FIRST = 15, MSG_INTERVAL_TIP = 18, MSG_ORIGINAL = 19, MSG_RANGE_HUMI = 20,
-    MSG_RANGE_C = 21, MSG_TEMP_INVALID = 23, MSG_HUMI_INVALID = 24, MSG_ONE_DECIMAL = 25,
+    MSG_CAPTION = 0,
+    MSG_UNIT = 1,
+    MSG_DATE = 2,
+    MSG_RANGE_F = 3,
+    MSG_DISPLAY = 4,
+    MSG_MINUTE = 5,
+    MSG_INTERVAL = 6,
+    MSG_CANCEL = 7,
+    MSG_SAVE = 8,
+    MSG_TIME_DISPLAY = 9,
+    MSG_MODE = 10,
+    MSG_SECONDS = 11,
+    MSG_OFFSET = 12,
+    MSG_TEMP_OFFSET = 13,
+    MSG_HUMI_OFFSET = 14,
+    MSG_MODE_FIRST = 15,
+    MSG_INTERVAL_TIP = 18,
+    MSG_ORIGINAL = 19,
+    MSG_RANGE_HUMI = 20,
+    MSG_RANGE_C = 21,
+    MSG_TEMP_INVALID = 23,
+    MSG_HUMI_INVALID = 24,
+    MSG_ONE_DECIMAL = 25,
 };
 
 // Object names of one period's controls.
@@ -54,33 +93,48 @@ struct PeriodNames {
     const char *dateCaption[2], *timeCaption[2];
 };
 const PeriodNames kPeriodNames[4] = {
-    {QV_ID_NAME(IDC_SETUP_PERIOD_GROUP1), QV_ID_NAME(IDC_SETUP_START_GROUP1),
-     QV_ID_NAME(IDC_SETUP_END_GROUP1), QV_ID_NAME(IDC_SETUP_PERIOD1),
-     QV_ID_NAME(IDC_SETUP_START_DATE1), QV_ID_NAME(IDC_SETUP_START_TIME1),
-     QV_ID_NAME(IDC_SETUP_END_DATE1), QV_ID_NAME(IDC_SETUP_END_TIME1),
+    {QV_ID_NAME(IDC_SETUP_PERIOD_GROUP1),
+     QV_ID_NAME(IDC_SETUP_START_GROUP1),
+     QV_ID_NAME(IDC_SETUP_END_GROUP1),
+     QV_ID_NAME(IDC_SETUP_PERIOD1),
+     QV_ID_NAME(IDC_SETUP_START_DATE1),
+     QV_ID_NAME(IDC_SETUP_START_TIME1),
+     QV_ID_NAME(IDC_SETUP_END_DATE1),
+     QV_ID_NAME(IDC_SETUP_END_TIME1),
      {QV_ID_NAME(IDC_SETUP_DATE_CAPTION1), QV_ID_NAME(IDC_SETUP_DATE_CAPTION2)},
      {QV_ID_NAME(IDC_SETUP_TIME_CAPTION1), QV_ID_NAME(IDC_SETUP_TIME_CAPTION2)}},
-    {QV_ID_NAME(IDC_SETUP_PERIOD_GROUP2), QV_ID_NAME(IDC_SETUP_START_GROUP2),
-     QV_ID_NAME(IDC_SETUP_END_GROUP2), QV_ID_NAME(IDC_SETUP_PERIOD2),
-     QV_ID_NAME(IDC_SETUP_START_DATE2), QV_ID_NAME(IDC_SETUP_START_TIME2),
-     QV_ID_NAME(IDC_SETUP_END_DATE2), QV_ID_NAME(IDC_SETUP_END_TIME2),
+    {QV_ID_NAME(IDC_SETUP_PERIOD_GROUP2),
+     QV_ID_NAME(IDC_SETUP_START_GROUP2),
+     QV_ID_NAME(IDC_SETUP_END_GROUP2),
+     QV_ID_NAME(IDC_SETUP_PERIOD2),
+     QV_ID_NAME(IDC_SETUP_START_DATE2),
+     QV_ID_NAME(IDC_SETUP_START_TIME2),
+     QV_ID_NAME(IDC_SETUP_END_DATE2),
+     QV_ID_NAME(IDC_SETUP_END_TIME2),
      {QV_ID_NAME(IDC_SETUP_DATE_CAPTION3), QV_ID_NAME(IDC_SETUP_DATE_CAPTION4)},
      {QV_ID_NAME(IDC_SETUP_TIME_CAPTION3), QV_ID_NAME(IDC_SETUP_TIME_CAPTION4)}},
-    {QV_ID_NAME(IDC_SETUP_PERIOD_GROUP3), QV_ID_NAME(IDC_SETUP_START_GROUP3),
-     QV_ID_NAME(IDC_SETUP_END_GROUP3), QV_ID_NAME(IDC_SETUP_PERIOD3),
-     QV_ID_NAME(IDC_SETUP_START_DATE3), QV_ID_NAME(IDC_SETUP_START_TIME3),
-     QV_ID_NAME(IDC_SETUP_END_DATE3), QV_ID_NAME(IDC_SETUP_END_TIME3),
+    {QV_ID_NAME(IDC_SETUP_PERIOD_GROUP3),
+     QV_ID_NAME(IDC_SETUP_START_GROUP3),
+     QV_ID_NAME(IDC_SETUP_END_GROUP3),
+     QV_ID_NAME(IDC_SETUP_PERIOD3),
+     QV_ID_NAME(IDC_SETUP_START_DATE3),
+     QV_ID_NAME(IDC_SETUP_START_TIME3),
+     QV_ID_NAME(IDC_SETUP_END_DATE3),
+     QV_ID_NAME(IDC_SETUP_END_TIME3),
      {QV_ID_NAME(IDC_SETUP_DATE_CAPTION5), QV_ID_NAME(IDC_SETUP_DATE_CAPTION6)},
      {QV_ID_NAME(IDC_SETUP_TIME_CAPTION5), QV_ID_NAME(IDC_SETUP_TIME_CAPTION6)}},
-    {QV_ID_NAME(IDC_SETUP_PERIOD_GROUP4), QV_ID_NAME(IDC_SETUP_START_GROUP4),
-     QV_ID_NAME(IDC_SETUP_END_GROUP4), QV_ID_NAME(IDC_SETUP_PERIOD4),
-     QV_ID_NAME(IDC_SETUP_START_DATE4), QV_ID_NAME(IDC_SETUP_START_TIME4),
-     QV_ID_NAME(IDC_SETUP_END_DATE4), QV_ID_NAME(IDC_SETUP_END_TIME4),
+    {QV_ID_NAME(IDC_SETUP_PERIOD_GROUP4),
+     QV_ID_NAME(IDC_SETUP_START_GROUP4),
+     QV_ID_NAME(IDC_SETUP_END_GROUP4),
+     QV_ID_NAME(IDC_SETUP_PERIOD4),
+     QV_ID_NAME(IDC_SETUP_START_DATE4),
+     QV_ID_NAME(IDC_SETUP_START_TIME4),
+     QV_ID_NAME(IDC_SETUP_END_DATE4),
+     QV_ID_NAME(IDC_SETUP_END_TIME4),
      {QV_ID_NAME(IDC_SETUP_DATE_CAPTION7), QV_ID_NAME(IDC_SETUP_DATE_CAPTION8)},
      {QV_ID_NAME(IDC_SETUP_TIME_CAPTION7), QV_ID_NAME(IDC_SETUP_TIME_CAPTION8)}},
 };
-constexpr int kPeriodCaptionIds[4] = {IDS_FIRST_TIME, IDS_SECOND_TIME, IDS_THIRD_TIME,
-                                      IDS_FOURTH_TIME};
+constexpr int kPeriodCaptionIds[4] = {IDS_FIRST_TIME, IDS_SECOND_TIME, IDS_THIRD_TIME, IDS_FOURTH_TIME};
 
 // The template: 414 x 404 dialog units; without the period area 8/9 of the width and 21/40 of
 // the height remain.
@@ -114,8 +168,7 @@ template <class W>
 W* Make(QWidget* parent, const char* name, const QRect& rect)
 {
     auto* w = new W(parent);
-    if (name)
-        w->setObjectName(QLatin1String(name));
+    if (name) w->setObjectName(QLatin1String(name));
     w->setGeometry(rect);
     return w;
 }
@@ -139,15 +192,13 @@ OleDateTime TimeValue(int hour, int minute) { return OleDateTime(1899, 12, 30, h
 void ShowDate(QDateEdit* edit, const OleDateTime& value)
 {
     OleDateTimeFields f;
-    if (value.IsValid() && value.GetFields(f))
-        edit->setDate(QDate(f.year, f.month, f.day));
+    if (value.IsValid() && value.GetFields(f)) edit->setDate(QDate(f.year, f.month, f.day));
 }
 
 void ShowTime(QTimeEdit* edit, const OleDateTime& value)
 {
     OleDateTimeFields f;
-    if (value.IsValid() && value.GetFields(f))
-        edit->setTime(QTime(f.hour, f.minute));
+    if (value.IsValid() && value.GetFields(f)) edit->setTime(QTime(f.hour, f.minute));
 }
 
 OleDateTime ReadDate(const QDateEdit* edit)
@@ -174,10 +225,7 @@ OleDateTime JoinDateTime(const OleDateTime& date, const OleDateTime& time)
 // Strictly later, and not within the half second that counts as equal.
 bool Later(const OleDateTime& a, const OleDateTime& b) { return a > b && a != b; }
 
-CQuorvantisView* ActiveView()
-{
-    return theApp.m_pMainWnd ? theApp.m_pMainWnd->GetActiveView() : nullptr;
-}
+CQuorvantisView* ActiveView() { return theApp.m_pMainWnd ? theApp.m_pMainWnd->GetActiveView() : nullptr; }
 
 }  // namespace
 
@@ -188,10 +236,8 @@ CSetupParam::CSetupParam(QWidget* parent) : QDialog(parent)
     CreateControls();
 
     const OleDateTime now = OleDateTime::GetCurrentTime();
-    for (int k = 0; k < 4; ++k)
-        StartDate(k) = StartTime(k) = EndDate(k) = EndTime(k) = now;
-    for (int k = 0; k < 4; ++k)
-        m_dtNewStart[k] = m_dtNewEnd[k] = OleDateTime(0.0, OleDateTime::valid);
+    for (int k = 0; k < 4; ++k) StartDate(k) = StartTime(k) = EndDate(k) = EndTime(k) = now;
+    for (int k = 0; k < 4; ++k) m_dtNewStart[k] = m_dtNewEnd[k] = OleDateTime(0.0, OleDateTime::valid);
 }
 
 CSetupParam::~CSetupParam() = default;
@@ -200,17 +246,14 @@ void CSetupParam::KeepPeriodTitlesClear(PeriodControls& p)
 {
     // The period's frame line passes above the "Start" and "End" titles: the row of the two inner
     // boxes moves down into the room below its pickers (above it lies the reduced window's edge).
-    const int overlap = std::max(NestedTitleOverlap(p.group, p.startGroup),
-                                 NestedTitleOverlap(p.group, p.endGroup));
-    if (overlap == 0)
-        return;
+    const int overlap = std::max(NestedTitleOverlap(p.group, p.startGroup), NestedTitleOverlap(p.group, p.endGroup));
+    if (overlap == 0) return;
     for (QGroupBox* inner : {p.startGroup, p.endGroup})
         inner->setGeometry(inner->geometry().adjusted(0, overlap, 0, 0));
     const std::initializer_list<QWidget*> row = {p.check,          p.startDate,      p.startTime,
                                                  p.endDate,        p.endTime,        p.dateCaption[0],
                                                  p.dateCaption[1], p.timeCaption[0], p.timeCaption[1]};
-    for (QWidget* w : row)
-        w->move(w->x(), w->y() + overlap);
+    for (QWidget* w : row) w->move(w->x(), w->y() + overlap);
 }
 
 void CSetupParam::CreateControls()
@@ -220,8 +263,7 @@ void CSetupParam::CreateControls()
     // Group boxes first, so that the controls they frame lie above them.
     m_pDisplayGroup = Make<QGroupBox>(this, QV_ID_NAME(IDC_SETUP_DISPLAY_GROUP), DluRect(7, 4, 178, 66));
     m_pLcdGroup = Make<QGroupBox>(this, nullptr, DluRect(7, 72, 178, 44));
-    m_pIntervalGroup =
-        Make<QGroupBox>(this, QV_ID_NAME(IDC_SETUP_INTERVAL_GROUP), DluRect(191, 4, 170, 112));
+    m_pIntervalGroup = Make<QGroupBox>(this, QV_ID_NAME(IDC_SETUP_INTERVAL_GROUP), DluRect(191, 4, 170, 112));
     m_pOffsetGroup = Make<QGroupBox>(this, QV_ID_NAME(IDC_SETUP_OFFSET_GROUP), DluRect(7, 120, 354, 64));
     for (int k = 0; k < 4; ++k) {
         const PeriodNames& n = kPeriodNames[k];
@@ -237,8 +279,7 @@ void CSetupParam::CreateControls()
     m_pUnit = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_UNIT), DluRect(113, 16, 65, 13));
     m_pDateLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_DATE_LABEL), DluRect(14, 34, 98, 10));
     m_pDateFormat = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_DATE_FORMAT), DluRect(113, 32, 65, 13));
-    m_pTimeFormatLabel =
-        Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_TIME_FORMAT_LABEL), DluRect(14, 50, 98, 10));
+    m_pTimeFormatLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_TIME_FORMAT_LABEL), DluRect(14, 50, 98, 10));
     m_pTimeFormat = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_TIME_FORMAT), DluRect(113, 48, 65, 13));
     m_pModeLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_MODE_LABEL), DluRect(14, 84, 40, 10));
     m_pMode = Make<QComboBox>(this, QV_ID_NAME(IDC_SETUP_MODE), DluRect(56, 82, 122, 13));
@@ -259,20 +300,16 @@ void CSetupParam::CreateControls()
     m_pIntervalTip->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     // Offsets, each with its two hint lines.
-    m_pTempOffsetLabel =
-        Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_TEMP_OFFSET_LABEL), DluRect(14, 136, 74, 10));
+    m_pTempOffsetLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_TEMP_OFFSET_LABEL), DluRect(14, 136, 74, 10));
     m_pTempOffset = Make<QLineEdit>(this, QV_ID_NAME(IDC_SETUP_TEMP_OFFSET), DluRect(90, 134, 40, 13));
     m_pTempOffset->setMaxLength(5);
-    m_pTempUnitLabel =
-        Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_TEMP_UNIT_LABEL), DluRect(133, 136, 16, 10));
+    m_pTempUnitLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_TEMP_UNIT_LABEL), DluRect(133, 136, 16, 10));
     m_pTempHint1 = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_TEMP_HINT1), DluRect(152, 130, 204, 10));
     m_pTempHint2 = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_TEMP_HINT2), DluRect(152, 140, 204, 10));
-    m_pHumiOffsetLabel =
-        Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_HUMI_OFFSET_LABEL), DluRect(14, 162, 74, 10));
+    m_pHumiOffsetLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_HUMI_OFFSET_LABEL), DluRect(14, 162, 74, 10));
     m_pHumiOffset = Make<QLineEdit>(this, QV_ID_NAME(IDC_SETUP_HUMI_OFFSET), DluRect(90, 160, 40, 13));
     m_pHumiOffset->setMaxLength(3);
-    m_pHumiUnitLabel =
-        Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_HUMI_UNIT_LABEL), DluRect(133, 162, 16, 10));
+    m_pHumiUnitLabel = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_HUMI_UNIT_LABEL), DluRect(133, 162, 16, 10));
     m_pHumiUnitLabel->setText(QStringLiteral("%"));
     m_pHumiHint1 = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_HUMI_HINT1), DluRect(152, 156, 204, 10));
     m_pHumiHint2 = Make<QLabel>(this, QV_ID_NAME(IDC_SETUP_HUMI_HINT2), DluRect(152, 166, 204, 10));
@@ -348,8 +385,7 @@ OleDateTime& CSetupParam::EndTime(int k)
 
 void CSetupParam::setVisible(bool visible)
 {
-    if (visible && !isVisible())
-        OnInitDialog();
+    if (visible && !isVisible()) OnInitDialog();
     QDialog::setVisible(visible);
 }
 
@@ -384,12 +420,10 @@ void CSetupParam::DoDataExchange(bool save)
 void CSetupParam::ResetControls()
 {
     // A showing starts from the controls' first state, as a dialog created anew would.
-    for (QLabel* hint : {m_pIntervalTip, m_pTempHint1, m_pTempHint2, m_pHumiHint1, m_pHumiHint2})
-        hint->clear();
+    for (QLabel* hint : {m_pIntervalTip, m_pTempHint1, m_pTempHint2, m_pHumiHint1, m_pHumiHint2}) hint->clear();
     m_pTempOffset->setEnabled(true);
     m_pHumiOffset->setEnabled(true);
-    for (QComboBox* combo : {m_pUnit, m_pDateFormat, m_pTimeFormat, m_pMode, m_cmbSeconds})
-        combo->clear();
+    for (QComboBox* combo : {m_pUnit, m_pDateFormat, m_pTimeFormat, m_pMode, m_cmbSeconds}) combo->clear();
     m_pInterval->show();
     m_cmbSeconds->show();
 }
@@ -455,8 +489,7 @@ bool CSetupParam::OnInitDialog()
     // Picker values: the stored periods, or a chain of one-hour periods from now when any stored
     // time is unusable.
     bool allValid = true;
-    for (const OleDateTime& t : config.period)
-        allValid = allValid && t.IsValid();
+    for (const OleDateTime& t : config.period) allValid = allValid && t.IsValid();
     OleDateTime starts[4], ends[4];
     if (allValid) {
         for (int k = 0; k < 4; ++k) {
@@ -472,8 +505,7 @@ bool CSetupParam::OnInitDialog()
     }
     auto split = [](const OleDateTime& value, OleDateTime& dateValue, OleDateTime& timeValue) {
         OleDateTimeFields f;
-        if (!value.GetFields(f))
-            return;
+        if (!value.GetFields(f)) return;
         dateValue = DateValue(f.year, f.month, f.day);
         timeValue = TimeValue(f.hour, f.minute);
     };
@@ -483,8 +515,7 @@ bool CSetupParam::OnInitDialog()
     }
 
     // Texts.
-    for (int i = 0; i < 28; ++i)
-        m_strMsg[i] = LoadString(kMsgIds[i]);
+    for (int i = 0; i < 28; ++i) m_strMsg[i] = LoadString(kMsgIds[i]);
     setWindowTitle(Text(m_strMsg[MSG_CAPTION]));
     m_pUnitLabel->setText(Text(m_strMsg[MSG_UNIT]));
     m_pDateLabel->setText(Text(m_strMsg[MSG_DATE]));
@@ -520,8 +551,7 @@ bool CSetupParam::OnInitDialog()
         m_pTempOffset->setEnabled(false);
     }
 
-    for (int i = 0; i < 3; ++i)
-        m_pMode->addItem(Text(m_strMsg[MSG_MODE_FIRST + i]));
+    for (int i = 0; i < 3; ++i) m_pMode->addItem(Text(m_strMsg[MSG_MODE_FIRST + i]));
     const int mode = ds.m_nMode;
     m_pMode->setCurrentIndex(mode >= 0 && mode <= 2 ? mode : -1);
 
@@ -530,8 +560,7 @@ bool CSetupParam::OnInitDialog()
     m_pDateFormat->setCurrentIndex(dateFormat == 0 || dateFormat == 1 ? dateFormat : -1);
 
     // Interval: seconds below a minute and above four hours, else whole minutes.
-    for (int k = 1; k <= kSecondsEntries; ++k)
-        m_cmbSeconds->addItem(QString::number(kSecondsStep * k));
+    for (int k = 1; k <= kSecondsEntries; ++k) m_cmbSeconds->addItem(QString::number(kSecondsStep * k));
     const int interval = ds.m_nInterval;
     if (interval < 60 || interval > 14400) {
         m_pSecond->setChecked(true);
@@ -587,26 +616,21 @@ void CSetupParam::EnablePeriod(int k)
 
 int CSetupParam::StartAfterNowId(int k)
 {
-    constexpr int ids[4] = {IDS_START1_AFTER_NOW, IDS_START2_AFTER_NOW, IDS_START3_AFTER_NOW,
-                            IDS_START4_AFTER_NOW};
+    constexpr int ids[4] = {IDS_START1_AFTER_NOW, IDS_START2_AFTER_NOW, IDS_START3_AFTER_NOW, IDS_START4_AFTER_NOW};
     return ids[k];
 }
 
 int CSetupParam::EndAfterStartId(int k)
 {
-    constexpr int ids[4] = {IDS_END1_AFTER_START1, IDS_END2_AFTER_START2, IDS_END3_AFTER_START3,
-                            IDS_END4_AFTER_START4};
+    constexpr int ids[4] = {IDS_END1_AFTER_START1, IDS_END2_AFTER_START2, IDS_END3_AFTER_START3, IDS_END4_AFTER_START4};
     return ids[k];
 }
 
 int CSetupParam::StartAfterEndId(int k, int previous)
 {
-    if (k == 1)
-        return IDS_START2_AFTER_END1;
-    if (k == 2)
-        return previous == 1 ? IDS_START3_AFTER_END2 : IDS_START3_AFTER_END1;
-    if (previous == 2)
-        return IDS_START4_AFTER_END3;
+    if (k == 1) return IDS_START2_AFTER_END1;
+    if (k == 2) return previous == 1 ? IDS_START3_AFTER_END2 : IDS_START3_AFTER_END1;
+    if (previous == 2) return IDS_START4_AFTER_END3;
     return previous == 1 ? IDS_START4_AFTER_END2 : IDS_START4_AFTER_END1;
 }
 
@@ -627,8 +651,7 @@ void CSetupParam::OnBnClickedSave()
             }
             continue;
         }
-        if (IsDigit(c))
-            continue;
+        if (IsDigit(c)) continue;
         if (c == QLatin1Char('.') && !pointSeen) {
             pointSeen = true;
             if (i != temp.size() - 2) {
@@ -661,12 +684,10 @@ void CSetupParam::OnBnClickedSave()
     }
 
     const int modeIndex = m_pMode->currentIndex();
-    if (modeIndex >= 0 && modeIndex <= 2)
-        m_nNewMode = modeIndex;
+    if (modeIndex >= 0 && modeIndex <= 2) m_nNewMode = modeIndex;
     if (m_nNewMode != ds.m_nMode) {
         ds.m_bModeChanged = 1;
-        if (AfxMessageBox(LoadString(IDS_CONFIRM_MODE_CHANGE), MsgButtons::YesNo) != MsgAnswer::Yes)
-            return;
+        if (AfxMessageBox(LoadString(IDS_CONFIRM_MODE_CHANGE), MsgButtons::YesNo) != MsgAnswer::Yes) return;
     } else {
         ds.m_bModeChanged = 0;
     }
@@ -738,10 +759,8 @@ void CSetupParam::OnBnClickedSave()
     m_bPeriodFlagsChanged = 0;
     for (int k = 0; k < 4; ++k) {
         m_bNewPeriodOn[k] = m_period[k].check->isChecked() ? 1 : 0;
-        if (m_bNewPeriodOn[k] != config.periodOn[k])
-            m_bPeriodFlagsChanged = 1;
-        if (m_bNewPeriodOn[k])
-            enabled.push_back(k);
+        if (m_bNewPeriodOn[k] != config.periodOn[k]) m_bPeriodFlagsChanged = 1;
+        if (m_bNewPeriodOn[k]) enabled.push_back(k);
     }
     if (enabled.empty()) {
         m_bPeriodsChanged = 0;
@@ -751,8 +770,7 @@ void CSetupParam::OnBnClickedSave()
 
     bool edited = ds.m_bModeChanged != 0;
     for (int k : enabled)
-        edited = edited || m_dtNewStart[k] != config.period[2 * k] ||
-                 m_dtNewEnd[k] != config.period[2 * k + 1];
+        edited = edited || m_dtNewStart[k] != config.period[2 * k] || m_dtNewEnd[k] != config.period[2 * k + 1];
 
     if (edited || m_bPeriodFlagsChanged) {
         for (std::size_t i = 0; i < enabled.size(); ++i) {

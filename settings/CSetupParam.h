@@ -67,7 +67,6 @@ public:
     // The opened recorder the dialog read (CHidLink::OpenSerial), 0 when none.
     unsigned m_nReadFrom = 0;
 
-
     QString m_strHumiOffset;
 
     // Period pickers: the date value is a day at midnight, the time value an hour and minute on
@@ -88,7 +87,6 @@ public:
     QTimeEdit* m_ctlEndTime3 = nullptr;
     OleDateTime m_dtStartDate3, m_dtStartTime3;
     QTimeEdit* m_ctlStartTime3 = nullptr;
-
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

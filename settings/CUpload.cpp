@@ -15,9 +15,8 @@
 namespace {
 
 // Texts of m_strLabels: the labels 1121 .. 1127 and the check box 1128, Save, Exit, the caption.
-constexpr int kLabelIds[11] = {IDS_PLEASE_VISIT, IDS_SERVER,  IDS_TYPE, IDS_PORT,
-                               IDS_UPLOAD_TYPE,  IDS_USER_ID, IDS_PASSWORD, IDS_AUTO_SEND,
-                               IDS_SAVE,         IDS_EXIT,    IDS_UPLOAD};
+constexpr int kLabelIds[11] = {IDS_PLEASE_VISIT, IDS_SERVER,    IDS_TYPE, IDS_PORT, IDS_UPLOAD_TYPE, IDS_USER_ID,
+                               IDS_PASSWORD,     IDS_AUTO_SEND, IDS_SAVE, IDS_EXIT, IDS_UPLOAD};
 
 constexpr const char* kTypes[3] = {"JSP", "ASP", "PHP"};
 constexpr const char* kUploadTypes[2] = {"Default", "Customize"};
@@ -45,8 +44,7 @@ std::string Read(const std::string& section, const char* key, const std::string&
 
 CUpload::CUpload(QWidget* parent) : CUpload(theDeviceState.m_strAppDir, parent) {}
 
-CUpload::CUpload(const std::string& iniDir, QWidget* parent)
-    : QDialog(parent), m_strUploadIniDir(iniDir)
+CUpload::CUpload(const std::string& iniDir, QWidget* parent) : QDialog(parent), m_strUploadIniDir(iniDir)
 {
     setObjectName(QStringLiteral(QV_ID_NAME(IDD_UPLOAD)));
     setFont(DialogFont());
@@ -211,8 +209,7 @@ void CUpload::OnBnClickedSave()
         WritePrivateProfileString(section, "Type", kTypes[m_cmbType->currentIndex()], path);
     WritePrivateProfileString(section, "Port", m_strPort.toStdString(), path);
     if (m_cmbUploadType->currentIndex() >= 0 && m_cmbUploadType->currentIndex() < 2)
-        WritePrivateProfileString(section, "UploadType",
-                                  kUploadTypes[m_cmbUploadType->currentIndex()], path);
+        WritePrivateProfileString(section, "UploadType", kUploadTypes[m_cmbUploadType->currentIndex()], path);
     WritePrivateProfileString(section, "ID", m_strUserID.toStdString(), path);
     WritePrivateProfileString(section, "Password", m_strPassword.toStdString(), path);
     WritePrivateProfileString(section, "AutoSend", m_chkAutoSend->isChecked() ? "1" : "0", path);

@@ -68,10 +68,16 @@ int ShmMap(sqlite3_file* f, int page, int size, int extend, void volatile** out)
 {
     return RealMethods(f)->xShmMap(Real(f), page, size, extend, out);
 }
-int ShmLock(sqlite3_file* f, int offset, int n, int flags) { return RealMethods(f)->xShmLock(Real(f), offset, n, flags); }
+int ShmLock(sqlite3_file* f, int offset, int n, int flags)
+{
+    return RealMethods(f)->xShmLock(Real(f), offset, n, flags);
+}
 void ShmBarrier(sqlite3_file* f) { RealMethods(f)->xShmBarrier(Real(f)); }
 int ShmUnmap(sqlite3_file* f, int deleteFlag) { return RealMethods(f)->xShmUnmap(Real(f), deleteFlag); }
-int Fetch(sqlite3_file* f, sqlite3_int64 off, int n, void** out) { return RealMethods(f)->xFetch(Real(f), off, n, out); }
+int Fetch(sqlite3_file* f, sqlite3_int64 off, int n, void** out)
+{
+    return RealMethods(f)->xFetch(Real(f), off, n, out);
+}
 int Unfetch(sqlite3_file* f, sqlite3_int64 off, void* p) { return RealMethods(f)->xUnfetch(Real(f), off, p); }
 
 int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags)

@@ -68,15 +68,14 @@ const std::vector<std::uint8_t> ACK_BODY = {ACK_OK};
 bool VT583Simulator::FieldsAreValid(const OleDateTimeFields& f)
 {
     return f.year >= 100 && f.year <= 9999 && f.month >= 1 && f.month <= 12 && f.day >= 1 &&
-           f.day <= DaysInMonth(f.year, f.month) && f.hour >= 0 && f.hour <= 23 &&
-           f.minute >= 0 && f.minute <= 59 && f.second >= 0 && f.second <= 59;
+           f.day <= DaysInMonth(f.year, f.month) && f.hour >= 0 && f.hour <= 23 && f.minute >= 0 && f.minute <= 59 &&
+           f.second >= 0 && f.second <= 59;
 }
 
 std::int64_t VT583Simulator::SecondsFromFields(const OleDateTimeFields& f)
 {
     const std::int64_t days =
-        DaysFromCivil(f.year, static_cast<unsigned>(f.month), static_cast<unsigned>(f.day)) +
-        DAYS_1899_TO_1970;
+        DaysFromCivil(f.year, static_cast<unsigned>(f.month), static_cast<unsigned>(f.day)) + DAYS_1899_TO_1970;
     return days * SECONDS_PER_DAY + f.hour * 3600 + f.minute * 60 + f.second;
 }
 
@@ -133,8 +132,7 @@ void VT583Simulator::SetFlagByte(std::uint8_t flags)
 void VT583Simulator::SetMode(int mode)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_mem[ADDR_CONFIG + 4] =
-        static_cast<std::uint8_t>((m_mem[ADDR_CONFIG + 4] & ~0x18) | ((mode & 3) << 3));
+    m_mem[ADDR_CONFIG + 4] = static_cast<std::uint8_t>((m_mem[ADDR_CONFIG + 4] & ~0x18) | ((mode & 3) << 3));
 }
 
 void VT583Simulator::SetInterval(int seconds)
@@ -164,8 +162,7 @@ void VT583Simulator::SetExtraMarker(std::uint8_t marker)
     m_mem[ADDR_EXTRA] = marker;
 }
 
-void VT583Simulator::SetMaxMin(std::uint16_t maxTemp, std::uint8_t maxHumi, std::uint16_t minTemp,
-                               std::uint8_t minHumi)
+void VT583Simulator::SetMaxMin(std::uint16_t maxTemp, std::uint8_t maxHumi, std::uint16_t minTemp, std::uint8_t minHumi)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_mem[ADDR_MAXMIN] = static_cast<std::uint8_t>(maxTemp >> 8);
@@ -294,8 +291,7 @@ int VT583Simulator::TakeRecords(int n)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     int taken = 0;
-    while (taken < n && m_recording)
-        taken += AdvanceLocked(std::max<std::int64_t>(0, m_nextRecordAt - m_clock));
+    while (taken < n && m_recording) taken += AdvanceLocked(std::max<std::int64_t>(0, m_nextRecordAt - m_clock));
     return taken;
 }
 
@@ -327,8 +323,7 @@ SimReading VT583Simulator::SyntheticReading(std::uint64_t sequence)
 void VT583Simulator::EraseRing()
 {
     std::fill(m_mem.begin() + ADDR_PAGE_COUNTS, m_mem.begin() + ADDR_PAGE_COUNTS + PAGE_COUNT, 0xFF);
-    std::fill(m_mem.begin() + PageHeaderAddress(PAGE_FIRST),
-              m_mem.begin() + PageHeaderAddress(PAGE_LAST) + 8, 0xFF);
+    std::fill(m_mem.begin() + PageHeaderAddress(PAGE_FIRST), m_mem.begin() + PageHeaderAddress(PAGE_LAST) + 8, 0xFF);
     m_page = 0;
     m_newSegment = true;
 }
@@ -345,11 +340,9 @@ int VT583Simulator::TakeOneRecord()
         count = m_mem[m_page];
         const int hdr = PageHeaderAddress(m_page);
         const int pageInterval = m_mem[hdr + 6] << 8 | m_mem[hdr + 7];
-        OleDateTimeFields f{2000 + BcdDecode(m_mem[hdr]), BcdDecode(m_mem[hdr + 1]),
-                            BcdDecode(m_mem[hdr + 2]), BcdDecode(m_mem[hdr + 3]),
-                            BcdDecode(m_mem[hdr + 4]), BcdDecode(m_mem[hdr + 5])};
-        const bool follows = count < PAGE_RECORDS - 1 && pageInterval == interval &&
-                             FieldsAreValid(f) &&
+        OleDateTimeFields f{2000 + BcdDecode(m_mem[hdr]), BcdDecode(m_mem[hdr + 1]), BcdDecode(m_mem[hdr + 2]),
+                            BcdDecode(m_mem[hdr + 3]),    BcdDecode(m_mem[hdr + 4]), BcdDecode(m_mem[hdr + 5])};
+        const bool follows = count < PAGE_RECORDS - 1 && pageInterval == interval && FieldsAreValid(f) &&
                              SecondsFromFields(f) + static_cast<std::int64_t>(count + 1) * interval == m_clock;
         newPage = !follows;
     }
@@ -409,9 +402,8 @@ std::vector<SimRecord> VT583Simulator::Records() const
         const int count = m_mem[page];
         if (count > PAGE_RECORDS - 1) continue;
         const int hdr = PageHeaderAddress(page);
-        OleDateTimeFields f{2000 + BcdDecode(m_mem[hdr]), BcdDecode(m_mem[hdr + 1]),
-                            BcdDecode(m_mem[hdr + 2]), BcdDecode(m_mem[hdr + 3]),
-                            BcdDecode(m_mem[hdr + 4]), BcdDecode(m_mem[hdr + 5])};
+        OleDateTimeFields f{2000 + BcdDecode(m_mem[hdr]), BcdDecode(m_mem[hdr + 1]), BcdDecode(m_mem[hdr + 2]),
+                            BcdDecode(m_mem[hdr + 3]),    BcdDecode(m_mem[hdr + 4]), BcdDecode(m_mem[hdr + 5])};
         if (!FieldsAreValid(f)) continue;
         const int interval = m_mem[hdr + 6] << 8 | m_mem[hdr + 7];
         const std::int64_t start = SecondsFromFields(f);
@@ -607,9 +599,7 @@ int VT583Simulator::ReadReport(std::uint8_t* buffer, std::size_t length, std::ui
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_holdReplies && m_plugged && generation == m_generation) {
         ++m_heldReads;
-        m_released.wait(lock, [&] {
-            return !m_holdReplies || !m_plugged || generation != m_generation;
-        });
+        m_released.wait(lock, [&] { return !m_holdReplies || !m_plugged || generation != m_generation; });
         --m_heldReads;
     }
     ++m_counters.reads;
@@ -628,8 +618,8 @@ int VT583Simulator::ReadReport(std::uint8_t* buffer, std::size_t length, std::ui
 
 void VT583Simulator::HandleRequest(const std::uint8_t* data, std::size_t length, Fault* fault)
 {
-    if (length < 5 || data[0] != FRAME_START || data[1] < 3 ||
-        static_cast<std::size_t>(data[1]) + 2 > length || Sum(data, 2, data[1] + 1) != data[data[1] + 1]) {
+    if (length < 5 || data[0] != FRAME_START || data[1] < 3 || static_cast<std::size_t>(data[1]) + 2 > length ||
+        Sum(data, 2, data[1] + 1) != data[data[1] + 1]) {
         ++m_counters.badRequests;
         return;
     }
@@ -652,13 +642,12 @@ void VT583Simulator::HandleRequest(const std::uint8_t* data, std::size_t length,
         for (int i = 0; i < n; ++i) body.push_back(m_mem[static_cast<std::size_t>((address + i) & 0xFFFF)]);
     } else if (is(CMD_READ_LIVE, 0)) {
         ++m_counters.liveReads;
-        body = {m_liveHumi, static_cast<std::uint8_t>(m_liveTemp >> 8),
-                static_cast<std::uint8_t>(m_liveTemp & 0xFF)};
+        body = {m_liveHumi, static_cast<std::uint8_t>(m_liveTemp >> 8), static_cast<std::uint8_t>(m_liveTemp & 0xFF)};
     } else if (is(CMD_SET_CLOCK, 6)) {
         ++m_counters.clockSets;
         // Year, day and time in BCD, the month in binary.
-        const OleDateTimeFields f{2000 + BcdDecode(args[0]), args[1], BcdDecode(args[2]),
-                                  BcdDecode(args[3]), BcdDecode(args[4]), BcdDecode(args[5])};
+        const OleDateTimeFields f{2000 + BcdDecode(args[0]), args[1],           BcdDecode(args[2]), BcdDecode(args[3]),
+                                  BcdDecode(args[4]),        BcdDecode(args[5])};
         if (!refused && FieldsAreValid(f)) {
             const std::int64_t now = SecondsFromFields(f);
             m_nextRecordAt = now + std::max<std::int64_t>(0, m_nextRecordAt - m_clock);
@@ -714,7 +703,8 @@ namespace {
 class SimHandle : public HidHandle {
 public:
     SimHandle(std::shared_ptr<VT583Simulator> device, std::uint64_t generation)
-        : m_device(std::move(device)), m_generation(generation) {}
+        : m_device(std::move(device)), m_generation(generation)
+    {}
     int Write(const std::uint8_t* data, std::size_t length) override
     {
         return m_device->WriteReport(data, length, m_generation);

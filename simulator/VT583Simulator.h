@@ -24,30 +24,30 @@ namespace sim {
 
 // Faults that can be injected for the next requests, one per request (written report).
 enum class Fault {
-    NoReply,         // the request is lost: not executed, the next read times out (returns 0)
-    LengthZero,      // the reply's length byte is 0 (a failed read)
-    LengthOver64,    // the reply's length byte is 65 (a failed read)
-    LengthOver59,    // the reply's length byte is 60: its checksum would lie past the 61 bytes kept
-    BadChecksum,     // the reply's checksum byte is off by one
-    ShortReply,      // the reply's body lacks its last byte (length and checksum match what is sent)
-    LongReply,       // the reply's body has one byte more than asked (length and checksum match)
-    Refusal,         // the request is not executed; the reply is 02 02 55 55 (valid frame, not 0xAA)
-    WriteFail,       // the write itself fails (-1); the request is not executed
-    Unplug,          // the device goes away at this write: it and everything after fail with -1
+    NoReply,       // the request is lost: not executed, the next read times out (returns 0)
+    LengthZero,    // the reply's length byte is 0 (a failed read)
+    LengthOver64,  // the reply's length byte is 65 (a failed read)
+    LengthOver59,  // the reply's length byte is 60: its checksum would lie past the 61 bytes kept
+    BadChecksum,   // the reply's checksum byte is off by one
+    ShortReply,    // the reply's body lacks its last byte (length and checksum match what is sent)
+    LongReply,     // the reply's body has one byte more than asked (length and checksum match)
+    Refusal,       // the request is not executed; the reply is 02 02 55 55 (valid frame, not 0xAA)
+    WriteFail,     // the write itself fails (-1); the request is not executed
+    Unplug,        // the device goes away at this write: it and everything after fail with -1
 };
 
 // One record as the recorder holds it.
 struct SimRecord {
-    int page = 0;                 // 88..411
-    int recordNo = 0;             // 1..64 within the page
-    std::int64_t seconds = 0;     // device clock: seconds since 1899-12-30 00:00:00
-    OleDateTimeFields time;       // the same, as fields
-    double date = 0.0;            // the same, as a DATE (days since 1899-12-30)
-    int interval = 0;             // the page's interval (header)
-    std::uint8_t rawHumi = 0;     // as stored in the page
+    int page = 0;              // 88..411
+    int recordNo = 0;          // 1..64 within the page
+    std::int64_t seconds = 0;  // device clock: seconds since 1899-12-30 00:00:00
+    OleDateTimeFields time;    // the same, as fields
+    double date = 0.0;         // the same, as a DATE (days since 1899-12-30)
+    int interval = 0;          // the page's interval (header)
+    std::uint8_t rawHumi = 0;  // as stored in the page
     std::uint16_t rawTemp = 0;
-    int humi = 0;                 // program scale (HumiValueFromRaw)
-    int temp = 0;                 // program scale (TempValueFromRaw)
+    int humi = 0;  // program scale (HumiValueFromRaw)
+    int temp = 0;  // program scale (TempValueFromRaw)
 };
 
 // Raw values of one reading.
@@ -57,15 +57,15 @@ struct SimReading {
 };
 
 struct SimCounters {
-    int writes = 0;          // Write calls, failed ones included
-    int failedWrites = 0;    // writes answered with -1 (fault or unplugged)
-    int reads = 0;           // Read calls
-    int timeouts = 0;        // reads that found no reply (returned 0)
-    int replies = 0;         // reads that returned a reply
-    int interleaved = 0;     // a write while a reply was still unread, or a reply that did not
-                             // answer the request written last: requests of two callers mixed
-    int badRequests = 0;     // frames with a wrong start, length or checksum (no reply)
-    int unknownRequests = 0; // valid frames with a command the recorder does not know (no reply)
+    int writes = 0;           // Write calls, failed ones included
+    int failedWrites = 0;     // writes answered with -1 (fault or unplugged)
+    int reads = 0;            // Read calls
+    int timeouts = 0;         // reads that found no reply (returned 0)
+    int replies = 0;          // reads that returned a reply
+    int interleaved = 0;      // a write while a reply was still unread, or a reply that did not
+                              // answer the request written last: requests of two callers mixed
+    int badRequests = 0;      // frames with a wrong start, length or checksum (no reply)
+    int unknownRequests = 0;  // valid frames with a command the recorder does not know (no reply)
     int memoryReads = 0, liveReads = 0, clockSets = 0, paramSets = 0, periodSets = 0, erases = 0;
     int faultsApplied = 0;
 };
@@ -83,19 +83,19 @@ public:
     VT583Simulator& operator=(const VT583Simulator&) = delete;
 
     // --- memory and its blocks ---
-    void SetModel(int code);                       // byte 0 = code % 100, byte 1 = code / 100
+    void SetModel(int code);  // byte 0 = code % 100, byte 1 = code / 100
     void SetDeviceId(std::uint32_t id);
     void SetFlagByte(std::uint8_t flags);
-    void SetMode(int mode);                        // bits 3-4 of the flag byte: (mode & 3) << 3
-    void SetInterval(int seconds);                 // 15 bits, bit 7 of the high byte clear
+    void SetMode(int mode);                           // bits 3-4 of the flag byte: (mode & 3) << 3
+    void SetInterval(int seconds);                    // 15 bits, bit 7 of the high byte clear
     void SetOffsets(int tempOffset, int humiOffset);  // biased: 100 and 20 mean none
     void SetPeriodBlock(const std::uint8_t block[40]);
-    void SetExtraMarker(std::uint8_t marker);      // byte 0 of the extra block (0xEF: unusable)
+    void SetExtraMarker(std::uint8_t marker);  // byte 0 of the extra block (0xEF: unusable)
     void SetMaxMin(std::uint16_t maxTemp, std::uint8_t maxHumi, std::uint16_t minTemp,
-                   std::uint8_t minHumi);           // raw values
+                   std::uint8_t minHumi);                 // raw values
     void SetLive(std::uint8_t humi, std::uint16_t temp);  // raw values of the current reading
     std::uint8_t FlagByte() const;
-    int Mode() const;                              // decoded as the program decodes it
+    int Mode() const;  // decoded as the program decodes it
     int Interval() const;
 
     std::uint8_t Peek(int address) const;
@@ -139,14 +139,14 @@ public:
     void ClearFaults();                            // also ends RefuseCommand
     // Refuses every request of one command (CMD_...) from now on; other requests are answered.
     void RefuseCommand(const std::uint8_t command[2]);
-    void SetLatencyMs(int ms);                     // sleep per report written or read (0: none)
+    void SetLatencyMs(int ms);  // sleep per report written or read (0: none)
     // A recorder that keeps the link waiting: from HoldReplies on, every read waits until
     // ReleaseReplies (or an unplug) instead of answering. HeldReads counts the reads waiting.
     void HoldReplies();
     void ReleaseReplies();
     int HeldReads() const;
-    void Unplug();                                 // every write and read fails with -1
-    void Replug();                                 // handles opened before stay dead
+    void Unplug();  // every write and read fails with -1
+    void Replug();  // handles opened before stay dead
     bool IsPlugged() const;
     std::uint64_t PlugGeneration() const;
     std::vector<std::vector<std::uint8_t>> RequestLog() const;  // every report as written
@@ -169,9 +169,9 @@ private:
         std::uint64_t requestSeq = 0;
     };
     void HandleRequest(const std::uint8_t* data, std::size_t length, Fault* fault);  // locked
-    void EraseRing();                                                          // locked
-    int TakeOneRecord();                                                       // locked
-    int AdvanceLocked(std::int64_t seconds);                                   // locked
+    void EraseRing();                                                                // locked
+    int TakeOneRecord();                                                             // locked
+    int AdvanceLocked(std::int64_t seconds);                                         // locked
     std::vector<std::uint8_t> MakeReply(const std::vector<std::uint8_t>& body) const;
 
     mutable std::mutex m_mutex;
@@ -179,10 +179,10 @@ private:
     std::int64_t m_clock = 0;
     bool m_recording = false;
     std::int64_t m_nextRecordAt = 0;
-    bool m_newSegment = true;       // the next record begins a new page
-    int m_page = 0;                 // page of the newest record, 0 = none
-    int m_recordMode = 0;           // mode the ring is being filled in
-    std::uint64_t m_sequence = 0;   // records taken since construction
+    bool m_newSegment = true;      // the next record begins a new page
+    int m_page = 0;                // page of the newest record, 0 = none
+    int m_recordMode = 0;          // mode the ring is being filled in
+    std::uint64_t m_sequence = 0;  // records taken since construction
     std::function<SimReading(std::uint64_t)> m_readingSource;
     std::uint8_t m_liveHumi = 65;
     std::uint16_t m_liveTemp = 500;
@@ -210,11 +210,9 @@ public:
 
     // Attaches a new recorder (or plugs an existing one in again) under path, at the end of the
     // enumeration order. Returns the recorder.
-    std::shared_ptr<VT583Simulator> Attach(const std::string& path,
-                                           std::uint16_t vendorId = HID_VENDOR_ID,
+    std::shared_ptr<VT583Simulator> Attach(const std::string& path, std::uint16_t vendorId = HID_VENDOR_ID,
                                            std::uint16_t productId = HID_PRODUCT_ID);
-    std::shared_ptr<VT583Simulator> Attach(const std::string& path,
-                                           std::shared_ptr<VT583Simulator> device,
+    std::shared_ptr<VT583Simulator> Attach(const std::string& path, std::shared_ptr<VT583Simulator> device,
                                            std::uint16_t vendorId = HID_VENDOR_ID,
                                            std::uint16_t productId = HID_PRODUCT_ID);
     // Unplugs the recorder at path: it leaves the enumeration, its open handles fail with -1.

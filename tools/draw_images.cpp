@@ -46,8 +46,8 @@ void DrawBox(QPainter& p, int left, int top, int right, int bottom, int headerBo
     p.setPen(Qt::NoPen);
     for (int i = 3; i >= 1; --i) {
         p.setBrush(QColor(0, 0, 0, 14 + 6 * (3 - i)));
-        p.drawRoundedRect(box.translated(i * 0.8 + 0.6, i * 0.8 + 0.6).adjusted(-0.5, -0.5, 0.5, 0.5),
-                          radius + i, radius + i);
+        p.drawRoundedRect(box.translated(i * 0.8 + 0.6, i * 0.8 + 0.6).adjusted(-0.5, -0.5, 0.5, 0.5), radius + i,
+                          radius + i);
     }
 
     QPainterPath shape;
@@ -80,12 +80,12 @@ QImage ViewBackground()
     image.fill(Qt::white);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    DrawBox(p, 10, 10, 349, 205, 30);   // device information
-    DrawBox(p, 357, 10, 693, 71);       // title
-    DrawBox(p, 357, 74, 693, 205);      // status lines
-    DrawBox(p, 10, 214, 234, 488, 234); // maximum and minimum
-    DrawBox(p, 237, 214, 462, 488, 234); // recording periods
-    DrawBox(p, 468, 214, 693, 488, 234); // real-time readings
+    DrawBox(p, 10, 10, 349, 205, 30);     // device information
+    DrawBox(p, 357, 10, 693, 71);         // title
+    DrawBox(p, 357, 74, 693, 205);        // status lines
+    DrawBox(p, 10, 214, 234, 488, 234);   // maximum and minimum
+    DrawBox(p, 237, 214, 462, 488, 234);  // recording periods
+    DrawBox(p, 468, 214, 693, 488, 234);  // real-time readings
     return image;
 }
 
@@ -217,7 +217,7 @@ QImage StatusIcon(int size, bool connected)
     return image;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

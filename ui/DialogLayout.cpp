@@ -1,8 +1,8 @@
 #include "ui/DialogLayout.h"
 
 #include <QDateEdit>
-#include <QGroupBox>
 #include <QDialog>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QPushButton>
@@ -13,11 +13,9 @@
 #include <algorithm>
 #include <utility>
 
-DialogLayout::DialogLayout(QWidget* dialog, QWidget* mainControl, std::vector<QWidget*> others,
-                           QWidget* reference)
+DialogLayout::DialogLayout(QWidget* dialog, QWidget* mainControl, std::vector<QWidget*> others, QWidget* reference)
     : m_pDialog(dialog), m_pMain(mainControl), m_others(std::move(others)), m_pReference(reference)
-{
-}
+{}
 
 int DialogLayout::ReferenceRight() const
 {

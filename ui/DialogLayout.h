@@ -23,8 +23,7 @@ class DialogLayout {
 public:
     // reference: the history dialog measures x positions from the right edge of its status line,
     // which never moves; nullptr keeps each control's own left edge (the graph dialog).
-    DialogLayout(QWidget* dialog, QWidget* mainControl, std::vector<QWidget*> others,
-                 QWidget* reference = nullptr);
+    DialogLayout(QWidget* dialog, QWidget* mainControl, std::vector<QWidget*> others, QWidget* reference = nullptr);
 
     void Record();
     void Apply();

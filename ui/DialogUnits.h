@@ -29,4 +29,3 @@ inline QFont DialogFont()
     font.setPixelSize(11);
     return font;
 }
-

@@ -11,14 +11,12 @@ QFont CellHeightFont(int cellHeight)
     font.setWeight(QFont::Normal);
     for (int px = cellHeight; px > 1; --px) {
         font.setPixelSize(px);
-        if (QFontMetricsF(font).height() <= cellHeight)
-            break;
+        if (QFontMetricsF(font).height() <= cellHeight) break;
     }
     return font;
 }
 
-void LayoutGdiText(QTextLayout& layout, const QString& text, const QRect& rect, const QFont& font,
-                   bool wordBreak)
+void LayoutGdiText(QTextLayout& layout, const QString& text, const QRect& rect, const QFont& font, bool wordBreak)
 {
     QString lines = text;
     lines.replace(QLatin1Char('\n'), QChar::LineSeparator);

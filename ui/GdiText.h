@@ -16,5 +16,4 @@ QFont CellHeightFont(int cellHeight);
 // each on the baseline the font gives it, so that characters a fallback font draws (Chinese) sit on
 // the line of the Latin text beside them. With wordBreak the lines wrap at words; a line feed
 // always starts a new line. The caller draws the layout and clips it to rect.
-void LayoutGdiText(QTextLayout& layout, const QString& text, const QRect& rect, const QFont& font,
-                   bool wordBreak);
+void LayoutGdiText(QTextLayout& layout, const QString& text, const QRect& rect, const QFont& font, bool wordBreak);

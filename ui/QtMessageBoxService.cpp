@@ -26,18 +26,16 @@ QtMessageBoxService::~QtMessageBoxService()
     if (m_wakeFd >= 0) ::close(m_wakeFd);
 }
 
-MsgAnswer QtMessageBoxService::Show(const std::string& text, const std::string& caption,
-                                    MsgButtons buttons, MsgIcon icon)
+MsgAnswer QtMessageBoxService::Show(const std::string& text, const std::string& caption, MsgButtons buttons,
+                                    MsgIcon icon)
 {
     return ShowWithDefault(text, caption, buttons, icon, MsgDefault::First);
 }
 
-MsgAnswer QtMessageBoxService::ShowWithDefault(const std::string& text, const std::string& caption,
-                                               MsgButtons buttons, MsgIcon icon,
-                                               MsgDefault defaultButton)
+MsgAnswer QtMessageBoxService::ShowWithDefault(const std::string& text, const std::string& caption, MsgButtons buttons,
+                                               MsgIcon icon, MsgDefault defaultButton)
 {
-    if (QThread::currentThread() == thread())
-        return ShowHere(text, caption, buttons, icon, defaultButton);
+    if (QThread::currentThread() == thread()) return ShowHere(text, caption, buttons, icon, defaultButton);
 
     Request request{text, caption, buttons, icon, defaultButton};
     {
@@ -72,8 +70,7 @@ void QtMessageBoxService::OnWake()
             m_pending.pop_front();
         }
         const MsgAnswer answer =
-            ShowHere(request->text, request->caption, request->buttons, request->icon,
-                     request->defaultButton);
+            ShowHere(request->text, request->caption, request->buttons, request->icon, request->defaultButton);
         {
             std::lock_guard<std::mutex> lock(m_cs);
             request->answer = answer;
@@ -83,9 +80,8 @@ void QtMessageBoxService::OnWake()
     }
 }
 
-MsgAnswer QtMessageBoxService::ShowHere(const std::string& text, const std::string& caption,
-                                        MsgButtons buttons, MsgIcon icon,
-                                        MsgDefault defaultButton)
+MsgAnswer QtMessageBoxService::ShowHere(const std::string& text, const std::string& caption, MsgButtons buttons,
+                                        MsgIcon icon, MsgDefault defaultButton)
 {
     const bool second = defaultButton == MsgDefault::Second;
     QWidget* parent = QApplication::activeModalWidget();

@@ -18,10 +18,9 @@ public:
     QtMessageBoxService();
     ~QtMessageBoxService() override;
 
-    MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons,
-                   MsgIcon icon) override;
-    MsgAnswer ShowWithDefault(const std::string& text, const std::string& caption,
-                              MsgButtons buttons, MsgIcon icon, MsgDefault defaultButton) override;
+    MsgAnswer Show(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon icon) override;
+    MsgAnswer ShowWithDefault(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon icon,
+                              MsgDefault defaultButton) override;
 
 private:
     struct Request {
@@ -33,8 +32,8 @@ private:
         bool done = false;
     };
 
-    MsgAnswer ShowHere(const std::string& text, const std::string& caption, MsgButtons buttons,
-                       MsgIcon icon, MsgDefault defaultButton);
+    MsgAnswer ShowHere(const std::string& text, const std::string& caption, MsgButtons buttons, MsgIcon icon,
+                       MsgDefault defaultButton);
     // UI thread: shows every box that workers are waiting for.
     void OnWake();
 

@@ -292,8 +292,8 @@ TEST_F(DatabaseTest, StoredTextFormsReadBack)
 
 TEST_F(DatabaseTest, SelectRecordsOrdersByTimeWithinTheRange)
 {
-    const char* times[] = {"2024-02-01 10:00:00", "2024-02-01 09:00:00", "2024-02-01 11:00:00",
-                           "2024-02-01 09:30:00", "2024-02-01 08:59:59"};
+    const char* times[] = {"2024-02-01 10:00:00", "2024-02-01 09:00:00", "2024-02-01 11:00:00", "2024-02-01 09:30:00",
+                           "2024-02-01 08:59:59"};
     for (const char* t : times) ASSERT_EQ(Insert("0012AB34", t), 1);
     ASSERT_EQ(Insert("0012AB35", "2024-02-01 09:45:00"), 1);
 
@@ -472,8 +472,8 @@ TEST_F(DatabaseTest, FileOrFolderThatMayNotBeWrittenIsReportedAtOpen)
     ASSERT_EQ(WEXITSTATUS(status), 0);
 
     const std::string readOnly = LoadString(IDS_DB_READ_ONLY);
-    const std::string expected = "-1 -1 1\t" + readOnly + "\n" + readOnlyFile + "\x1f" + "-1 -1 1\t" +
-                                 readOnly + "\n" + fileInReadOnlyFolder + "\x1f";
+    const std::string expected = "-1 -1 1\t" + readOnly + "\n" + readOnlyFile + "\x1f" + "-1 -1 1\t" + readOnly + "\n" +
+                                 fileInReadOnlyFolder + "\x1f";
     EXPECT_EQ(text, expected);
     ASSERT_EQ(chmod(readOnlyFolder.c_str(), 0755), 0);  // so that the folder can be removed
 }
@@ -533,8 +533,10 @@ TEST_F(DatabaseTest, RestoredLogOfTheNewFileIsKept)
     ASSERT_TRUE(CopyShippedDatabase(copy));
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(copy.c_str(), &db), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(db, "PRAGMA wal_autocheckpoint=0; INSERT INTO Records(ID,PagAddr,Time,Temp,Humi) "
-                               "VALUES('0000BEEF','0058','2023-01-01 00:00:00',20.5,40)", nullptr, nullptr, nullptr),
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA wal_autocheckpoint=0; INSERT INTO Records(ID,PagAddr,Time,Temp,Humi) "
+                           "VALUES('0000BEEF','0058','2023-01-01 00:00:00',20.5,40)",
+                           nullptr, nullptr, nullptr),
               SQLITE_OK);
     std::filesystem::copy_file(copy, m_dir.File("restored.db"));
     std::filesystem::copy_file(copy + "-wal", m_dir.File("restored.db-wal"));

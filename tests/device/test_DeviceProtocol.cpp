@@ -18,13 +18,13 @@ TEST(ReadingScales, EveryReadingPathAtTheBoundaries)
         int tempOffset, humiOffset;  // biased: 100 and 20 mean none
         int temp, tempRaw, humi, humiRaw;
     } const cases[] = {
-        {0, 0, 100, 20, 0, N, H, H},        // below the scale: -40.0 degrees C; no humidity
-        {99, 1, 100, 20, 0, N, 1, H},       // -40.0 degrees C less the offset: under the live scale
-        {100, 20, 100, 20, 0, 0, 1, H},     // -40.0 degrees C; 0 % without the offset
-        {101, 21, 100, 20, 1, 1, 1, 1},     // -39.9 degrees C; 1 %
-        {500, 22, 110, 20, 400, 390, 2, 2}, // 0.0 degrees C, -1.0 without the +1.0 offset
+        {0, 0, 100, 20, 0, N, H, H},         // below the scale: -40.0 degrees C; no humidity
+        {99, 1, 100, 20, 0, N, 1, H},        // -40.0 degrees C less the offset: under the live scale
+        {100, 20, 100, 20, 0, 0, 1, H},      // -40.0 degrees C; 0 % without the offset
+        {101, 21, 100, 20, 1, 1, 1, 1},      // -39.9 degrees C; 1 %
+        {500, 22, 110, 20, 400, 390, 2, 2},  // 0.0 degrees C, -1.0 without the +1.0 offset
         {500, 65, 90, 25, 400, 410, 45, 40},
-        {1099, 118, 100, 20, 999, 999, 98, 98},  // 59.9 degrees C
+        {1099, 118, 100, 20, 999, 999, 98, 98},   // 59.9 degrees C
         {1100, 119, 100, 20, 999, 1000, 99, 99},  // over range; 60.0 live degrees C, the top
         {1101, 120, 100, 20, 999, N, 99, H},      // 60.1 live degrees C: no reading
         {1000, 139, 0, 40, 900, 1000, 99, 99},    // -10.0 offset: 60.0 degrees C without it

@@ -133,8 +133,7 @@ TEST(DeviceState, ResetSetsExactlyItsMembers)
 
     st.Reset();
 
-    for (const Field& f : fields)
-        EXPECT_EQ(f.get(), f.afterReset == kKept ? kSet : f.afterReset) << f.name;
+    for (const Field& f : fields) EXPECT_EQ(f.get(), f.afterReset == kKept ? kSet : f.afterReset) << f.name;
     for (const OleDateTime& p : st.m_Period) EXPECT_FALSE(p.IsValid());
     const ConfigSnapshot snap = st.GetConfigSnapshot();
     EXPECT_EQ(snap.mode, -1);
@@ -199,7 +198,10 @@ TEST(DeviceState, InitDataFolderUsesTheEnvironmentsDataFolder)
     EXPECT_EQ(st.m_strDbPath, data.File("Quorvantis.db"));
     EXPECT_EQ(st.m_strIniPath, data.File("Main.ini"));
     EXPECT_FALSE(st.m_strAppDir.empty());
-    if (old) setenv("QUORVANTIS_DATA_DIR", saved.c_str(), 1); else unsetenv("QUORVANTIS_DATA_DIR");
+    if (old)
+        setenv("QUORVANTIS_DATA_DIR", saved.c_str(), 1);
+    else
+        unsetenv("QUORVANTIS_DATA_DIR");
 }
 
 TEST(DeviceCommands, ReadConfigDecodesTheBlocks)
@@ -208,7 +210,7 @@ TEST(DeviceCommands, ReadConfigDecodesTheBlocks)
     s.dev->WriteBytes(ADDR_CONFIG, {0x00, 0x12, 0x34, 0x56, 0x29, 0x00, 0x3C, 0x00, 0x64, 0x14});
     std::uint8_t periods[40];
     std::fill(std::begin(periods), std::end(periods), 0xFF);
-    const std::uint8_t first[5] = {0x26, 0x3A, 0x15, 0x08, 0x30};   // periods 1 and 2 enabled
+    const std::uint8_t first[5] = {0x26, 0x3A, 0x15, 0x08, 0x30};  // periods 1 and 2 enabled
     const std::uint8_t second[5] = {0x26, 0x0A, 0x15, 0x08, 0x30};
     const std::uint8_t month13[5] = {0x26, 0x0D, 0x01, 0x00, 0x00};
     std::copy(first, first + 5, periods);
@@ -281,8 +283,8 @@ TEST(DeviceCommands, PeriodsRequest)
     std::uint8_t request[45];
     CDeviceState::BuildPeriodsRequest(slots, flags, request);
     EXPECT_EQ(std::vector<std::uint8_t>(request, request + 14),
-              (std::vector<std::uint8_t>{0x02, 0x2B, 0x00, 0x04, 0x26, 0x3A, 0x15, 0x08, 0x30,
-                                         0x26, 0x0C, 0x31, 0x23, 0x59}));
+              (std::vector<std::uint8_t>{0x02, 0x2B, 0x00, 0x04, 0x26, 0x3A, 0x15, 0x08, 0x30, 0x26, 0x0C, 0x31, 0x23,
+                                         0x59}));
     for (int k = 2; k < 8; ++k)
         EXPECT_EQ(std::vector<std::uint8_t>(request + 4 + 5 * k, request + 9 + 5 * k),
                   (std::vector<std::uint8_t>{0x7F, 0xFF, 0xFF, 0xFF, 0xFF}));

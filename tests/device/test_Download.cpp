@@ -41,10 +41,7 @@ public:
     std::vector<std::uint8_t> request;  // the one being written
     std::function<void(int)> beforeWrite;
 
-    std::vector<HidDeviceInfo> Enumerate(std::uint16_t v, std::uint16_t p) override
-    {
-        return m_inner.Enumerate(v, p);
-    }
+    std::vector<HidDeviceInfo> Enumerate(std::uint16_t v, std::uint16_t p) override { return m_inner.Enumerate(v, p); }
     std::unique_ptr<HidHandle> Open(const std::string& path) override
     {
         auto inner = m_inner.Open(path);
@@ -55,8 +52,7 @@ public:
 private:
     class Handle : public HidHandle {
     public:
-        Handle(HookTransport& owner, std::unique_ptr<HidHandle> inner)
-            : m_owner(owner), m_inner(std::move(inner)) {}
+        Handle(HookTransport& owner, std::unique_ptr<HidHandle> inner) : m_owner(owner), m_inner(std::move(inner)) {}
         int Write(const std::uint8_t* data, std::size_t length) override
         {
             m_owner.request.assign(data, data + length);
@@ -85,8 +81,7 @@ struct Row {
 std::string FieldsText(const OleDateTimeFields& f)
 {
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%d-%02d-%02d %02d:%02d:%02d", f.year, f.month, f.day, f.hour,
-                  f.minute, f.second);
+    std::snprintf(buf, sizeof buf, "%d-%02d-%02d %02d:%02d:%02d", f.year, f.month, f.day, f.hour, f.minute, f.second);
     return buf;
 }
 
@@ -136,8 +131,7 @@ struct Rig {
         sqlite3* db = nullptr;
         sqlite3_open(st.m_strDbPath.c_str(), &db);
         sqlite3_stmt* stmt = nullptr;
-        sqlite3_prepare_v2(db, "SELECT ID, PagAddr, Time, Temp, Humi FROM Records ORDER BY rowid", -1,
-                           &stmt, nullptr);
+        sqlite3_prepare_v2(db, "SELECT ID, PagAddr, Time, Temp, Humi FROM Records ORDER BY rowid", -1, &stmt, nullptr);
         while (sqlite3_step(stmt) == SQLITE_ROW) {
             Row r;
             r.id = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
@@ -162,8 +156,7 @@ struct Rig {
         sqlite3* db = nullptr;
         sqlite3_open(st.m_strDbPath.c_str(), &db);
         sqlite3_stmt* stmt = nullptr;
-        sqlite3_prepare_v2(db, "SELECT DevLastPag, DevLastPagnRecords, DevLastTime FROM Device", -1,
-                           &stmt, nullptr);
+        sqlite3_prepare_v2(db, "SELECT DevLastPag, DevLastPagnRecords, DevLastTime FROM Device", -1, &stmt, nullptr);
         while (sqlite3_step(stmt) == SQLITE_ROW) {
             ++d.rows;
             d.page = sqlite3_column_int(stmt, 0);
@@ -188,8 +181,7 @@ Row Expected(const sim::SimRecord& r)
 }
 
 // The rows from index `from` on are exactly the records, in their order.
-void ExpectRows(const std::vector<Row>& rows, const std::vector<sim::SimRecord>& records,
-                std::size_t from = 0)
+void ExpectRows(const std::vector<Row>& rows, const std::vector<sim::SimRecord>& records, std::size_t from = 0)
 {
     ASSERT_EQ(rows.size() - from, records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
@@ -408,9 +400,12 @@ TEST(Download, InterruptedDownloadLosesNothingAndStoresNothingTwice)
             rig.transport.writes = 0;
             rig.transport.beforeWrite = [&](int n) {
                 if (n != cut) return;
-                if (kind == 0) rig.dev->Unplug();
-                else if (kind == 1) rig.dev->InjectFault(sim::Fault::WriteFail, 1);
-                else rig.dev->InjectFault(sim::Fault::NoReply, 1000);
+                if (kind == 0)
+                    rig.dev->Unplug();
+                else if (kind == 1)
+                    rig.dev->InjectFault(sim::Fault::WriteFail, 1);
+                else
+                    rig.dev->InjectFault(sim::Fault::NoReply, 1000);
             };
             EXPECT_EQ(rig.st.DownloadHistory(), 0);
             rig.Drain();
@@ -436,7 +431,9 @@ TEST(Download, RequestFlagEndsTheDownloadBeforeTheNextRecord)
     for (int dbCleared = 0; dbCleared <= 1; ++dbCleared) {
         // Request 2 reads the header of page 88, 3..7 its records, 9 the first records of page 89.
         // A flag raised with a header read lets the page's first read happen; it queues nothing.
-        struct Case { int at, writes, queued; };
+        struct Case {
+            int at, writes, queued;
+        };
         for (const Case c : {Case{2, 3, 0}, Case{4, 4, 13}, Case{9, 9, 64}}) {
             const int at = c.at;
             SCOPED_TRACE(std::string(dbCleared ? "m_bDbCleared" : "m_bDeviceErased") + " at request " +
@@ -749,8 +746,7 @@ TEST(Download, HeaderThatDoesNotConvertTwiceEndsTheWalk)
     // Both reads of the header were made.
     int headerReads = 0;
     for (const auto& req : rig.dev->RequestLog())
-        if (req.size() > 6 && req[3] == 0x00 && req[2] == 0x01 &&
-            ((req[4] << 8) | req[5]) == PageHeaderAddress(90))
+        if (req.size() > 6 && req[3] == 0x00 && req[2] == 0x01 && ((req[4] << 8) | req[5]) == PageHeaderAddress(90))
             ++headerReads;
     EXPECT_EQ(headerReads, 2);
     // The walk stops there, but what lies after it was never fetched: the download is no success,
@@ -830,16 +826,19 @@ TEST(Download, AWalkStartsOnlyForAConfigurationReadInItsGeneration)
     };
     const Case cases[] = {
         {"configuration never read", [](Rig& rig) { rig.st.Reset(); }},
-        {"removed after its read", [](Rig& rig) {
+        {"removed after its read",
+         [](Rig& rig) {
              rig.Configure();
              rig.st.Reset();
          }},
         {"read, not yet ended", [](Rig& rig) { ASSERT_EQ(rig.st.ReadConfig(), 1); }},
-        {"ID 0", [](Rig& rig) {
+        {"ID 0",
+         [](Rig& rig) {
              rig.dev->SetDeviceId(0);
              rig.Configure();
          }},
-        {"its rows being deleted", [](Rig& rig) {
+        {"its rows being deleted",
+         [](Rig& rig) {
              rig.Configure();
              rig.st.BeginRowDeletion("00123456");
          }},
@@ -966,8 +965,8 @@ TEST(Download, FailingInsertKeepsTheRecordAndTheResumePointBeforeIt)
     ASSERT_EQ(rig.Queued(), 100);
 
     // The 71st record is refused.
-    rig.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Records WHEN NEW.Time = '" +
-             FieldsText(records[70].time) + "' BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    rig.Exec("CREATE TRIGGER refuse BEFORE INSERT ON Records WHEN NEW.Time = '" + FieldsText(records[70].time) +
+             "' BEGIN SELECT RAISE(ABORT, 'refused'); END");
     rig.Drain();
     ExpectRows(rig.Rows(), std::vector<sim::SimRecord>(records.begin(), records.begin() + 70));
     auto d = rig.Device();
@@ -1058,9 +1057,8 @@ TEST(Download, UnreadableDeviceTableEndsTheDownloadWithoutResult)
     const char* countFails =
         "CREATE VIEW Device AS SELECT CASE WHEN abs(-9223372036854775807 - 1) THEN DevID END AS DevID, "
         "DevTitle, DevMoudle, DevLastTime, DevLastPagnRecords, DevLastPag FROM Saved";
-    const char* rowFails =
-        "CREATE VIEW Device AS SELECT DevID, DevTitle, DevMoudle, DevLastTime, DevLastPagnRecords, "
-        "abs(-9223372036854775807 - 1) AS DevLastPag FROM Saved";
+    const char* rowFails = "CREATE VIEW Device AS SELECT DevID, DevTitle, DevMoudle, DevLastTime, DevLastPagnRecords, "
+                           "abs(-9223372036854775807 - 1) AS DevLastPag FROM Saved";
     for (const char* view : {countFails, rowFails, static_cast<const char*>(nullptr)}) {
         SCOPED_TRACE(view ? view : "no database");
         ScopedMessageBoxRecorder boxes;
@@ -1334,8 +1332,10 @@ TEST(RecordStorage, EveryStorageFailureKeepsRecordsAndResumePointTogether)
                     ASSERT_EQ(rig.Queued(), 1500);
                     const auto records = rig.dev->Records();
 
-                    if (fault.onSync) disk.FailSyncs(from, count, fault.code);
-                    else disk.FailWrites(from, count, fault.code);
+                    if (fault.onSync)
+                        disk.FailSyncs(from, count, fault.code);
+                    else
+                        disk.FailWrites(from, count, fault.code);
                     rig.Drain();
                     ExpectStoredTogether(rig, records);
                     rig.Drain();
@@ -1515,7 +1515,7 @@ TEST(Download, WalkOvertakenByADeletionStoresNothingAndTheNextOnesStoreEveryReco
             overtaken = true;
             deletion.Rest();
             if (c.replug) {
-                rig.st.Reset();                  // the removal
+                rig.st.Reset();                 // the removal
                 rig.st.SetDeviceId(kDeviceId);  // the configuration read after the arrival
             }
         };

@@ -82,7 +82,8 @@ TEST(EraseHold, NothingIsErasedUnlessEverythingIsStoredForTheRecorderConfirmedIn
         {"the recorder stops answering", [](Rig& rig) { rig.dev->InjectFault(sim::Fault::NoReply, 1000); },
          EraseReadiness::DownloadFailed},
         {"removed", [](Rig& rig) { rig.st.Reset(); }, EraseReadiness::DeviceChanged},
-        {"unplugged and plugged in again", [](Rig& rig) {
+        {"unplugged and plugged in again",
+         [](Rig& rig) {
              rig.transport.Detach("sim-0");
              rig.dev->ReleaseReplies();
              rig.st.m_Link.CloseHandles();
@@ -92,7 +93,8 @@ TEST(EraseHold, NothingIsErasedUnlessEverythingIsStoredForTheRecorderConfirmedIn
              EXPECT_TRUE(ReadConfigForDownload(rig.st));
          },
          EraseReadiness::DeviceChanged},
-        {"its rows deleted", [](Rig& rig) {
+        {"its rows deleted",
+         [](Rig& rig) {
              rig.st.BeginRowDeletion("00123456");
              CDB db;
              ASSERT_EQ(db.Open(rig.st.m_strDbPath), 0);
@@ -100,7 +102,8 @@ TEST(EraseHold, NothingIsErasedUnlessEverythingIsStoredForTheRecorderConfirmedIn
              rig.st.EndRowDeletion(true);
          },
          EraseReadiness::DeviceChanged},
-        {"the database refuses the records", [](Rig& rig) {
+        {"the database refuses the records",
+         [](Rig& rig) {
              rig.Exec("CREATE TRIGGER full BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");
          },
          EraseReadiness::StoreFailed},
@@ -112,7 +115,8 @@ TEST(EraseHold, NothingIsErasedUnlessEverythingIsStoredForTheRecorderConfirmedIn
         Rig rig(1000);
         EraseHold erase(rig.st);
         rig.dev->HoldReplies();
-        ASSERT_TRUE(WaitFor("the download to wait in an exchange", [&] { return rig.dev->HeldReads() == 1; }));  // its download waits
+        ASSERT_TRUE(WaitFor("the download to wait in an exchange",
+                            [&] { return rig.dev->HeldReads() == 1; }));  // its download waits
         EXPECT_EQ(erase.Readiness(), EraseReadiness::Waiting);
         c.meanwhile(rig);
         rig.dev->ReleaseReplies();

@@ -64,8 +64,8 @@ TEST_F(LinkFixture, RequestGoesOutAsOneZeroFilledReportAndAckIsAccepted)
 TEST_F(LinkFixture, EachKindOfReplyFailureIsRetriedOnce)
 {
     // Length byte 0 or above 64: a failed read; 60..64 or a wrong checksum: a checksum failure.
-    for (Fault f : {Fault::LengthZero, Fault::LengthOver64, Fault::NoReply, Fault::LengthOver59,
-                    Fault::BadChecksum, Fault::Refusal}) {
+    for (Fault f : {Fault::LengthZero, Fault::LengthOver64, Fault::NoReply, Fault::LengthOver59, Fault::BadChecksum,
+                    Fault::Refusal}) {
         dev->ClearLog();
         dev->InjectFault(f);
         EXPECT_EQ(Erase(), 1) << static_cast<int>(f);
@@ -106,7 +106,7 @@ TEST_F(LinkFixture, ReplyShorterThanAskedIsRetriedLikeABadChecksum)
         {{Fault::ShortReply, Fault::ShortReply}, 10, 0, 2},
         {{Fault::ShortReply, Fault::BadChecksum}, 10, 0, 2},  // one kind
         {{Fault::ShortReply, Fault::NoReply}, 10, 1, 3},      // two kinds
-        {{Fault::LongReply}, 10, 1, 1},  // more than asked is fine
+        {{Fault::LongReply}, 10, 1, 1},                       // more than asked is fine
     };
     const std::vector<std::uint8_t> config = dev->ReadBytes(ADDR_CONFIG, 10);
     for (const Case& c : cases) {
@@ -186,17 +186,14 @@ TEST_F(LinkFixture, BusyFlagsLetCommandsThenLiveReadingsGoBeforeMemoryReads)
         Op op;
         bool waits;
     } cases[] = {
-        {&CHidLink::m_bCmdBusy, Live, true},
-        {&CHidLink::m_bCmdBusy, Memory, true},
-        {&CHidLink::m_bLiveBusy, Memory, true},
-        {&CHidLink::m_bLiveBusy, Command, false},
+        {&CHidLink::m_bCmdBusy, Live, true},     {&CHidLink::m_bCmdBusy, Memory, true},
+        {&CHidLink::m_bLiveBusy, Memory, true},  {&CHidLink::m_bLiveBusy, Command, false},
         {&CHidLink::m_bCmdBusy, Command, false},
     };
     for (const Case& c : cases) {
         const char* const names[] = {"command", "live reading", "memory read"};
         SCOPED_TRACE(testing::Message() << names[c.op] << " while a "
-                                        << names[c.held == &CHidLink::m_bCmdBusy ? Command : Live]
-                                        << " is busy");
+                                        << names[c.held == &CHidLink::m_bCmdBusy ? Command : Live] << " is busy");
         dev->ClearLog();
         link.*c.held = 1;
         auto run = std::async(std::launch::async, [this, op = c.op] {
@@ -242,8 +239,7 @@ TEST_F(LinkFixture, ReadsAndCommandsOverTheSimulator)
     // Parameters: the flag byte and the interval as sent, bit 7 of IH dropped when stored.
     const std::uint8_t params[11] = {0x02, 0x09, 0x00, 0x22, 0x15, 0x80, 0x78, 0x00, 0x69, 0x16, 0xAE};
     ASSERT_EQ(link.SendSetParams(params), 1);
-    EXPECT_EQ(dev->ReadBytes(ADDR_CONFIG + 4, 6),
-              (std::vector<std::uint8_t>{0x15, 0x00, 0x78, 0x00, 0x69, 0x16}));
+    EXPECT_EQ(dev->ReadBytes(ADDR_CONFIG + 4, 6), (std::vector<std::uint8_t>{0x15, 0x00, 0x78, 0x00, 0x69, 0x16}));
     EXPECT_EQ(dev->Mode(), 2);
     EXPECT_EQ(dev->Interval(), 120);
 
@@ -292,8 +288,8 @@ TEST_F(LinkFixture, ClockOutsideTheRecordersYearsIsNeverSent)
         OleDateTimeFields time;
         int result;
     } cases[] = {
-        {{1995, 6, 1, 12, 0, 0}, 0},  {{1999, 12, 31, 23, 59, 59}, 0}, {{2000, 1, 1, 0, 0, 0}, 1},
-        {{2099, 12, 31, 23, 59, 59}, 1}, {{2100, 1, 1, 0, 0, 0}, 0},    {{2150, 3, 1, 8, 0, 0}, 0},
+        {{1995, 6, 1, 12, 0, 0}, 0},     {{1999, 12, 31, 23, 59, 59}, 0}, {{2000, 1, 1, 0, 0, 0}, 1},
+        {{2099, 12, 31, 23, 59, 59}, 1}, {{2100, 1, 1, 0, 0, 0}, 0},      {{2150, 3, 1, 8, 0, 0}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.time.year);
@@ -460,8 +456,7 @@ TEST_F(LinkFixture, ExchangesOfSeveralThreadsNeverInterleave)
             if (link.ReadMemory(ADDR_CONFIG, out, 10) != 1 || out[3] != 0x56) ++bad;
     });
     std::thread command([&] {
-        for (int i = 0; i < N / 10; ++i)
-        {
+        for (int i = 0; i < N / 10; ++i) {
             if (link.SetClock(OleDateTimeFields{2026, 12, 8, 9, 5, 7}) != 1) ++bad;
             std::this_thread::sleep_for(std::chrono::microseconds(500));
         }

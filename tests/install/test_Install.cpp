@@ -53,7 +53,7 @@ int EndOf(pid_t pid, const std::string& what)
 
 // The output of a command, and its exit code.
 int RunCommand(const std::vector<std::string>& args, const std::vector<std::string>& env, const std::string& output,
-        std::string& text)
+               std::string& text)
 {
     std::vector<std::string> shell = {"sh", "-c", "exec \"$@\" >\"$0\" 2>&1", output};
     shell.insert(shell.end(), args.begin(), args.end());
@@ -69,8 +69,8 @@ TEST(Install, InstalledProgramFindsItsFilesAndTheDesktopItsEntry)
     TempDir dir;
     const std::string destdir = dir.File("root"), prefix = "/usr/local", root = destdir + prefix;
     std::string text;
-    ASSERT_EQ(RunCommand({QUORVANTIS_CMAKE, "--install", QUORVANTIS_BUILD_DIR, "--prefix", prefix}, {"DESTDIR=" + destdir},
-                  dir.File("install.txt"), text),
+    ASSERT_EQ(RunCommand({QUORVANTIS_CMAKE, "--install", QUORVANTIS_BUILD_DIR, "--prefix", prefix},
+                         {"DESTDIR=" + destdir}, dir.File("install.txt"), text),
               0)
         << text;
 
@@ -100,8 +100,8 @@ TEST(Install, InstalledProgramFindsItsFilesAndTheDesktopItsEntry)
     // (it then asks for the language); SIGTERM closes it as Exit does.
     const std::string data = dir.File("data"), runtime = dir.File("runtime");
     ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
-    const pid_t pid = Start({command}, {"QT_QPA_PLATFORM=offscreen", "QUORVANTIS_DATA_DIR=" + data,
-                                        "XDG_RUNTIME_DIR=" + runtime});
+    const pid_t pid =
+        Start({command}, {"QT_QPA_PLATFORM=offscreen", "QUORVANTIS_DATA_DIR=" + data, "XDG_RUNTIME_DIR=" + runtime});
     ASSERT_GT(pid, 0);
     EXPECT_TRUE(WaitFor("the installed program to copy its shipped files into the data folder", [&] {
         return ReadFile(data + "/Main.ini") == ReadFile(root + "/lib/quorvantis/Main.ini") &&

@@ -18,10 +18,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <langinfo.h>
-#include <unistd.h>
 #include <locale.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "app/CMainFrame.h"

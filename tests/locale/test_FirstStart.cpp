@@ -49,7 +49,6 @@ int ExpectedLanguage()
 
 StringTable Texts(int language) { return SourceStrings(kLanguageCodes[language]); }
 
-
 class UserEnvironment : public ::testing::Environment {
 public:
     UserEnvironment(int& argc, char** argv) : m_argc(argc), m_argv(argv) {}
@@ -85,8 +84,7 @@ void AnswerQuestion(Question& seen, const char* button)
         seen.label = dlg->findChild<QLabel*>(QStringLiteral("IDC_LANGUAGE_LABEL"))->text().toStdString();
         seen.save = dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_SAVE"))->text().toStdString();
         seen.cancel = dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_CANCEL"))->text().toStdString();
-        seen.preselected =
-            dlg->findChild<QComboBox*>(QStringLiteral("IDC_LANGUAGE_LIST"))->currentText().toStdString();
+        seen.preselected = dlg->findChild<QComboBox*>(QStringLiteral("IDC_LANGUAGE_LIST"))->currentText().toStdString();
         dlg->findChild<QPushButton*>(QLatin1String(button))->click();
     });
 }

@@ -22,10 +22,17 @@ TEST(NumberText, WritesAndReadsLikeTheCRuntimeInTheCLocale)
         std::optional<std::int64_t> integer;
     };
     const Whole whole[] = {
-        {" 23.5", 23.5, std::nullopt}, {" -0.1 ", -0.1, std::nullopt}, {"65535", 65535.0, 65535},
-        {"+7", 7.0, 7},                {"45", 45.0, 45},               {"23,5", std::nullopt, std::nullopt},
-        {"", std::nullopt, std::nullopt}, {"  ", std::nullopt, std::nullopt}, {"inf", std::nullopt, std::nullopt},
-        {"1e999", std::nullopt, std::nullopt}, {"+-1", std::nullopt, std::nullopt},
+        {" 23.5", 23.5, std::nullopt},
+        {" -0.1 ", -0.1, std::nullopt},
+        {"65535", 65535.0, 65535},
+        {"+7", 7.0, 7},
+        {"45", 45.0, 45},
+        {"23,5", std::nullopt, std::nullopt},
+        {"", std::nullopt, std::nullopt},
+        {"  ", std::nullopt, std::nullopt},
+        {"inf", std::nullopt, std::nullopt},
+        {"1e999", std::nullopt, std::nullopt},
+        {"+-1", std::nullopt, std::nullopt},
         {"99999999999999999999", 1e20, std::nullopt},
     };
     for (const Whole& w : whole) {
@@ -40,8 +47,14 @@ TEST(NumberText, WritesAndReadsLikeTheCRuntimeInTheCLocale)
         std::int64_t integer;
     };
     const Leading leading[] = {
-        {"-.5", -0.5, 0},   {"-", 0.0, 0},     {"", 0.0, 0},         {" 12abc", 12.0, 12},
-        {"+3.9", 3.9, 3},   {"1.5.", 1.5, 1},  {"x1", 0.0, 0},       {"  -40", -40.0, -40},
+        {"-.5", -0.5, 0},
+        {"-", 0.0, 0},
+        {"", 0.0, 0},
+        {" 12abc", 12.0, 12},
+        {"+3.9", 3.9, 3},
+        {"1.5.", 1.5, 1},
+        {"x1", 0.0, 0},
+        {"  -40", -40.0, -40},
         {"99999999999999999999", 1e20, std::numeric_limits<std::int64_t>::max()},
         {"-99999999999999999999", -1e20, std::numeric_limits<std::int64_t>::min()},
     };

@@ -85,18 +85,14 @@ TEST(OleDateTime, AddSecondsAcrossMidnightAndEpoch)
 TEST(OleDateTime, RoundingAndUnusableValues)
 {
     const OleDateTime base(2024, 2, 1, 23, 59, 59);
-    EXPECT_EQ(OleDateTime(base.m_dt + 0.4 * kSecond, OleDateTime::valid).Format(),
-              "2024-02-01 23:59:59");
-    EXPECT_EQ(OleDateTime(base.m_dt + 0.6 * kSecond, OleDateTime::valid).Format(),
-              "2024-02-02 00:00:00");
-    EXPECT_EQ(OleDateTime(base.m_dt - 0.6 * kSecond, OleDateTime::valid).Format(),
-              "2024-02-01 23:59:58");
+    EXPECT_EQ(OleDateTime(base.m_dt + 0.4 * kSecond, OleDateTime::valid).Format(), "2024-02-01 23:59:59");
+    EXPECT_EQ(OleDateTime(base.m_dt + 0.6 * kSecond, OleDateTime::valid).Format(), "2024-02-02 00:00:00");
+    EXPECT_EQ(OleDateTime(base.m_dt - 0.6 * kSecond, OleDateTime::valid).Format(), "2024-02-01 23:59:58");
 
     OleDateTimeFields f;
     EXPECT_FALSE(OleDateTime(3e6, OleDateTime::valid).GetFields(f));
     EXPECT_EQ(f.year, -1);
-    EXPECT_FALSE(
-        OleDateTime(std::numeric_limits<double>::quiet_NaN(), OleDateTime::valid).GetFields(f));
+    EXPECT_FALSE(OleDateTime(std::numeric_limits<double>::quiet_NaN(), OleDateTime::valid).GetFields(f));
     EXPECT_FALSE(OleDateTime(1e300, OleDateTime::valid).GetFields(f));
     EXPECT_EQ(OleDateTime(3e6, OleDateTime::valid).Format(), "-1--1--1 -1:-1:-1");
 
@@ -110,9 +106,8 @@ TEST(OleDateTime, RoundingAndUnusableValues)
 TEST(OleDateTime, ParseReadsBackFormat)
 {
     for (const OleDateTime& t :
-         {OleDateTime(2024, 2, 1, 9, 5, 3), OleDateTime(2023, 12, 31, 23, 59, 59),
-          OleDateTime(2024, 1, 1, 0, 0, 0), OleDateTime(100, 1, 1, 0, 0, 0),
-          OleDateTime(9999, 12, 31, 23, 59, 59), OleDateTime(1899, 12, 29, 6, 0, 0),
+         {OleDateTime(2024, 2, 1, 9, 5, 3), OleDateTime(2023, 12, 31, 23, 59, 59), OleDateTime(2024, 1, 1, 0, 0, 0),
+          OleDateTime(100, 1, 1, 0, 0, 0), OleDateTime(9999, 12, 31, 23, 59, 59), OleDateTime(1899, 12, 29, 6, 0, 0),
           OleDateTime(2024, 2, 29, 12, 0, 0)}) {
         const OleDateTime back = OleDateTime::Parse(t.Format());
         EXPECT_TRUE(back.IsValid()) << t.Format();
@@ -120,22 +115,21 @@ TEST(OleDateTime, ParseReadsBackFormat)
         EXPECT_EQ(back.Format(), t.Format());
     }
     // A value between whole seconds reads back to the second it was written as.
-    const OleDateTime odd(OleDateTime(2024, 2, 1, 23, 59, 59).m_dt + 0.7 * kSecond,
-                          OleDateTime::valid);
+    const OleDateTime odd(OleDateTime(2024, 2, 1, 23, 59, 59).m_dt + 0.7 * kSecond, OleDateTime::valid);
     EXPECT_EQ(OleDateTime::Parse(odd.Format()).Format(), "2024-02-02 00:00:00");
 
     EXPECT_EQ(OleDateTime::Parse("2024/02/01 09:05").Format(), "2024-02-01 09:05:00");
     EXPECT_EQ(OleDateTime::Parse(" 2024-2-1 ").Format(), "2024-02-01 00:00:00");
     EXPECT_EQ(OleDateTime::Parse("2024-02-01  9:05:03\r").Format(), "2024-02-01 09:05:03");
 
-    for (const char* noDate : {"", "   ", "hello", "2024", "2024-02", "2024-02-01x",
-                               "2024-02-01 09", "-1--1--1 -1:-1:-1", "2024-02-01 09:05:03 pm"}) {
+    for (const char* noDate : {"", "   ", "hello", "2024", "2024-02", "2024-02-01x", "2024-02-01 09",
+                               "-1--1--1 -1:-1:-1", "2024-02-01 09:05:03 pm"}) {
         const OleDateTime r = OleDateTime::Parse(noDate);
         EXPECT_EQ(r.GetStatus(), OleDateTime::invalid) << noDate;
         EXPECT_EQ(r.m_dt, 0.0) << noDate;
     }
-    for (const char* badDate : {"2024-02-30 00:00:00", "2024-13-01", "2024-01-01 24:00:00",
-                                "99-01-01", "123456789012-01-01"}) {
+    for (const char* badDate :
+         {"2024-02-30 00:00:00", "2024-13-01", "2024-01-01 24:00:00", "99-01-01", "123456789012-01-01"}) {
         const OleDateTime r = OleDateTime::Parse(badDate);
         EXPECT_EQ(r.GetStatus(), OleDateTime::invalid) << badDate;
         EXPECT_EQ(r.m_dt, -1.0) << badDate;
@@ -147,14 +141,33 @@ TEST(OleDateTime, ParserReadsARunOfTextsAsParseDoes)
     // Runs of one day with good and bad times, days before 1900, the ends of the range, the
     // other forms Parse takes and texts that are no date, also right after a text of their day.
     OleDateTimeParser parse;
-    for (const char* text :
-         {"2024-02-28 23:59:59", "2024-02-28 00:00:00", "2024-02-28 24:00:00", "2024-02-28 12:60:00",
-          "2024-02-28 12:00:60", "2024-02-28 12:00:59", "2024-02-29 10:00:00", "2023-02-29 10:00:00",
-          "2023-02-29 11:00:00", "2023-02-28 11:00:00", "1899-12-29 06:00:00", "1899-12-29 07:30:00",
-          "1899-12-30 00:00:00", "0100-01-01 00:00:00", "0100-01-01 00:00:01", "0099-12-31 00:00:00",
-          "9999-12-31 23:59:59", "9999-12-31 23:59:58", "2024/02/28 10:00:00", "2024-02-28 10:00:01",
-          "2024-02-28x10:00:03", "2024-02-28 10:00:04", "2024-02-28 10-00:05", "2024-02-28 10:00",
-          "2024-02-28 10:00:02 ", "", "hello"}) {
+    for (const char* text : {"2024-02-28 23:59:59",
+                             "2024-02-28 00:00:00",
+                             "2024-02-28 24:00:00",
+                             "2024-02-28 12:60:00",
+                             "2024-02-28 12:00:60",
+                             "2024-02-28 12:00:59",
+                             "2024-02-29 10:00:00",
+                             "2023-02-29 10:00:00",
+                             "2023-02-29 11:00:00",
+                             "2023-02-28 11:00:00",
+                             "1899-12-29 06:00:00",
+                             "1899-12-29 07:30:00",
+                             "1899-12-30 00:00:00",
+                             "0100-01-01 00:00:00",
+                             "0100-01-01 00:00:01",
+                             "0099-12-31 00:00:00",
+                             "9999-12-31 23:59:59",
+                             "9999-12-31 23:59:58",
+                             "2024/02/28 10:00:00",
+                             "2024-02-28 10:00:01",
+                             "2024-02-28x10:00:03",
+                             "2024-02-28 10:00:04",
+                             "2024-02-28 10-00:05",
+                             "2024-02-28 10:00",
+                             "2024-02-28 10:00:02 ",
+                             "",
+                             "hello"}) {
         const OleDateTime expected = OleDateTime::Parse(text);
         const OleDateTime got = parse(text);
         EXPECT_EQ(got.GetStatus(), expected.GetStatus()) << text;

@@ -13,24 +13,21 @@
 #include "platform/Profile.h"
 #include "support/TempDir.h"
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(Profile, ReadMatchesNamesWithoutCaseAndTrimsBlanks)
 {
     TempDir dir;
     const std::string ini = dir.File("Main.ini");
-    WriteFile(ini,
-              "; comment\n"
-              "top=outside any section\n"
-              "[Language]\n"
-              "  Language  =  French  \n"
-              "[ About ]\n"
-              "Web=https://example.invalid/a=b\n"
-              "Empty=\n"
-              "[language]\n"
-              "Language=Deutsch\n");
+    WriteFile(ini, "; comment\n"
+                   "top=outside any section\n"
+                   "[Language]\n"
+                   "  Language  =  French  \n"
+                   "[ About ]\n"
+                   "Web=https://example.invalid/a=b\n"
+                   "Empty=\n"
+                   "[language]\n"
+                   "Language=Deutsch\n");
     EXPECT_EQ(GetPrivateProfileString("LANGUAGE", "language", "", ini), "French");
     EXPECT_EQ(GetPrivateProfileString(" Language ", "Language\t", "", ini), "French");
     EXPECT_EQ(GetPrivateProfileString("about", "WEB", "", ini), "https://example.invalid/a=b");
@@ -51,8 +48,7 @@ TEST(Profile, ReadReturnsAtMost259Characters)
     std::string ascii(300, 'a');
     std::string wide;
     for (int i = 0; i < 300; ++i) wide += "\xC3\xA9";  // U+00E9, two bytes each
-    WriteFile(ini, "[S]\nascii=" + ascii + "\nwide=" + wide + "\nshort=" + std::string(259, 'b') +
-                       "\n");
+    WriteFile(ini, "[S]\nascii=" + ascii + "\nwide=" + wide + "\nshort=" + std::string(259, 'b') + "\n");
     EXPECT_EQ(GetPrivateProfileString("S", "ascii", "", ini), std::string(259, 'a'));
     const std::string w = GetPrivateProfileString("S", "wide", "", ini);
     EXPECT_EQ(w.size(), 259u * 2u);  // 259 characters, none cut in half
@@ -68,25 +64,22 @@ TEST(Profile, WriteCreatesFileAndSectionAndKeepsOtherLines)
     ASSERT_TRUE(WritePrivateProfileString("Language", "Language", "English", ini));
     EXPECT_EQ(ReadFile(ini), "[Language]\nLanguage=English\n");
 
-    const std::string original =
-        "; kept comment\n"
-        "[About]\n"
-        "Web = https://a.example/\n"
-        "\n"
-        "[Copyright]\n"
-        "Copyright=Copyright (C) 2026\n"
-        "odd line without equals\n";
+    const std::string original = "; kept comment\n"
+                                 "[About]\n"
+                                 "Web = https://a.example/\n"
+                                 "\n"
+                                 "[Copyright]\n"
+                                 "Copyright=Copyright (C) 2026\n"
+                                 "odd line without equals\n";
     WriteFile(ini, original);
     // Replaces only the value, keeps the stored spelling of the name.
     ASSERT_TRUE(WritePrivateProfileString("about", "WEB", "https://b.example/", ini));
-    EXPECT_EQ(ReadFile(ini),
-              "; kept comment\n[About]\nWeb=https://b.example/\n\n[Copyright]\n"
-              "Copyright=Copyright (C) 2026\nodd line without equals\n");
+    EXPECT_EQ(ReadFile(ini), "; kept comment\n[About]\nWeb=https://b.example/\n\n[Copyright]\n"
+                             "Copyright=Copyright (C) 2026\nodd line without equals\n");
     // A new key goes to the end of its section, before the blank line.
     ASSERT_TRUE(WritePrivateProfileString("About", "Extra", "1", ini));
-    EXPECT_EQ(ReadFile(ini),
-              "; kept comment\n[About]\nWeb=https://b.example/\nExtra=1\n\n[Copyright]\n"
-              "Copyright=Copyright (C) 2026\nodd line without equals\n");
+    EXPECT_EQ(ReadFile(ini), "; kept comment\n[About]\nWeb=https://b.example/\nExtra=1\n\n[Copyright]\n"
+                             "Copyright=Copyright (C) 2026\nodd line without equals\n");
     // A new section is appended.
     ASSERT_TRUE(WritePrivateProfileString("Language", "Language", "Chinese", ini));
     EXPECT_EQ(GetPrivateProfileString("Language", "Language", "", ini), "Chinese");
@@ -121,8 +114,7 @@ TEST(Profile, CrlfFilesStayCrlf)
     ASSERT_TRUE(WritePrivateProfileString("Web", "Host", "two", ini));
     ASSERT_TRUE(WritePrivateProfileString("Web", "Port", "80", ini));
     ASSERT_TRUE(WritePrivateProfileString("New", "a", "b", ini));
-    EXPECT_EQ(ReadFile(ini),
-              "\xEF\xBB\xBF[Web]\r\nHost=two\r\nPort=80\r\n\r\n[Other]\r\nk=v\r\n[New]\r\na=b\r\n");
+    EXPECT_EQ(ReadFile(ini), "\xEF\xBB\xBF[Web]\r\nHost=two\r\nPort=80\r\n\r\n[Other]\r\nk=v\r\n[New]\r\na=b\r\n");
 }
 
 TEST(Profile, WriteKeepsPermissionsAndLeavesNoTemporaryFiles)
@@ -242,6 +234,7 @@ TEST(Profile, TemporaryFilesOfDeadWritersAreRemoved)
     RemoveStaleProfileTemporaries(ini);
     EXPECT_FALSE(std::filesystem::exists(stale1));
     EXPECT_FALSE(std::filesystem::exists(stale2));
-    for (const std::string& path : {own, init, other1, other2, other3}) EXPECT_TRUE(std::filesystem::exists(path)) << path;
+    for (const std::string& path : {own, init, other1, other2, other3})
+        EXPECT_TRUE(std::filesystem::exists(path)) << path;
     EXPECT_EQ(ReadFile(ini), "[Language]\nLanguage=English\n");
 }

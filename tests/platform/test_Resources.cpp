@@ -44,14 +44,13 @@ std::vector<std::string> Directives(const std::string& text)
     return found;
 }
 
-} // namespace
+}  // namespace
 
 TEST(Resources, StringTablesCompleteWithSameDirectives)
 {
     const StringTable english = LoadTable("resources/strings/en.txt");
     std::set<int> headerIds;
-    for (const ResourceId& s : kStringIds)
-        headerIds.insert(s.id);
+    for (const ResourceId& s : kStringIds) headerIds.insert(s.id);
     ASSERT_EQ(headerIds.size(), std::size(kStringIds)) << "a string id is listed twice";
 
     for (const char* language : kLanguages) {
@@ -164,7 +163,8 @@ TEST(Resources, EnglishTextsKeepTheirExactSpacingAndWording)
         {IDS_INTERVAL_TIP, "Tip: Value range is 1 to 240"},
         {IDS_TEMP_OFFSET_INVALID, "Temperature range of offset is not valid"},
         {IDS_HUMI_OFFSET_INVALID, "Humidity is not valid offset range"},
-        {IDS_AUTO_OFF_NOTE, "  Note: When OFF is selected, indicating that the device goes to sleep without any operation within 10 minutes, otherwise steady state has been"},
+        {IDS_AUTO_OFF_NOTE, "  Note: When OFF is selected, indicating that the device goes to sleep without any "
+                            "operation within 10 minutes, otherwise steady state has been"},
         {IDS_CONFIRM_PERIOD_CHANGE, "Change the time period, will clear history record"},
         {IDS_DELETE_DEVICE_RECORDS, "Delete device records"},
         {IDS_DEVICE_ERASED, "Successfully Delete device records"},
@@ -199,23 +199,20 @@ TEST(Resources, EnglishTextsKeepTheirExactSpacingAndWording)
         {IDS_APP_ABOUT_PROMPT, " "},
     };
     const StringTable english = LoadTable("resources/strings/en.txt");
-    for (const auto& t : texts)
-        EXPECT_EQ(english.Get(t.id), t.text) << t.id;
-    EXPECT_EQ(Directives(english.Get(IDS_HUMI_OFFSET_RANGE)),
-              (std::vector<std::string>{"%d", "%%", "%d", "%%"}));
+    for (const auto& t : texts) EXPECT_EQ(english.Get(t.id), t.text) << t.id;
+    EXPECT_EQ(Directives(english.Get(IDS_HUMI_OFFSET_RANGE)), (std::vector<std::string>{"%d", "%%", "%d", "%%"}));
 
     const StringTable menu = LoadTable("resources/menu/en.txt");
     const std::pair<int, const char*> items[] = {
-        {IDM_POPUP_MENU, "Menu"},         {ID_MENU_SETUP, "Setup"},   {ID_MENU_HISTORY, "History"},
-        {ID_MENU_GRAPH, "Graph"},         {ID_MENU_EXIT, "Exit"},     {ID_MENU_MANAGEMENT, "Management"},
-        {ID_MENU_LANGUAGE, "Language"},   {IDM_POPUP_HELP, "Help"},   {ID_APP_ABOUT, "About Quorvantis..."},
+        {IDM_POPUP_MENU, "Menu"},       {ID_MENU_SETUP, "Setup"}, {ID_MENU_HISTORY, "History"},
+        {ID_MENU_GRAPH, "Graph"},       {ID_MENU_EXIT, "Exit"},   {ID_MENU_MANAGEMENT, "Management"},
+        {ID_MENU_LANGUAGE, "Language"}, {IDM_POPUP_HELP, "Help"}, {ID_APP_ABOUT, "About Quorvantis..."},
     };
-    for (const auto& [id, text] : items)
-        EXPECT_EQ(menu.Get(id), text) << id;
+    for (const auto& [id, text] : items) EXPECT_EQ(menu.Get(id), text) << id;
 
     // The panel appends ":" to its labels itself, so they carry none.
-    for (const int id : {IDS_DEVICE_ID, IDS_TEMPERATURE_UNIT, IDS_DATABASE_RECORDS, IDS_INTERVAL, IDS_MODE,
-                         IDS_START, IDS_END}) {
+    for (const int id :
+         {IDS_DEVICE_ID, IDS_TEMPERATURE_UNIT, IDS_DATABASE_RECORDS, IDS_INTERVAL, IDS_MODE, IDS_START, IDS_END}) {
         for (const char* language : kLanguages) {
             const std::string text = LoadTable(std::string("resources/strings/") + language + ".txt").Get(id);
             ASSERT_FALSE(text.empty());
@@ -227,16 +224,14 @@ TEST(Resources, EnglishTextsKeepTheirExactSpacingAndWording)
 TEST(Resources, MenuTextsCompleteInEveryLanguage)
 {
     std::set<int> expected = {IDM_POPUP_MENU, IDM_POPUP_HELP};
-    for (const ResourceId& c : kMenuCommandIds)
-        expected.insert(c.id);
+    for (const ResourceId& c : kMenuCommandIds) expected.insert(c.id);
 
     for (const char* language : kLanguages) {
         const std::string file = std::string("resources/menu/") + language + ".txt";
         SCOPED_TRACE(file);
         const StringTable menu = LoadTable(file);
         EXPECT_EQ(menu.Size(), expected.size());
-        for (const int id : expected)
-            EXPECT_FALSE(menu.Get(id).empty()) << id;
+        for (const int id : expected) EXPECT_FALSE(menu.Get(id).empty()) << id;
     }
 }
 

@@ -25,16 +25,16 @@ TEST(StringTable, ParsesEntriesAndEscapes)
 
 TEST(StringTable, MalformedTextLeavesTableEmpty)
 {
-    for (const char* bad : {"1055 Language\n",        // no tab
-                            "\tLanguage\n",           // no id
-                            "10x5\tLanguage\n",       // not a number
-                            "-5\tLanguage\n",         // negative
+    for (const char* bad : {"1055 Language\n",         // no tab
+                            "\tLanguage\n",            // no id
+                            "10x5\tLanguage\n",        // not a number
+                            "-5\tLanguage\n",          // negative
                             "1055\tbad \\q escape\n",  // unknown escape
-                            "1055\tends in \\",       // lone backslash
+                            "1055\tends in \\",        // lone backslash
                             "1055\tone\n1055\ttwo\n",  // id twice
-                            "1234567890\tlong id\n",  // beyond any id
-                            "1055\t\xC3\n",           // cut-off UTF-8
-                            "1055\t\xC0\xAF\n",       // overlong UTF-8
+                            "1234567890\tlong id\n",   // beyond any id
+                            "1055\t\xC3\n",            // cut-off UTF-8
+                            "1055\t\xC0\xAF\n",        // overlong UTF-8
                             " # indented comment\n"}) {
         StringTable table;
         ASSERT_TRUE(table.LoadFromText("1\tkept before\n"));

@@ -131,8 +131,7 @@ void WhenRecorderReady(std::function<void()> act)
     auto* timer = new QTimer(qApp);
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (!theDeviceState.m_Link.IsDeviceOpen() || theDeviceState.m_dwDeviceID == 0 ||
-            theDeviceState.m_bReadConfig)
+        if (!theDeviceState.m_Link.IsDeviceOpen() || theDeviceState.m_dwDeviceID == 0 || theDeviceState.m_bReadConfig)
             return;
         timer->stop();
         timer->deleteLater();
@@ -150,11 +149,16 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--latency" && hasValue) latency = std::atoi(argv[++i]);
-        else if (arg == "--records" && hasValue) records = std::atoi(argv[++i]);
-        else if (arg == "--notice-ms" && hasValue) noticeMs = std::atoi(argv[++i]);
-        else if (arg == "--settings") settings = true;
-        else if (arg == "--setup-dialog") setupDialog = true;
+        if (arg == "--latency" && hasValue)
+            latency = std::atoi(argv[++i]);
+        else if (arg == "--records" && hasValue)
+            records = std::atoi(argv[++i]);
+        else if (arg == "--notice-ms" && hasValue)
+            noticeMs = std::atoi(argv[++i]);
+        else if (arg == "--settings")
+            settings = true;
+        else if (arg == "--setup-dialog")
+            setupDialog = true;
     }
 
     QuorvantisApplication app(argc, argv);
@@ -187,9 +191,7 @@ int main(int argc, char** argv)
         if (noticeMs >= 0) frame->m_nCloseNoticeMs = noticeMs;
         Say("ready");
         if (settings)
-            WhenRecorderReady([frame] {
-                frame->m_settingsWriter.Start(ModeChange(theDeviceState), theDeviceState);
-            });
+            WhenRecorderReady([frame] { frame->m_settingsWriter.Start(ModeChange(theDeviceState), theDeviceState); });
         if (setupDialog) {
             WhenRecorderReady([frame] {
                 auto* watch = new QTimer(qApp);
@@ -208,8 +210,8 @@ int main(int argc, char** argv)
 
     const int result = theApp.Run(app);
     const sim::SimCounters sent = recorder->Counters();
-    std::printf("params=%d periods=%d erases=%d clocks=%d\n", sent.paramSets, sent.periodSets,
-                sent.erases, sent.clockSets);
+    std::printf("params=%d periods=%d erases=%d clocks=%d\n", sent.paramSets, sent.periodSets, sent.erases,
+                sent.clockSets);
     std::fflush(stdout);
     theDeviceState.m_Link.Close();
     theDeviceState.m_Link.SetTransport(nullptr);

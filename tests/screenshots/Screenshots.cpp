@@ -226,8 +226,8 @@ void Dialogs(const QString& code, const std::string& programDir, sim::VT583Simul
     }
     // The settings dialog reads the recorder again when it opens: in segmented mode at full size
     // with the interval tip and the temperature hint, in cycle mode reduced with the humidity hint.
-    const std::tuple<int, const char*, const char*> settings[] = {
-        {2, "IDC_SETUP_TEMP_OFFSET", "segmented"}, {1, "IDC_SETUP_HUMI_OFFSET", "cycle"}};
+    const std::tuple<int, const char*, const char*> settings[] = {{2, "IDC_SETUP_TEMP_OFFSET", "segmented"},
+                                                                  {1, "IDC_SETUP_HUMI_OFFSET", "cycle"}};
     for (const auto& [mode, hint, name] : settings) {
         recorder.SetMode(mode);
         CSetupParam dlg;

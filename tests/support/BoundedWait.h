@@ -42,7 +42,8 @@ bool PollUntil(Done done, Step step, std::chrono::milliseconds bound = kWaitBoun
 template <class Done>
 ::testing::AssertionResult WaitFor(const std::string& what, Done done, std::chrono::milliseconds bound = kWaitBound)
 {
-    if (PollUntil(done, [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }, bound))
+    if (PollUntil(
+            done, [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }, bound))
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "waited " << BoundText(bound) << " for " << what;
 }

@@ -20,7 +20,10 @@ void PrepareDeviceState(CDeviceState& st, const TempDir& dir, HidTransport& tran
     EXPECT_TRUE(st.m_Link.IsDeviceOpen());
 }
 
-bool ReadConfigForDownload(CDeviceState& st) { return st.ReadConfig() == 1 && st.EndConfigRead(st.m_nConfigGeneration); }
+bool ReadConfigForDownload(CDeviceState& st)
+{
+    return st.ReadConfig() == 1 && st.EndConfigRead(st.m_nConfigGeneration);
+}
 
 AcquisitionThreads::AcquisitionThreads(CDeviceState& st) : m_st(st)
 {

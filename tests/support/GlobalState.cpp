@@ -48,8 +48,7 @@ class StateResetListener : public ::testing::EmptyTestEventListener {
 public:
     StateResetListener(std::function<void()> reset, std::function<std::string()> check)
         : m_reset(std::move(reset)), m_check(std::move(check))
-    {
-    }
+    {}
     void OnTestStart(const ::testing::TestInfo&) override { m_reset(); }
     void OnTestEnd(const ::testing::TestInfo&) override
     {
@@ -89,6 +88,5 @@ void ResetCoreState()
 
 void InstallStateReset(std::function<void()> reset, std::function<std::string()> check)
 {
-    ::testing::UnitTest::GetInstance()->listeners().Append(
-        new StateResetListener(std::move(reset), std::move(check)));
+    ::testing::UnitTest::GetInstance()->listeners().Append(new StateResetListener(std::move(reset), std::move(check)));
 }

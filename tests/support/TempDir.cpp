@@ -40,10 +40,7 @@ std::string ReadFile(const std::string& path)
     return bytes.str();
 }
 
-void WriteFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+void WriteFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 namespace {
 

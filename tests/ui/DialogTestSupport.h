@@ -51,8 +51,7 @@ protected:
         ASSERT_EQ(db.SaveDevice(id, "2024-03-01 10:00:00", 1, 88, 0), 1);
     }
 
-    void AddRecord(const std::string& id, const std::string& time, const std::string& temp,
-                   const std::string& humi)
+    void AddRecord(const std::string& id, const std::string& time, const std::string& temp, const std::string& humi)
     {
         CDB db;
         ASSERT_EQ(db.Open(theDeviceState.m_strDbPath), 0);
@@ -66,8 +65,7 @@ protected:
         sqlite3_busy_timeout(db, 2000);  // the record writer may be at work
         sqlite3_stmt* stmt = nullptr;
         int n = -1;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK &&
-            sqlite3_step(stmt) == SQLITE_ROW)
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
             n = sqlite3_column_int(stmt, 0);
         sqlite3_finalize(stmt);
         sqlite3_close(db);

@@ -22,18 +22,20 @@
 template <class Cond>
 bool WaitUntil(Cond cond, std::chrono::milliseconds bound = kWaitBound)
 {
-    return PollUntil(cond, [] {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }, bound);
+    return PollUntil(
+        cond,
+        [] {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::msleep(2);
+        },
+        bound);
 }
 
 // Loads the strings of language index (0..4) and makes it the application's language.
 inline bool LoadTestLanguage(int index)
 {
     QFile file(QStringLiteral(":/strings/%1.txt").arg(QLatin1String(kLanguageCodes[index])));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
+    if (!file.open(QIODevice::ReadOnly)) return false;
     theApp.m_nLanguage = index;
     return AppStrings().LoadFromText(file.readAll().toStdString());
 }
@@ -44,8 +46,7 @@ public:
     std::vector<QRegion> paints;
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() == QEvent::Paint)
-            paints.push_back(static_cast<QPaintEvent*>(event)->region());
+        if (event->type() == QEvent::Paint) paints.push_back(static_cast<QPaintEvent*>(event)->region());
         return false;
     }
 };
@@ -54,8 +55,7 @@ public:
 // pass, the paint it asks for is made by the next.
 inline void ServeEvents()
 {
-    for (int i = 0; i < 4; ++i)
-        QCoreApplication::processEvents();
+    for (int i = 0; i < 4; ++i) QCoreApplication::processEvents();
 }
 
 // What the worker threads may show, from the placeholders to the widest values: the placeholders,
@@ -64,20 +64,16 @@ inline std::vector<DisplayStrings> PanelStates(const CQuorvantisView& view)
 {
     std::vector<DisplayStrings> states;
     DisplayStrings none;
-    none.maxTemp = none.minTemp = none.maxHumi = none.minHumi = none.temp = none.humi =
-        QString::fromLatin1(kNoValue);
-    for (auto& s : none.info)
-        s = QString::fromLatin1(kNoValue);
-    for (auto& s : none.status)
-        s = QString::fromLatin1(kBlankStatus);
+    none.maxTemp = none.minTemp = none.maxHumi = none.minHumi = none.temp = none.humi = QString::fromLatin1(kNoValue);
+    for (auto& s : none.info) s = QString::fromLatin1(kNoValue);
+    for (auto& s : none.status) s = QString::fromLatin1(kBlankStatus);
     states.push_back(none);
 
-    const QString intervals[3] = {view.IntervalText(14400), view.IntervalText(56),
-                                  view.IntervalText(14399)};
+    const QString intervals[3] = {view.IntervalText(14400), view.IntervalText(56), view.IntervalText(14399)};
     for (int mode = 0; mode < 3; ++mode) {
         DisplayStrings s = none;
-        s.info = {QStringLiteral("0A1B2C3D"), QStringLiteral("°F"), QStringLiteral("1048576"),
-                  intervals[mode], QString::number(mode)};
+        s.info = {QStringLiteral("0A1B2C3D"), QStringLiteral("°F"), QStringLiteral("1048576"), intervals[mode],
+                  QString::number(mode)};
         s.maxTemp = CQuorvantisView::TempText(999, 0);
         s.minTemp = CQuorvantisView::TempText(0, 0);
         s.maxHumi = CQuorvantisView::HumiText(99);

@@ -13,9 +13,9 @@
 #include "app/CMainFrame.h"
 #include "app/CQuorvantisApp.h"
 #include "app/CQuorvantisView.h"
-#include "support/TestApplication.h"
 #include "platform/MessageBox.h"
 #include "support/GlobalState.h"
+#include "support/TestApplication.h"
 #include "ui/ModalHelper.h"
 
 namespace {

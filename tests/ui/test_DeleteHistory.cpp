@@ -10,10 +10,10 @@
 #include <QTest>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "device/RecordNode.h"
@@ -43,7 +43,10 @@ protected:
     {
         return dlg.findChild<QPushButton*>(QString::fromLatin1(name));
     }
-    static QPushButton* DatabaseButton(DeleteHistory& dlg) { return Button(dlg, QV_ID_NAME(IDC_MANAGE_DELETE_DATABASE)); }
+    static QPushButton* DatabaseButton(DeleteHistory& dlg)
+    {
+        return Button(dlg, QV_ID_NAME(IDC_MANAGE_DELETE_DATABASE));
+    }
     static QPushButton* DeviceButton(DeleteHistory& dlg) { return Button(dlg, QV_ID_NAME(IDC_MANAGE_DELETE_DEVICE)); }
     static QString CurrentId(DeleteHistory& dlg)
     {
@@ -72,8 +75,8 @@ TEST_F(DeleteHistoryTest, CurrentIdAndSelection)
 {
     {
         DeleteHistory dlg;
-        EXPECT_EQ(CurrentId(dlg), QStringLiteral("--------"));  // ID 0
-        EXPECT_FALSE(DeviceButton(dlg)->isEnabled());            // no recorder
+        EXPECT_EQ(CurrentId(dlg), QStringLiteral("--------"));                 // ID 0
+        EXPECT_FALSE(DeviceButton(dlg)->isEnabled());                          // no recorder
         EXPECT_EQ(dlg.m_cbDevice->currentText(), QStringLiteral("00123456"));  // first when none connected
     }
     // A connected recorder whose ID is 0 is looked for as "00000000".
@@ -118,7 +121,8 @@ TEST_F(DeleteHistoryTest, NothingToDeleteOrAnIdThatCannotBeUsedIsSaidAndNothingI
     const Case cases[] = {
         {"empty table", "", "The database holds no device: there is nothing to delete."},
         {"not hexadecimal", "abc",
-         "The device ID \"abc\" cannot be used: a device ID has eight hexadecimal digits (0-9, A-F). Nothing was deleted."},
+         "The device ID \"abc\" cannot be used: a device ID has eight hexadecimal digits (0-9, A-F). Nothing was "
+         "deleted."},
         {"300 characters", longId,
          "The device ID \"" + longId +
              "\" cannot be used: a device ID has eight hexadecimal digits (0-9, A-F). Nothing was deleted."},
@@ -414,11 +418,11 @@ TEST_F(DeleteHistoryTest, BothActionsWorkWithRealOkClicks)
     EXPECT_TRUE(device->Records().empty());
     EXPECT_EQ(device->Counters().erases, 1);
     EXPECT_EQ(shown, QStringList({
-        QStringLiteral("Are you sure to delete device information from database of the ID 00123456?"),
-        QStringLiteral("Successfully deleted information and history data from database"),
-        QStringLiteral("Are you sure to delete device history record of the ID 00123456?"),
-        QStringLiteral("Successfully Delete device records"),
-    }));
+                         QStringLiteral("Are you sure to delete device information from database of the ID 00123456?"),
+                         QStringLiteral("Successfully deleted information and history data from database"),
+                         QStringLiteral("Are you sure to delete device history record of the ID 00123456?"),
+                         QStringLiteral("Successfully Delete device records"),
+                     }));
     SetMessageBoxService(previous);
 }
 
@@ -442,10 +446,10 @@ TEST_F(DeleteHistoryTest, EnterEndsTheDialogAsOkOrPressesTheFocusedButton)
     const Case cases[] = {
         {[] { return std::make_unique<DeleteHistory>(); }, QV_ID_NAME(IDC_MANAGE_DEVICE),
          QV_ID_NAME(IDC_MANAGE_DELETE_DEVICE), QDialog::Rejected, 1},  // the confirmation, cancelled
-        {[] { return std::make_unique<Grapsh>(); }, QV_ID_NAME(IDC_GRAPH_DEVICE),
-         QV_ID_NAME(IDC_GRAPH_EXIT), QDialog::Rejected, 0},
-        {[] { return std::make_unique<Main>(); }, QV_ID_NAME(IDC_HISTORY_DEVICE),
-         QV_ID_NAME(IDC_HISTORY_EXIT), QDialog::Rejected, 0},
+        {[] { return std::make_unique<Grapsh>(); }, QV_ID_NAME(IDC_GRAPH_DEVICE), QV_ID_NAME(IDC_GRAPH_EXIT),
+         QDialog::Rejected, 0},
+        {[] { return std::make_unique<Main>(); }, QV_ID_NAME(IDC_HISTORY_DEVICE), QV_ID_NAME(IDC_HISTORY_EXIT),
+         QDialog::Rejected, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.combo);

@@ -80,7 +80,11 @@ struct Template {
 TEST_F(DialogTest, ControlsStandWhereTheirTemplatesPutThem)
 {
     const Template templates[] = {
-        {"history", [] { return std::make_unique<Main>(); }, 526, 288, true,
+        {"history",
+         [] { return std::make_unique<Main>(); },
+         526,
+         288,
+         true,
          {{"IDC_HISTORY_LIST", 7, 18, 512, 206, kStretches},
           {"IDC_HISTORY_START_LABEL", 12, 239, 117, 8, kFollowsBottom},
           {"IDC_HISTORY_END_LABEL", 150, 239, 119, 8, kFollowsBottom},
@@ -95,8 +99,13 @@ TEST_F(DialogTest, ControlsStandWhereTheirTemplatesPutThem)
           {"IDC_HISTORY_STATUS", 7, 7, 235, 8, kStays},
           {"IDC_HISTORY_EXIT", 458, 252, 50, 14, kFollowsBottom},
           {"IDC_HISTORY_NOTE", 294, 266, 214, 8, kFollowsBottom},
-          {"IDC_HISTORY_EXPORT", 390, 235, 118, 14, kFollowsBottom}}, {}},
-        {"graph", [] { return std::make_unique<Grapsh>(); }, 623, 323, true,
+          {"IDC_HISTORY_EXPORT", 390, 235, 118, 14, kFollowsBottom}},
+         {}},
+        {"graph",
+         [] { return std::make_unique<Grapsh>(); },
+         623,
+         323,
+         true,
          {{"IDC_GRAPH_CHART", 7, 26, 609, 235, kStretches},
           {"IDC_GRAPH_GROUP", 7, 263, 609, 53, kFollowsBottom},
           {"IDC_GRAPH_START_LABEL", 14, 276, 100, 8, kFollowsBottom},
@@ -113,28 +122,43 @@ TEST_F(DialogTest, ControlsStandWhereTheirTemplatesPutThem)
           {"IDC_GRAPH_SEARCH", 468, 289, 50, 14, kFollowsBottom},
           {"IDC_GRAPH_EXIT", 540, 289, 50, 14, kFollowsBottom},
           {"IDC_GRAPH_NOTE", 289, 304, 298, 8, kFollowsBottom},
-          {"IDC_GRAPH_TITLE", 7, 11, 67, 15, kStays}}, {}},
-        {"management", [] { return std::make_unique<DeleteHistory>(); }, 0, 0, false,
+          {"IDC_GRAPH_TITLE", 7, 11, 67, 15, kStays}},
+         {}},
+        {"management",
+         [] { return std::make_unique<DeleteHistory>(); },
+         0,
+         0,
+         false,
          {{"IDC_MANAGE_GROUP", 7, 7, 201, 88, kStays, kTitleRoom},
           {"IDC_MANAGE_DEVICE_GROUP", 9, 16, 96, 76},
           {"IDC_MANAGE_DEVICE", 15, 29, 78, 30, kStays, kOneLine},
           {"IDC_MANAGE_DELETE_DATABASE", 10, 54, 91, 35},
           {"IDC_MANAGE_CURRENT_GROUP", 110, 16, 95, 76},
           {"IDC_MANAGE_CURRENT_ID", 124, 31, 74, 8},
-          {"IDC_MANAGE_DELETE_DEVICE", 114, 54, 88, 35}}, {}},
-        {"About", [this] { return std::make_unique<CAboutDlg>(m_dir.File("Main.ini")); }, 191, 63, false,
+          {"IDC_MANAGE_DELETE_DEVICE", 114, 54, 88, 35}},
+         {}},
+        {"About",
+         [this] { return std::make_unique<CAboutDlg>(m_dir.File("Main.ini")); },
+         191,
+         63,
+         false,
          {{"IDR_MAINFRAME", 14, 14, 0, 0, kStays, kPositionOnly},
           {"IDC_ABOUT_PRODUCT", 42, 14, 114, 8},
           {"IDC_ABOUT_COPYRIGHT", 42, 26, 114, 8},
           {"IDC_ABOUT_EXIT", 134, 42, 50, 14},
           {"IDC_ABOUT_VISIT", 10, 36, 73, 8},
-          {"IDC_ABOUT_LINK", 21, 44, 104, 10}}, {}},
+          {"IDC_ABOUT_LINK", 21, 44, 104, 10}},
+         {}},
         // In segmented mode, at its full size. The display, interval, offset and button area lies
         // above y 209 and left of x 368, the four periods below it: the window without them
         // (outside segmented mode) shows the rest.
-        {"settings", [] { return std::make_unique<CSetupParam>(); }, 414, 404, false, {},
-         {{"^IDC_SETUP_(PERIOD|START_|END_|DATE_CAPTION|TIME_CAPTION)", 0, 209, 414, 404 - 209},
-          {"", 0, 0, 368, 209}}},
+        {"settings",
+         [] { return std::make_unique<CSetupParam>(); },
+         414,
+         404,
+         false,
+         {},
+         {{"^IDC_SETUP_(PERIOD|START_|END_|DATE_CAPTION|TIME_CAPTION)", 0, 209, 414, 404 - 209}, {"", 0, 0, 368, 209}}},
         {"upload", [this] { return std::make_unique<CUpload>(m_dir.Path(), nullptr); }, 316, 193, false, {}, {}},
     };
     theDeviceState.m_nMode = 2;
@@ -169,9 +193,10 @@ TEST_F(DialogTest, ControlsStandWhereTheirTemplatesPutThem)
                 QWidget* w = dlg->findChild<QWidget*>(QLatin1String(c.name));
                 ASSERT_NE(w, nullptr);
                 const QRect at = DluRect(c.x, c.y, c.w, c.h);
-                ExpectAt(w, c.anchor == kStretches      ? at.adjusted(0, 0, change.width(), change.height())
-                            : c.anchor == kFollowsBottom ? at.translated(0, change.height())
-                                                         : at,
+                ExpectAt(w,
+                         c.anchor == kStretches       ? at.adjusted(0, 0, change.width(), change.height())
+                         : c.anchor == kFollowsBottom ? at.translated(0, change.height())
+                                                      : at,
                          c.flags);
             }
         }

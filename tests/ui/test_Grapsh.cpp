@@ -189,7 +189,8 @@ TEST_F(GrapshTest, NoReadingAndUnreadableTimeRowsArePlottedAsStored)
     AddRecord(kId, "2024-02-30 10:00:00", " 19.0", "31");  // no such day
     // Humidities another program stored as a text and as a real: their texts read as integers.
     ExecSql(std::string("INSERT INTO Records(ID, PagAddr, Time, Temp, Humi) VALUES ('") + kId +
-            "', '0058', '2024-03-01 10:30:00', 20.0, ' 41abc'), ('" + kId + "', '0058', '2024-03-01 10:40:00', 20.0, 45.7)");
+            "', '0058', '2024-03-01 10:30:00', 20.0, ' 41abc'), ('" + kId +
+            "', '0058', '2024-03-01 10:40:00', 20.0, 45.7)");
     Grapsh dlg;
     SetRange(dlg, At(2024, 2, 29, 0, 0, 0), At(2024, 3, 1, 11, 0, 0));
 
@@ -290,7 +291,6 @@ TEST_F(GrapshTest, ExportWritesARealJpeg)
     EXPECT_EQ(m_boxes->Entries()[0].icon, MsgIcon::Stop);
     EXPECT_NE(m_boxes->Entries()[0].text.find(bad.toStdString()), std::string::npos);
     EXPECT_FALSE(QFile::exists(bad));
-
 }
 
 // The rows of a range as the dialog plots them: the stored times and temperatures, in time order.
@@ -354,7 +354,8 @@ TEST_F(GrapshTest, ALargeSelectionIsDrawnAtTheChartsResolutionWithEveryExtreme)
     const auto extremes = [&](const QList<QPointF>& list) {
         std::map<long, std::pair<double, double>> columns;
         for (const QPointF& p : list) {
-            const long column = static_cast<long>(std::floor(plot.left() + (p.x() - from) / (to - from) * plot.width()));
+            const long column =
+                static_cast<long>(std::floor(plot.left() + (p.x() - from) / (to - from) * plot.width()));
             auto [it, added] = columns.try_emplace(column, p.y(), p.y());
             it->second = {std::min(it->second.first, p.y()), std::max(it->second.second, p.y())};
         }
@@ -433,7 +434,10 @@ TEST(CTchart1Time, LocalDatesAcrossADaylightSavingChange)
     // 29 December 1899, 06:00.
     EXPECT_EQ(CTchart1::DateToMsecs(-1.25) - CTchart1::DateToMsecs(0.0), -18 * 3600000LL);
 
-    if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
     tzset();
 }
 

@@ -114,10 +114,11 @@ protected:
             const int tenths = 100 + k % 300, humi = k % 101;
             const std::string temp = std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
             AddRecord(time, none ? "65535" : " " + temp, none ? "255" : std::to_string(humi));
-            lines += QStringLiteral("%1\t%2\t%3\t%4\r\n")
-                         .arg(first + k)
-                         .arg(QString::fromStdString(time), none ? QStringLiteral("--.-") : QString::fromStdString(temp),
-                              none || humi > 99 ? QStringLiteral("--.-") : QString::number(humi));
+            lines +=
+                QStringLiteral("%1\t%2\t%3\t%4\r\n")
+                    .arg(first + k)
+                    .arg(QString::fromStdString(time), none ? QStringLiteral("--.-") : QString::fromStdString(temp),
+                         none || humi > 99 ? QStringLiteral("--.-") : QString::number(humi));
         }
         EXPECT_EQ(m_db.Commit(), 1);
         return Utf16(lines);
@@ -261,14 +262,14 @@ TEST_F(HistoryTest, EqualTimesGiveNoRowsAndAStartAfterTheEndIsATimeError)
 TEST_F(HistoryTest, RangeAcrossMidnightAndRenumberingOnTheNextSearch)
 {
     AddDevice(kDev);
-    for (const char* t : {"2024-03-01 22:59:59", "2024-03-01 23:00:00", "2024-03-01 23:00:01",
-                          "2024-03-02 00:30:00", "2024-03-02 01:00:00", "2024-03-02 01:00:01"})
+    for (const char* t : {"2024-03-01 22:59:59", "2024-03-01 23:00:00", "2024-03-01 23:00:01", "2024-03-02 00:30:00",
+                          "2024-03-02 01:00:00", "2024-03-02 01:00:01"})
         AddRecord(t);
     Main dlg;
     SetRange(dlg, kDay, QTime(23, 0), kDay.addDays(1), QTime(1, 0));
     dlg.OnBnClickedSearch();
-    EXPECT_EQ(Column(dlg, 1), (std::vector<std::string>{"2024-03-01 23:00:01", "2024-03-02 00:30:00",
-                                                        "2024-03-02 01:00:00"}));
+    EXPECT_EQ(Column(dlg, 1),
+              (std::vector<std::string>{"2024-03-01 23:00:01", "2024-03-02 00:30:00", "2024-03-02 01:00:00"}));
     EXPECT_EQ(Column(dlg, 0), (std::vector<std::string>{"1", "2", "3"}));
 
     SetRange(dlg, kDay.addDays(1), QTime(0, 0), kDay.addDays(1), QTime(2, 0));
@@ -307,10 +308,10 @@ TEST_F(HistoryTest, TimesAreListedAsStoredWhateverTheirForm)
     // (cut to 19 characters).
     AddDevice(kDev);
     const std::vector<std::pair<std::string, std::string>> times = {
-        {"2024-02-29 00:00:00", "2024-02-29 00:00:00"},      {"2024-02-29 10:00", "2024-02-29 10:00"},
-        {"2024-02-29 10:00:00.250", "2024-02-29 10:00:00"},  {"2024-02-29 10:00:61", "2024-02-29 10:00:61"},
-        {"2024-02-29 24:00:00", "2024-02-29 24:00:00"},      {"2024-02-30 23:59:59", "2024-02-30 23:59:59"},
-        {"2024-03-01 09:59:59", "2024-03-01 09:59:59"},      {"2024-03-01 10:00:00 \xC3\x9C", "2024-03-01 10:00:00"}};
+        {"2024-02-29 00:00:00", "2024-02-29 00:00:00"},     {"2024-02-29 10:00", "2024-02-29 10:00"},
+        {"2024-02-29 10:00:00.250", "2024-02-29 10:00:00"}, {"2024-02-29 10:00:61", "2024-02-29 10:00:61"},
+        {"2024-02-29 24:00:00", "2024-02-29 24:00:00"},     {"2024-02-30 23:59:59", "2024-02-30 23:59:59"},
+        {"2024-03-01 09:59:59", "2024-03-01 09:59:59"},     {"2024-03-01 10:00:00 \xC3\x9C", "2024-03-01 10:00:00"}};
     for (const auto& [stored, shown] : times) AddRecord(stored);
 
     Main dlg;
@@ -525,15 +526,17 @@ TEST_F(HistoryTest, AnExportThatCannotFinishSaysWhyAndLeavesNoPartOfItself)
         }
         ASSERT_EQ(m_boxes->Count(), 1u) << path.toStdString();
         EXPECT_EQ(m_boxes->Entries()[0].icon, MsgIcon::Stop);
-        EXPECT_EQ(m_boxes->Entries()[0].text, "The file " + path.toStdString() + " cannot be written.\n" + std::strerror(EFBIG));
+        EXPECT_EQ(m_boxes->Entries()[0].text,
+                  "The file " + path.toStdString() + " cannot be written.\n" + std::strerror(EFBIG));
     }
     chmod(locked.c_str(), 0755);
     EXPECT_FALSE(QFile::exists(fresh));
     EXPECT_EQ(ReadFile(earlier), QByteArray("old"));
     EXPECT_TRUE(QFile::exists(inPlace));
     EXPECT_EQ(ReadFile(inPlace), QByteArray());
-    EXPECT_EQ(QDir(QString::fromStdString(m_dir.Path())).entryList({QStringLiteral("*.csv*")}, QDir::Files | QDir::Hidden),
-              QStringList{QStringLiteral("earlier.csv")});
+    EXPECT_EQ(
+        QDir(QString::fromStdString(m_dir.Path())).entryList({QStringLiteral("*.csv*")}, QDir::Files | QDir::Hidden),
+        QStringList{QStringLiteral("earlier.csv")});
     EXPECT_EQ(QDir(QString::fromStdString(locked)).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("in-place.csv")});
 }
@@ -577,15 +580,17 @@ TEST_F(HistoryTest, EventsDuringASearchNeitherReenterItNorCloseTheDialogEarly)
 {
     AddDevice(kDev);
     ASSERT_EQ(m_db.BeginTransaction(), 1);
-    for (int i = 0; i < 3000; ++i)
-        AddRecord(DateTimeText(OleDateTime(2024, 3, 1, 9, 0, 0).AddSeconds(i)));
+    for (int i = 0; i < 3000; ++i) AddRecord(DateTimeText(OleDateTime(2024, 3, 1, 9, 0, 0).AddSeconds(i)));
     ASSERT_EQ(m_db.Commit(), 1);
 
     Main dlg;
     dlg.m_nPaintIntervalMs = 0;
     SetRange(dlg, kDay, QTime(8, 0), kDay, QTime(12, 0));
     int exportsAsked = 0;
-    dlg.m_fnGetSaveFileName = [&] { ++exportsAsked; return QString(); };
+    dlg.m_fnGetSaveFileName = [&] {
+        ++exportsAsked;
+        return QString();
+    };
     dlg.show();
     bool ran = false;
     QTimer::singleShot(0, &dlg, [&] {

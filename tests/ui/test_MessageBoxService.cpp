@@ -119,8 +119,8 @@ TEST(QtMessageBoxService, EveryButtonOfEverySetAnswersAsClicked)
                 Answer(static_cast<QMessageBox*>(w), c);
             });
             auto show = [&] {
-                return service.ShowWithDefault("Question?", "quorvantis", c.buttons,
-                                               MsgIcon::Question, c.defaultButton);
+                return service.ShowWithDefault("Question?", "quorvantis", c.buttons, MsgIcon::Question,
+                                               c.defaultButton);
             };
             MsgAnswer answer{};
             if (fromWorker) {

@@ -100,8 +100,7 @@ TEST_F(PlatformServicesTest, ExportsGoThroughTheRealSaveDialog)
         EXPECT_TRUE(image.loadFromData(Contents(folder + QStringLiteral("/graph.jpeg")), "JPEG"));
         EXPECT_FALSE(image.isNull());
     }
-    for (const auto& box : m_boxes->Entries())
-        EXPECT_EQ(box.text, "Successfully exported the history records");
+    for (const auto& box : m_boxes->Entries()) EXPECT_EQ(box.text, "Successfully exported the history records");
 }
 
 TEST_F(PlatformServicesTest, AboutLinkGoesToTheDesktopAsAWebAddress)

@@ -38,14 +38,9 @@ using Bytes = std::vector<std::uint8_t>;
 // command (its two command bytes).
 class RefusingTransport : public HidTransport {
 public:
-    RefusingTransport(sim::SimulatorTransport& inner, std::uint8_t c0, std::uint8_t c1)
-        : m_inner(inner), m_cmd{c0, c1}
-    {
-    }
-    std::vector<HidDeviceInfo> Enumerate(std::uint16_t v, std::uint16_t p) override
-    {
-        return m_inner.Enumerate(v, p);
-    }
+    RefusingTransport(sim::SimulatorTransport& inner, std::uint8_t c0, std::uint8_t c1) : m_inner(inner), m_cmd{c0, c1}
+    {}
+    std::vector<HidDeviceInfo> Enumerate(std::uint16_t v, std::uint16_t p) override { return m_inner.Enumerate(v, p); }
     std::unique_ptr<HidHandle> Open(const std::string& path) override
     {
         auto handle = m_inner.Open(path);
@@ -55,11 +50,9 @@ public:
 
 private:
     struct Handle : HidHandle {
-        Handle(std::unique_ptr<HidHandle> h, std::shared_ptr<sim::VT583Simulator> d,
-               const std::uint8_t* cmd)
+        Handle(std::unique_ptr<HidHandle> h, std::shared_ptr<sim::VT583Simulator> d, const std::uint8_t* cmd)
             : inner(std::move(h)), dev(std::move(d)), c0(cmd[0]), c1(cmd[1])
-        {
-        }
+        {}
         int Write(const std::uint8_t* data, std::size_t length) override
         {
             if (length > 3 && data[2] == c0 && data[3] == c1) dev->InjectFault(sim::Fault::Refusal);
@@ -180,8 +173,7 @@ TEST_F(SettingsWriterTest, WhatGoesOutDependsOnTheModeAndPeriodChanges)
         EXPECT_EQ(ApplySettings(b, rig.st), 0u);
         const auto log = Changes(rig.Log());
         ASSERT_EQ(Commands(log), std::vector<int>({kParams}));
-        EXPECT_EQ(Prefix(log[0], 11),
-                  Bytes({0x02, 0x09, 0x00, 0x22, 0x15, 0x00, 0x78, 0x00, 0x69, 0x16, 0x2E}));
+        EXPECT_EQ(Prefix(log[0], 11), Bytes({0x02, 0x09, 0x00, 0x22, 0x15, 0x00, 0x78, 0x00, 0x69, 0x16, 0x2E}));
         EXPECT_EQ(rig.st.m_nTempOffset, 105);
         EXPECT_EQ(rig.st.m_nHumiOffset, 22);
         EXPECT_EQ(rig.st.m_bReadConfig, 1);
@@ -233,9 +225,7 @@ TEST_F(SettingsWriterTest, FailuresStopTheRunAndSayWhy)
         rig.transport.Detach("sim-0");
         SettingsBlock b = SampleBlock();
         EXPECT_EQ(ApplySettings(b, rig.st), kApplySettingsFailed);
-        EXPECT_EQ(rig.dev->Counters().paramSets + rig.dev->Counters().periodSets +
-                      rig.dev->Counters().erases,
-                  0);
+        EXPECT_EQ(rig.dev->Counters().paramSets + rig.dev->Counters().periodSets + rig.dev->Counters().erases, 0);
         EXPECT_EQ(rig.st.m_bReadConfig, 0);
         EXPECT_EQ(rig.st.m_Schedule.m_nRealtimeTicks, 3);
         EXPECT_EQ(rig.st.m_bDeviceErased, 0);
@@ -321,8 +311,7 @@ TEST_F(SettingsWriterTest, RunsStartedTogetherGoOneAfterTheOther)
     writer.Join();
 
     const auto log = Changes(rig.Log());
-    ASSERT_EQ(Commands(log),
-              std::vector<int>({kParams, kPeriods, kErase, kParams, kParams, kPeriods}));
+    ASSERT_EQ(Commands(log), std::vector<int>({kParams, kPeriods, kErase, kParams, kParams, kPeriods}));
     EXPECT_EQ(log[0][6], 120 & 0xFF);
     EXPECT_EQ(log[3][5] << 8 | log[3][6], 300);
     EXPECT_EQ(log[4][8], 90);
@@ -389,12 +378,13 @@ TEST_F(SettingsWriterTest, RecordsTheDatabaseRefusesKeepTheRecorderFromBeingChan
     EXPECT_EQ(rig.st.m_bDeviceErased, 0);
     // Beside the record writer's own box, in either order.
     const auto boxes = m_boxes->Entries();
-    EXPECT_EQ(std::count_if(boxes.begin(), boxes.end(), [](const auto& box) {
-                  return box.text ==
-                         "The downloaded records cannot be stored in the database, so the new settings "
-                         "were not written: they would erase the device records. Try again once the "
-                         "database stores them.";
-              }),
+    EXPECT_EQ(std::count_if(boxes.begin(), boxes.end(),
+                            [](const auto& box) {
+                                return box.text ==
+                                       "The downloaded records cannot be stored in the database, so the new settings "
+                                       "were not written: they would erase the device records. Try again once the "
+                                       "database stores them.";
+                            }),
               1);
 
     rig.st.BeginRowDeletion("00ABCDEF");
@@ -417,7 +407,8 @@ TEST_F(SettingsWriterTest, AnErasingChangeSendsNothingWhenItsRecorderChangesOrTh
         std::string box;
     };
     const Case cases[] = {
-        {"its rows deleted", [](StoreRig& rig) {
+        {"its rows deleted",
+         [](StoreRig& rig) {
              rig.st.BeginRowDeletion("00123456");
              CDB db;
              ASSERT_EQ(db.Open(rig.st.m_strDbPath), 0);
@@ -426,7 +417,8 @@ TEST_F(SettingsWriterTest, AnErasingChangeSendsNothingWhenItsRecorderChangesOrTh
              rig.st.EndRowDeletion(true);
          },
          LoadString(IDS_SETTINGS_DEVICE_CHANGED)},
-        {"another recorder opened", [](StoreRig& rig) { rig.st.OpenDevice(); }, LoadString(IDS_SETTINGS_DEVICE_CHANGED)},
+        {"another recorder opened", [](StoreRig& rig) { rig.st.OpenDevice(); },
+         LoadString(IDS_SETTINGS_DEVICE_CHANGED)},
         {"the program closes", [](StoreRig& rig) { rig.st.RequestQuit(); }, ""},
     };
     for (const Case& c : cases) {

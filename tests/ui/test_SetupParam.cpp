@@ -71,10 +71,8 @@ protected:
         std::lock_guard<std::mutex> lock(ds.m_csConfig);
         ds.m_nMode = mode;
         for (int i = 0; i < 8; ++i)
-            ds.m_Period[i] = i < static_cast<int>(times.size()) ? times[i]
-                                                                : OleDateTime(0.0, OleDateTime::invalid);
-        for (int k = 0; k < 4; ++k)
-            ds.m_bPeriodOn[k] = on[k];
+            ds.m_Period[i] = i < static_cast<int>(times.size()) ? times[i] : OleDateTime(0.0, OleDateTime::invalid);
+        for (int k = 0; k < 4; ++k) ds.m_bPeriodOn[k] = on[k];
     }
 
     void Open()
@@ -144,8 +142,7 @@ TEST_F(SetupParamTest, IntervalOnOpening)
         int listIndex;
     };
     const Case cases[] = {
-        {600, true, "10", -1}, {90, true, "--", -1}, {40, false, "", 4},
-        {30, false, "", -1},   {20000, false, "", -1},
+        {600, true, "10", -1}, {90, true, "--", -1}, {40, false, "", 4}, {30, false, "", -1}, {20000, false, "", -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.seconds);
@@ -172,8 +169,8 @@ TEST_F(SetupParamTest, OffsetsAndSettingsOnOpening)
         QString text, label;
     };
     const Case cases[] = {
-        {1, 95, "-0.5", "°C"}, {0, 105, "0.9", "°F"}, {1, 250, "--.-", "°C"}, {1, 200, "10.0", "°C"},
-        {0, 0, "-18.0", "°F"},
+        {1, 95, "-0.5", "°C"},  {0, 105, "0.9", "°F"}, {1, 250, "--.-", "°C"},
+        {1, 200, "10.0", "°C"}, {0, 0, "-18.0", "°F"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.offset);
@@ -276,8 +273,8 @@ TEST_F(SetupParamTest, PeriodPickersOnOpening)
     // Stored periods show as they are, with the pickers of disabled periods locked.
     const QDate day(2031, 5, 6);
     SetDevicePeriods(2,
-                     {At(day, 8, 0), At(day, 9, 30), At(day, 10, 0), At(day, 11, 0), At(day, 12, 0),
-                      At(day, 13, 0), At(day, 14, 15), At(day, 23, 59)},
+                     {At(day, 8, 0), At(day, 9, 30), At(day, 10, 0), At(day, 11, 0), At(day, 12, 0), At(day, 13, 0),
+                      At(day, 14, 15), At(day, 23, 59)},
                      {1, 0, 1, 0});
     Open();
     EXPECT_EQ(Ctl<QDateEdit>("IDC_SETUP_START_DATE1")->date(), day);
@@ -308,9 +305,7 @@ TEST_F(SetupParamTest, PeriodPickersOnOpening)
     auto picked = [&](const char* date, const char* time) {
         return QDateTime(Ctl<QDateEdit>(date)->date(), Ctl<QTimeEdit>(time)->time());
     };
-    auto minute = [](const QDateTime& t) {
-        return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute()));
-    };
+    auto minute = [](const QDateTime& t) { return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute())); };
     const QDateTime start1 = picked("IDC_SETUP_START_DATE1", "IDC_SETUP_START_TIME1");
     EXPECT_GE(start1, minute(before.addSecs(60)));
     EXPECT_LE(start1, minute(after.addSecs(60)));
@@ -328,22 +323,31 @@ TEST_F(SetupParamTest, OffsetTexts)
         int offset;
     };
     const Case cases[] = {
-        {"", 1, 0, 100},         {"-", 1, 0, 100},      {"1.5", 1, 0, 115},
-        {"1.55", 1, IDS_ONE_DECIMAL_PLACE, 0},          {"1.", 1, IDS_ONE_DECIMAL_PLACE, 0},
-        {"1.5.", 1, IDS_ONE_DECIMAL_PLACE, 0},          {"1..", 1, IDS_TEMP_OFFSET_INVALID, 0},
-        {".5", 1, IDS_TEMP_OFFSET_INVALID, 0},          {"-.5", 1, 0, 95},
-        {"--.-", 1, IDS_TEMP_OFFSET_INVALID, 0},        {"1a", 1, IDS_TEMP_OFFSET_INVALID, 0},
-        {"20", -1, 0, 40},       {"-20", -1, 0, 0},     {"", -1, 0, 20},
-        {"21", -1, IDS_HUMI_OFFSET_INVALID, 0},         {"1.5", -1, IDS_HUMI_OFFSET_INVALID, 0},
-        {"--", -1, IDS_HUMI_OFFSET_INVALID, 0},         {"5-", -1, IDS_HUMI_OFFSET_INVALID, 0},
+        {"", 1, 0, 100},
+        {"-", 1, 0, 100},
+        {"1.5", 1, 0, 115},
+        {"1.55", 1, IDS_ONE_DECIMAL_PLACE, 0},
+        {"1.", 1, IDS_ONE_DECIMAL_PLACE, 0},
+        {"1.5.", 1, IDS_ONE_DECIMAL_PLACE, 0},
+        {"1..", 1, IDS_TEMP_OFFSET_INVALID, 0},
+        {".5", 1, IDS_TEMP_OFFSET_INVALID, 0},
+        {"-.5", 1, 0, 95},
+        {"--.-", 1, IDS_TEMP_OFFSET_INVALID, 0},
+        {"1a", 1, IDS_TEMP_OFFSET_INVALID, 0},
+        {"20", -1, 0, 40},
+        {"-20", -1, 0, 0},
+        {"", -1, 0, 20},
+        {"21", -1, IDS_HUMI_OFFSET_INVALID, 0},
+        {"1.5", -1, IDS_HUMI_OFFSET_INVALID, 0},
+        {"--", -1, IDS_HUMI_OFFSET_INVALID, 0},
+        {"5-", -1, IDS_HUMI_OFFSET_INVALID, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         Open();
         m_rec->Clear();
         const char* edit = c.unit < 0 ? "IDC_SETUP_HUMI_OFFSET" : "IDC_SETUP_TEMP_OFFSET";
-        if (c.unit >= 0)
-            Choose("IDC_SETUP_UNIT", c.unit);
+        if (c.unit >= 0) Choose("IDC_SETUP_UNIT", c.unit);
         SetText(edit, QString::fromUtf8(c.text));
         const bool accepted = Save();
         if (c.message == 0) {
@@ -376,7 +380,8 @@ TEST_F(SetupParamTest, TemperatureOffsetAtEveryTenth)
     Open();
     for (const Unit& u : units) {
         for (int n = -u.limit - 1; n <= u.limit + 1; ++n) {
-            const QString text = QStringLiteral("%1%2.%3").arg(n < 0 ? "-" : "").arg(std::abs(n) / 10).arg(std::abs(n) % 10);
+            const QString text =
+                QStringLiteral("%1%2.%3").arg(n < 0 ? "-" : "").arg(std::abs(n) / 10).arg(std::abs(n) % 10);
             SCOPED_TRACE(text.toStdString() + (u.index == 0 ? " F" : " C"));
             m_rec->Clear();
             Choose("IDC_SETUP_UNIT", u.index);
@@ -400,8 +405,8 @@ TEST_F(SetupParamTest, IntervalOnSave)
         const char* minutes;
         int seconds;  // -1: refused with 1102
     };
-    for (const Case& c : {Case{"0", -1}, Case{"241", -1}, Case{"", -1}, Case{"240", 14400},
-                          Case{"1", 60}, Case{"10", 600}}) {
+    for (const Case& c :
+         {Case{"0", -1}, Case{"241", -1}, Case{"", -1}, Case{"240", 14400}, Case{"1", 60}, Case{"10", 600}}) {
         SCOPED_TRACE(c.minutes);
         Open();
         m_rec->Clear();
@@ -639,8 +644,8 @@ TEST_F(SetupParamTest, UnitSwitchShowsStoredOffset)
     EXPECT_EQ(LabelText("IDC_SETUP_TEMP_UNIT_LABEL"), "°C");
 
     // A stored offset outside 0..200 is shown by the same formula once the unit is switched.
-    for (const auto& [offset, unit, text] : {std::tuple{250, 1, "15.0"}, std::tuple{250, 0, "27.0"},
-                                             std::tuple{201, 1, "10.1"}}) {
+    for (const auto& [offset, unit, text] :
+         {std::tuple{250, 1, "15.0"}, std::tuple{250, 0, "27.0"}, std::tuple{201, 1, "10.1"}}) {
         SCOPED_TRACE(offset);
         ds.m_nTempOffset = offset;
         Open();

@@ -58,12 +58,11 @@ void LoadEnglish()
 
 void Click(QWidget* widget, QPoint point)
 {
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(point), widget->mapToGlobal(QPointF(point)),
-                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(point), widget->mapToGlobal(QPointF(point)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(widget, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(point),
-                        widget->mapToGlobal(QPointF(point)), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(point), widget->mapToGlobal(QPointF(point)), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(widget, &release);
 }
 
@@ -164,24 +163,21 @@ TEST_F(ShellTest, LanguageDialogSaveAndCancel)
     {
         selectLanguage dlg(Ini());
         EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Language"));
-        EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("IDC_LANGUAGE_LABEL"))->text(),
-                  QStringLiteral("Language:"));
+        EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("IDC_LANGUAGE_LABEL"))->text(), QStringLiteral("Language:"));
         ASSERT_EQ(dlg.m_cmbLanguage->count(), 5);
         EXPECT_EQ(dlg.m_cmbLanguage->itemText(3), QStringLiteral("Portuguese"));
         EXPECT_EQ(dlg.m_cmbLanguage->currentIndex(), 2);  // the stored word is preselected
         dlg.m_cmbLanguage->setCurrentIndex(0);
-        WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [](QWidget* w) {
-            w->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_CANCEL"))->click();
-        });
+        WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"),
+                  [](QWidget* w) { w->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_CANCEL"))->click(); });
         EXPECT_EQ(dlg.exec(), QDialog::Rejected);
         EXPECT_EQ(ReadFile(Ini()), original);  // Cancel writes nothing
     }
     {
         selectLanguage dlg(Ini());
         dlg.m_cmbLanguage->setCurrentIndex(3);
-        WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [](QWidget* w) {
-            w->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_SAVE"))->click();
-        });
+        WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"),
+                  [](QWidget* w) { w->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_SAVE"))->click(); });
         EXPECT_EQ(dlg.exec(), QDialog::Accepted);
         EXPECT_EQ(GetPrivateProfileString("Language", "Language", "", Ini()), "Portuguese");
         EXPECT_EQ(GetPrivateProfileString("About", "Web", "", Ini()), "x");
@@ -192,9 +188,8 @@ TEST_F(ShellTest, LanguageDialogSaveAndCancel)
     {
         selectLanguage dlg(Ini());
         EXPECT_EQ(dlg.m_cmbLanguage->currentIndex(), -1);
-        WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [](QWidget* w) {
-            w->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_SAVE"))->click();
-        });
+        WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"),
+                  [](QWidget* w) { w->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_SAVE"))->click(); });
         EXPECT_EQ(dlg.exec(), QDialog::Accepted);
         EXPECT_EQ(ReadFile(Ini()), unknown);
     }
@@ -218,8 +213,7 @@ bool CopyEndsAtOnce(const std::string& data, const std::string& runtime)
         program.waitForFinished();
         return false;
     }
-    return program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0 &&
-           program.readAll().isEmpty();
+    return program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0 && program.readAll().isEmpty();
 }
 
 TEST_F(ShellTest, SecondInstanceEndsAtOnce)
@@ -302,11 +296,13 @@ TEST_F(ShellTest, MainWindowAndCloseSequence)
     EXPECT_EQ(frame->centralWidget(), frame->GetActiveView());
 
     // The menu in English, each command under its constant's name.
-    const std::pair<const char*, const char*> items[] = {
-        {"ID_MENU_SETUP", "Setup"},           {"ID_MENU_HISTORY", "History"},
-        {"ID_MENU_GRAPH", "Graph"},           {"ID_MENU_EXIT", "Exit"},
-        {"ID_MENU_MANAGEMENT", "Management"}, {"ID_MENU_LANGUAGE", "Language"},
-        {"ID_APP_ABOUT", "About Quorvantis..."}};
+    const std::pair<const char*, const char*> items[] = {{"ID_MENU_SETUP", "Setup"},
+                                                         {"ID_MENU_HISTORY", "History"},
+                                                         {"ID_MENU_GRAPH", "Graph"},
+                                                         {"ID_MENU_EXIT", "Exit"},
+                                                         {"ID_MENU_MANAGEMENT", "Management"},
+                                                         {"ID_MENU_LANGUAGE", "Language"},
+                                                         {"ID_APP_ABOUT", "About Quorvantis..."}};
     for (const auto& [name, text] : items) {
         auto* action = frame->findChild<QAction*>(QLatin1String(name));
         ASSERT_NE(action, nullptr) << name;
@@ -518,11 +514,9 @@ TEST_F(ShellTest, SigtermWhileADialogIsOpenStartsNothing)
 
 TEST_F(ShellTest, MainWindowIsCentredWithSignedHalves)
 {
-    EXPECT_EQ(CQuorvantisApp::MainWindowRect(QRect(0, 0, 1024, 768), 20, 24),
-              QRect(158, 101, 708, 566));
+    EXPECT_EQ(CQuorvantisApp::MainWindowRect(QRect(0, 0, 1024, 768), 20, 24), QRect(158, 101, 708, 566));
     // Narrower and lower than the window: it overhangs both edges; halves round toward zero.
-    EXPECT_EQ(CQuorvantisApp::MainWindowRect(QRect(0, 0, 601, 401), 20, 24),
-              QRect(-53, -82, 708, 566));
+    EXPECT_EQ(CQuorvantisApp::MainWindowRect(QRect(0, 0, 601, 401), 20, 24), QRect(-53, -82, 708, 566));
     EXPECT_EQ(CQuorvantisApp::MainWindowRect(QRect(1920, 0, 1024, 768), 20, 24).x(), 2078);
 }
 
@@ -543,13 +537,11 @@ TEST_F(ShellTest, LanguageChangeRestarts)
     frame->m_nCloseNoticeMs = 100;
 
     // The same language confirmed again still restarts.
-    WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [](QWidget* dlg) {
-        dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_SAVE"))->click();
-    });
+    WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"),
+              [](QWidget* dlg) { dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_SAVE"))->click(); });
     // A "no device" hand-over served while the close waits forgets the device; the decision to
     // restart stays.
-    WhenModal(QStringLiteral("IDD_CLOSEDIALO"),
-              [frame](QWidget*) { frame->GetActiveView()->OnDeviceUnconnect(); });
+    WhenModal(QStringLiteral("IDD_CLOSEDIALO"), [frame](QWidget*) { frame->GetActiveView()->OnDeviceUnconnect(); });
     frame->findChild<QAction*>(QStringLiteral("ID_MENU_LANGUAGE"))->trigger();
     ASSERT_EQ(started.size(), 1u);
     EXPECT_EQ(started[0], ExecutablePath());
@@ -571,9 +563,8 @@ TEST_F(ShellTest, LanguageCancelAndExitDoNotRestart)
     frame->m_fnStartProcess = [&](const std::string& path) { started.push_back(path); };
     frame->m_nCloseNoticeMs = 100;
 
-    WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"), [](QWidget* dlg) {
-        dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_CANCEL"))->click();
-    });
+    WhenModal(QStringLiteral("IDD_SELECTLANGUAGE"),
+              [](QWidget* dlg) { dlg->findChild<QPushButton*>(QStringLiteral("IDC_LANGUAGE_CANCEL"))->click(); });
     frame->findChild<QAction*>(QStringLiteral("ID_MENU_LANGUAGE"))->trigger();
     EXPECT_TRUE(frame->isVisible());
     EXPECT_EQ(theDeviceState.m_bRestart.load(), 0);
@@ -599,8 +590,7 @@ TEST_F(ShellTest, AboutDialog)
         EXPECT_EQ(dlg.windowTitle(), QStringLiteral("About Quorvantis"));
         EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("IDC_ABOUT_PRODUCT"))->text(),
                   QStringLiteral("Quorvantis 3.2"));
-        EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("IDC_ABOUT_COPYRIGHT"))->text(),
-                  QStringLiteral("(C) Someone"));
+        EXPECT_EQ(dlg.findChild<QLabel*>(QStringLiteral("IDC_ABOUT_COPYRIGHT"))->text(), QStringLiteral("(C) Someone"));
         auto* link = dlg.findChild<QLabel*>(QStringLiteral("IDC_ABOUT_LINK"));
         EXPECT_FALSE(link->isHidden());
         EXPECT_TRUE(link->font().underline());
@@ -610,9 +600,8 @@ TEST_F(ShellTest, AboutDialog)
         const QRect r = dlg.m_rcLink;
         const int midX = r.x() + r.width() / 2, midY = r.y() + r.height() / 2;
         // The border rows and columns do nothing; one pixel inside opens the link.
-        for (QPoint p : {QPoint(midX, r.y()), QPoint(r.x(), midY),
-                         QPoint(midX, r.y() + r.height()), QPoint(r.x() + r.width(), midY),
-                         QPoint(5, 5)})
+        for (QPoint p : {QPoint(midX, r.y()), QPoint(r.x(), midY), QPoint(midX, r.y() + r.height()),
+                         QPoint(r.x() + r.width(), midY), QPoint(5, 5)})
             Click(&dlg, p);
         EXPECT_TRUE(opened.empty());
         Click(&dlg, QPoint(midX, r.y() + 1));
@@ -622,9 +611,8 @@ TEST_F(ShellTest, AboutDialog)
 
         auto* exitButton = dlg.findChild<QPushButton*>(QStringLiteral("IDC_ABOUT_EXIT"));
         EXPECT_EQ(exitButton->text(), QStringLiteral("Exit"));
-        WhenModal(QStringLiteral("IDD_ABOUTBOX"), [](QWidget* w) {
-            w->findChild<QPushButton*>(QStringLiteral("IDC_ABOUT_EXIT"))->click();
-        });
+        WhenModal(QStringLiteral("IDD_ABOUTBOX"),
+                  [](QWidget* w) { w->findChild<QPushButton*>(QStringLiteral("IDC_ABOUT_EXIT"))->click(); });
         EXPECT_EQ(dlg.exec(), QDialog::Rejected);
     }
 

@@ -53,8 +53,7 @@ QRect InkOf(const QTextLayout& layout, const QPointF& at = QPointF(), int only =
     QRectF bounds;
     for (int i = 0; i < layout.lineCount(); ++i) {
         const QTextLine line = layout.lineAt(i);
-        if (only < 0 || i == only)
-            bounds |= QRectF(line.x(), line.y(), line.naturalTextWidth(), line.height());
+        if (only < 0 || i == only) bounds |= QRectF(line.x(), line.y(), line.naturalTextWidth(), line.height());
     }
     bounds.translate(at);
     const QRect area = bounds.toAlignedRect().adjusted(-8, -8, 8, 8);
@@ -85,8 +84,14 @@ std::string Describe(const QString& where, const QString& text, const QRect& ink
 {
     return QStringLiteral("%1 \"%2\": ink %3,%4 %5x%6 outside %7,%8 %9x%10")
         .arg(where, text)
-        .arg(ink.x()).arg(ink.y()).arg(ink.width()).arg(ink.height())
-        .arg(room.x()).arg(room.y()).arg(room.width()).arg(room.height())
+        .arg(ink.x())
+        .arg(ink.y())
+        .arg(ink.width())
+        .arg(ink.height())
+        .arg(room.x())
+        .arg(room.y())
+        .arg(room.width())
+        .arg(room.height())
         .toStdString();
 }
 
@@ -98,10 +103,8 @@ ConfigSnapshot AllPeriods()
 {
     ConfigSnapshot config = theDeviceState.GetConfigSnapshot();
     config.mode = 2;
-    for (int i = 0; i < 8; ++i)
-        config.period[i] = OleDateTime(2026, 12, 28, 23, 58, 0);
-    for (int& on : config.periodOn)
-        on = 1;
+    for (int i = 0; i < 8; ++i) config.period[i] = OleDateTime(2026, 12, 28, 23, 58, 0);
+    for (int& on : config.periodOn) on = 1;
     return config;
 }
 
@@ -117,48 +120,46 @@ TEST_P(PanelTextsFit, LabelsAndValuesStayInTheirRectangles)
     ConfigSnapshot noPeriods = AllPeriods();
     noPeriods.mode = 1;  // dashes in every period place
     for (const DisplayStrings& strings : PanelStates(view))
-    for (const ConfigSnapshot& config : {AllPeriods(), noPeriods}) {
-        const std::vector<PanelText> texts = view.LayoutPanel(strings, language, config);
-        ASSERT_EQ(texts.size(), 48u);
-        std::vector<qreal> baselines;
-        std::vector<QRect> inks;
-        for (std::size_t i = 0; i < texts.size(); ++i) {
-            const PanelText& t = texts[i];
-            QTextLayout layout;
-            LayoutGdiText(layout, t.text, t.rect, view.PanelFont(t.title), t.wordBreak);
-            baselines.push_back(layout.lineCount() > 0 ? layout.lineAt(0).y() + layout.lineAt(0).ascent()
-                                                       : 0.0);
-            if (t.wordBreak) {
-                inks.push_back(QRect());
-                continue;  // the status block: StatusBlockFits below
+        for (const ConfigSnapshot& config : {AllPeriods(), noPeriods}) {
+            const std::vector<PanelText> texts = view.LayoutPanel(strings, language, config);
+            ASSERT_EQ(texts.size(), 48u);
+            std::vector<qreal> baselines;
+            std::vector<QRect> inks;
+            for (std::size_t i = 0; i < texts.size(); ++i) {
+                const PanelText& t = texts[i];
+                QTextLayout layout;
+                LayoutGdiText(layout, t.text, t.rect, view.PanelFont(t.title), t.wordBreak);
+                baselines.push_back(layout.lineCount() > 0 ? layout.lineAt(0).y() + layout.lineAt(0).ascent() : 0.0);
+                if (t.wordBreak) {
+                    inks.push_back(QRect());
+                    continue;  // the status block: StatusBlockFits below
+                }
+                const QRect ink = InkOf(layout);
+                inks.push_back(ink);
+                EXPECT_TRUE(ink.isNull() || t.rect.contains(ink))
+                    << Describe(QStringLiteral("panel text %1").arg(i + 1), t.text, ink, t.rect);
+                // The headings stand on a baseline above the line under their header strip (the
+                // descenders of Latin letters may cross it, as designed).
+                const int strip = i == 0 ? 30 : (i == 11 || i == 20 || i == 41) ? 234 : 0;
+                if (strip) {
+                    EXPECT_LT(baselines.back(), strip - 1) << t.text.toStdString();
+                }
             }
-            const QRect ink = InkOf(layout);
-            inks.push_back(ink);
-            EXPECT_TRUE(ink.isNull() || t.rect.contains(ink))
-                << Describe(QStringLiteral("panel text %1").arg(i + 1), t.text, ink, t.rect);
-            // The headings stand on a baseline above the line under their header strip (the
-            // descenders of Latin letters may cross it, as designed).
-            const int strip = i == 0 ? 30 : (i == 11 || i == 20 || i == 41) ? 234 : 0;
-            if (strip) {
-                EXPECT_LT(baselines.back(), strip - 1) << t.text.toStdString();
+            // A label and its value share one baseline, whichever font draws their characters, and
+            // stand at least a blank's width apart, so that a label never reads as part of its value
+            // ("Début:----/--/--"): the device block's rows and the "Start:" and "End:" rows of the
+            // periods.
+            const int gap = qCeil(QFontMetricsF(view.PanelFont(false)).horizontalAdvance(QLatin1Char(' ')));
+            const std::pair<int, int> rows[] = {{1, 6},   {2, 7},   {3, 8},   {4, 9},   {5, 10},  {22, 33}, {23, 34},
+                                                {25, 35}, {26, 36}, {28, 37}, {29, 38}, {31, 39}, {32, 40}};
+            for (const auto& [label, value] : rows) {
+                EXPECT_DOUBLE_EQ(baselines[label], baselines[value]) << texts[label].text.toStdString();
+                if (!inks[label].isNull() && !inks[value].isNull()) {
+                    EXPECT_GE(inks[value].left() - inks[label].right() - 1, gap)
+                        << texts[label].text.toStdString() << " runs into " << texts[value].text.toStdString();
+                }
             }
         }
-        // A label and its value share one baseline, whichever font draws their characters, and
-        // stand at least a blank's width apart, so that a label never reads as part of its value
-        // ("Début:----/--/--"): the device block's rows and the "Start:" and "End:" rows of the
-        // periods.
-        const int gap = qCeil(QFontMetricsF(view.PanelFont(false)).horizontalAdvance(QLatin1Char(' ')));
-        const std::pair<int, int> rows[] = {{1, 6},   {2, 7},   {3, 8},   {4, 9},   {5, 10},
-                                            {22, 33}, {23, 34}, {25, 35}, {26, 36}, {28, 37},
-                                            {29, 38}, {31, 39}, {32, 40}};
-        for (const auto& [label, value] : rows) {
-            EXPECT_DOUBLE_EQ(baselines[label], baselines[value]) << texts[label].text.toStdString();
-            if (!inks[label].isNull() && !inks[value].isNull()) {
-                EXPECT_GE(inks[value].left() - inks[label].right() - 1, gap)
-                    << texts[label].text.toStdString() << " runs into " << texts[value].text.toStdString();
-            }
-        }
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, PanelTextsFit, ::testing::Range(0, 5));
@@ -169,10 +170,9 @@ INSTANTIATE_TEST_SUITE_P(Languages, PanelTextsFit, ::testing::Range(0, 5));
 // it. Our own translations take one row each; only English, the program's own, wraps.
 TEST(StatusBlockFits, EveryLineInEveryLanguageAndState)
 {
-    const int lineTexts[3][3] = {
-        {IDS_READING_CONFIG, IDS_READ_CONFIG_FAILED, IDS_READ_CONFIG_SUCCESS},
-        {IDS_SYNCRONIZING, IDS_SYNC_SUCCESS, IDS_SYNC_FAILED},
-        {IDS_PROCESSING_RECORDS, IDS_HISTORY_COMPLETE, IDS_PROCESSING_FAILED}};
+    const int lineTexts[3][3] = {{IDS_READING_CONFIG, IDS_READ_CONFIG_FAILED, IDS_READ_CONFIG_SUCCESS},
+                                 {IDS_SYNCRONIZING, IDS_SYNC_SUCCESS, IDS_SYNC_FAILED},
+                                 {IDS_PROCESSING_RECORDS, IDS_HISTORY_COMPLETE, IDS_PROCESSING_FAILED}};
     for (int language = 0; language < 5; ++language) {
         ASSERT_TRUE(LoadTestLanguage(language));
         SCOPED_TRACE(kLanguageCodes[language]);
@@ -182,8 +182,7 @@ TEST(StatusBlockFits, EveryLineInEveryLanguageAndState)
         std::array<std::vector<QString>, 3> choices;
         for (int line = 0; line < 3; ++line) {
             choices[line].push_back(QString::fromLatin1(kBlankStatus));
-            for (int id : lineTexts[line])
-                choices[line].push_back(QString::fromStdString(LoadString(id)));
+            for (int id : lineTexts[line]) choices[line].push_back(QString::fromStdString(LoadString(id)));
         }
 
         // The block as the panel lays it out for these four lines.
@@ -191,37 +190,34 @@ TEST(StatusBlockFits, EveryLineInEveryLanguageAndState)
             DisplayStrings strings;
             strings.status = {line0, line1, line2, QString::fromLatin1(kBlankStatus)};
             for (const PanelText& t : view.LayoutPanel(strings, language, ConfigSnapshot{}))
-                if (t.wordBreak)
-                    return t;
+                if (t.wordBreak) return t;
             return PanelText{};
         };
 
         int misfits = 0;
         QHash<QString, QRect> inks;
         for (const QString& line0 : choices[0])
-        for (const QString& line1 : choices[1])
-        for (const QString& line2 : choices[2]) {
-            const PanelText status = statusBlock(line0, line1, line2);
-            const QRect& room = status.rect;
-            ASSERT_FALSE(room.isEmpty());
-            QTextLayout layout;
-            LayoutGdiText(layout, status.text, room, font, true);
-            for (int i = 0; i < layout.lineCount(); ++i) {
-                const QTextLine row = layout.lineAt(i);
-                const QString shown = layout.text().mid(row.textStart(), row.textLength());
-                // The same row at the same place has the same ink: measured once.
-                const QString key = QString::number(row.y()) + QLatin1Char('|') + shown;
-                if (!inks.contains(key))
-                    inks.insert(key, InkOf(layout, QPointF(), i));
-                const QRect ink = inks.value(key);
-                if (!ink.isNull() && !room.contains(ink) && ++misfits <= 5)
-                    ADD_FAILURE() << Describe(QStringLiteral("row %1 of the block").arg(i), shown, ink, room);
-            }
-        }
+            for (const QString& line1 : choices[1])
+                for (const QString& line2 : choices[2]) {
+                    const PanelText status = statusBlock(line0, line1, line2);
+                    const QRect& room = status.rect;
+                    ASSERT_FALSE(room.isEmpty());
+                    QTextLayout layout;
+                    LayoutGdiText(layout, status.text, room, font, true);
+                    for (int i = 0; i < layout.lineCount(); ++i) {
+                        const QTextLine row = layout.lineAt(i);
+                        const QString shown = layout.text().mid(row.textStart(), row.textLength());
+                        // The same row at the same place has the same ink: measured once.
+                        const QString key = QString::number(row.y()) + QLatin1Char('|') + shown;
+                        if (!inks.contains(key)) inks.insert(key, InkOf(layout, QPointF(), i));
+                        const QRect ink = inks.value(key);
+                        if (!ink.isNull() && !room.contains(ink) && ++misfits <= 5)
+                            ADD_FAILURE() << Describe(QStringLiteral("row %1 of the block").arg(i), shown, ink, room);
+                    }
+                }
         EXPECT_EQ(misfits, 0);
 
-        if (language == 0)
-            continue;
+        if (language == 0) continue;
         const QRect room = statusBlock({}, {}, {}).rect;
         for (const auto& line : lineTexts)
             for (int id : line) {
@@ -278,15 +274,14 @@ std::vector<Shown> ShownTexts(QWidget* w)
     const QString name = w->objectName();
     QStyle* style = w->style();
     auto add = [&](const QString& text, const QRect& room, Qt::Alignment align, bool wrap = false) {
-        if (!text.trimmed().isEmpty())
-            out.push_back(Shown{name, text, room, align, wrap});
+        if (!text.trimmed().isEmpty()) out.push_back(Shown{name, text, room, align, wrap});
     };
     if (auto* b = qobject_cast<QAbstractButton*>(w)) {
         QStyleOptionButton option;
         option.initFrom(b);
         option.text = b->text();
         const bool push = qobject_cast<QPushButton*>(w) != nullptr;
-        const QStyle::SubElement contents = push ? QStyle::SE_PushButtonContents
+        const QStyle::SubElement contents = push                          ? QStyle::SE_PushButtonContents
                                             : qobject_cast<QCheckBox*>(w) ? QStyle::SE_CheckBoxContents
                                                                           : QStyle::SE_RadioButtonContents;
         add(b->text(), style->subElementRect(contents, &option, b),
@@ -312,16 +307,16 @@ std::vector<Shown> ShownTexts(QWidget* w)
         QStyleOptionFrame option;
         option.initFrom(edit);
         option.lineWidth = edit->hasFrame() ? style->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit) : 0;
-        const QRect contents = style->subElementRect(QStyle::SE_LineEditContents, &option, edit)
-                                   .marginsRemoved(edit->textMargins());
+        const QRect contents =
+            style->subElementRect(QStyle::SE_LineEditContents, &option, edit).marginsRemoved(edit->textMargins());
         if (edit->echoMode() == QLineEdit::Normal)
             add(edit->text(), contents.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter);
     } else if (auto* spin = qobject_cast<QAbstractSpinBox*>(w)) {
         QStyleOptionSpinBox option;
         option.initFrom(spin);
         option.frame = spin->hasFrame();
-        option.subControls = QStyle::SC_SpinBoxFrame | QStyle::SC_SpinBoxEditField | QStyle::SC_SpinBoxUp |
-                             QStyle::SC_SpinBoxDown;
+        option.subControls =
+            QStyle::SC_SpinBoxFrame | QStyle::SC_SpinBoxEditField | QStyle::SC_SpinBoxUp | QStyle::SC_SpinBoxDown;
         option.buttonSymbols = spin->buttonSymbols();
         const QRect field = style->subControlRect(QStyle::CC_SpinBox, &option, QStyle::SC_SpinBoxEditField, spin);
         add(spin->text(), field.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter);
@@ -330,8 +325,8 @@ std::vector<Shown> ShownTexts(QWidget* w)
         const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
         for (int c = 0; c < header->count(); ++c) {
             const QString caption = table->model()->headerData(c, Qt::Horizontal).toString();
-            const QRect section(header->sectionViewportPosition(c) + margin, 0,
-                                header->sectionSize(c) - 2 * margin, header->height());
+            const QRect section(header->sectionViewportPosition(c) + margin, 0, header->sectionSize(c) - 2 * margin,
+                                header->height());
             if (!caption.isEmpty())
                 out.push_back(Shown{name + QStringLiteral(" column"), caption, section, Qt::AlignCenter, false});
         }
@@ -358,8 +353,7 @@ QRect PlacedInk(const Shown& s, const QFont& font, QTextLayout& layout)
     }
     layout.endLayout();
     qreal natural = 0;
-    for (int i = 0; i < layout.lineCount(); ++i)
-        natural = std::max(natural, layout.lineAt(i).naturalTextWidth());
+    for (int i = 0; i < layout.lineCount(); ++i) natural = std::max(natural, layout.lineAt(i).naturalTextWidth());
     qreal x = s.room.left();
     if (s.align & Qt::AlignHCenter)
         x += (s.room.width() - natural) / 2;
@@ -378,8 +372,7 @@ std::vector<std::string> Misfits(QWidget* dialog)
 {
     std::vector<std::string> misfits;
     for (QWidget* w : dialog->findChildren<QWidget*>()) {
-        if (!w->objectName().startsWith(QLatin1String("IDC_")))
-            continue;
+        if (!w->objectName().startsWith(QLatin1String("IDC_"))) continue;
         for (const Shown& s : ShownTexts(w)) {
             QTextLayout layout;
             const QRect ink = PlacedInk(s, w->font(), layout);
@@ -400,8 +393,7 @@ std::vector<std::string> Misfits(QWidget* dialog)
             if (inner == outer || inner->title().isEmpty() || inner->parentWidget() != outer->parentWidget() ||
                 !outer->geometry().contains(inner->geometry()))
                 continue;
-            if (drawn.isNull())
-                drawn = outer->grab().toImage();
+            if (drawn.isNull()) drawn = outer->grab().toImage();
             const QRect title = GroupBoxPart(inner, QStyle::SC_GroupBoxLabel).translated(inner->pos() - outer->pos());
             bool clear = true;
             for (int y = title.top(); y <= title.bottom() && clear; ++y)
@@ -436,8 +428,16 @@ TEST_F(DialogTextsFit, EveryControlInEveryLanguage)
         SCOPED_TRACE(kLanguageCodes[language]);
         std::vector<std::pair<std::string, std::function<std::vector<std::string>()>>> checks;
 
-        checks.emplace_back("history", [&] { Main dlg; dlg.show(); return Misfits(&dlg); });
-        checks.emplace_back("graph", [&] { Grapsh dlg; dlg.show(); return Misfits(&dlg); });
+        checks.emplace_back("history", [&] {
+            Main dlg;
+            dlg.show();
+            return Misfits(&dlg);
+        });
+        checks.emplace_back("graph", [&] {
+            Grapsh dlg;
+            dlg.show();
+            return Misfits(&dlg);
+        });
         checks.emplace_back("management", [&] {
             DeleteHistory dlg;
             dlg.show();
@@ -471,19 +471,16 @@ TEST_F(DialogTextsFit, EveryControlInEveryLanguage)
                 unit->setCurrentIndex(index);
                 focus("IDC_SETUP_TEMP_OFFSET");
                 focus("IDC_SETUP_INTERVAL");
-                for (const std::string& m : Misfits(&dlg))
-                    all.push_back(m);
+                for (const std::string& m : Misfits(&dlg)) all.push_back(m);
             }
             focus("IDC_SETUP_HUMI_OFFSET");
             dlg.findChild<QRadioButton*>(QStringLiteral("IDC_SETUP_SECOND"))->click();
-            for (const std::string& m : Misfits(&dlg))
-                all.push_back(m);
+            for (const std::string& m : Misfits(&dlg)) all.push_back(m);
             return all;
         });
 
         for (const auto& [dialog, check] : checks) {
-            for (const std::string& misfit : check())
-                ADD_FAILURE() << dialog << ": " << misfit;
+            for (const std::string& misfit : check()) ADD_FAILURE() << dialog << ": " << misfit;
         }
     }
 }

@@ -1,8 +1,8 @@
 // The time-range pieces shared by the history and graph dialogs.
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <ctime>
+#include <limits>
 
 #include "history/TimeRange.h"
 #include "platform/MessageBox.h"

@@ -42,10 +42,10 @@ protected:
     std::vector<bool> Enabled(CUpload& d)
     {
         std::vector<bool> out;
-        for (const char* name : {QV_ID_NAME(IDC_UPLOAD_SERVER), QV_ID_NAME(IDC_UPLOAD_TYPE),
-                                 QV_ID_NAME(IDC_UPLOAD_PORT), QV_ID_NAME(IDC_UPLOAD_UPLOAD_TYPE),
-                                 QV_ID_NAME(IDC_UPLOAD_USER_ID), QV_ID_NAME(IDC_UPLOAD_PASSWORD),
-                                 QV_ID_NAME(IDC_UPLOAD_AUTO_SEND)})
+        for (const char* name :
+             {QV_ID_NAME(IDC_UPLOAD_SERVER), QV_ID_NAME(IDC_UPLOAD_TYPE), QV_ID_NAME(IDC_UPLOAD_PORT),
+              QV_ID_NAME(IDC_UPLOAD_UPLOAD_TYPE), QV_ID_NAME(IDC_UPLOAD_USER_ID), QV_ID_NAME(IDC_UPLOAD_PASSWORD),
+              QV_ID_NAME(IDC_UPLOAD_AUTO_SEND)})
             out.push_back(Find<QWidget>(&d, name)->isEnabled());
         return out;
     }
@@ -81,8 +81,8 @@ TEST_F(UploadTest, EmptyFileShowsTheCustomEntryAndSaveWritesItsKeys)
     EXPECT_EQ(Combo(dlg, QV_ID_NAME(IDC_UPLOAD_TYPE))->count(), 3);
     EXPECT_EQ(Combo(dlg, QV_ID_NAME(IDC_UPLOAD_TYPE))->currentIndex(), -1);
     EXPECT_EQ(Combo(dlg, QV_ID_NAME(IDC_UPLOAD_UPLOAD_TYPE))->currentIndex(), -1);
-    for (const char* name : {QV_ID_NAME(IDC_UPLOAD_SERVER), QV_ID_NAME(IDC_UPLOAD_PORT),
-                             QV_ID_NAME(IDC_UPLOAD_USER_ID), QV_ID_NAME(IDC_UPLOAD_PASSWORD)})
+    for (const char* name : {QV_ID_NAME(IDC_UPLOAD_SERVER), QV_ID_NAME(IDC_UPLOAD_PORT), QV_ID_NAME(IDC_UPLOAD_USER_ID),
+                             QV_ID_NAME(IDC_UPLOAD_PASSWORD)})
         EXPECT_TRUE(Edit(dlg, name)->text().isEmpty()) << name;
     EXPECT_FALSE(dlg.m_chkAutoSend->isChecked());
     EXPECT_EQ(Enabled(dlg), std::vector<bool>(7, true));
@@ -92,16 +92,16 @@ TEST_F(UploadTest, EmptyFileShowsTheCustomEntryAndSaveWritesItsKeys)
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_FALSE(dlg.isVisible());
     const std::string custom = HOST_ENTRY_CUSTOM;
-    EXPECT_EQ(ReadFile(Ini()), "[Web]\nWeb=" + custom + "\n[" + custom +
-                                   "]\nServer=\nPort=\nID=\nPassword=\nAutoSend=0\n");
+    EXPECT_EQ(ReadFile(Ini()),
+              "[Web]\nWeb=" + custom + "\n[" + custom + "]\nServer=\nPort=\nID=\nPassword=\nAutoSend=0\n");
 }
 
 TEST_F(UploadTest, OnlyLowerCaseTrueLocksTheServerFields)
 {
     const std::string h1 = HOST_ENTRY_1, h2 = HOST_ENTRY_2;
-    WriteFile(Ini(), "[Web]\nWeb=" + h1 + "\n[" + h1 + "]\nServer=one.example\nReadOnly=True\n[" +
-                         h2 + "]\nServer=two.example\nType=PHP\nPort=8080\nUploadType=Default\n"
-                              "ID=me\nPassword=p w\nAutoSend=1\nReadOnly=true\n");
+    WriteFile(Ini(), "[Web]\nWeb=" + h1 + "\n[" + h1 + "]\nServer=one.example\nReadOnly=True\n[" + h2 +
+                         "]\nServer=two.example\nType=PHP\nPort=8080\nUploadType=Default\n"
+                         "ID=me\nPassword=p w\nAutoSend=1\nReadOnly=true\n");
     CUpload dlg(m_dir.Path(), nullptr);
     dlg.show();
     EXPECT_EQ(Combo(dlg, QV_ID_NAME(IDC_UPLOAD_HOST))->currentIndex(), 0);
@@ -141,8 +141,7 @@ TEST_F(UploadTest, OnlyLowerCaseTrueLocksTheServerFields)
 TEST_F(UploadTest, UnknownTypeShowsNothingAndSaveKeepsTheStoredOne)
 {
     const std::string h2 = HOST_ENTRY_2;
-    WriteFile(Ini(), "[WEB]\nweb=" + h2 + "\n[" + h2 +
-                         "]\nServer=s\nType=jsp\nUploadType=Customize\nAutoSend=yes\n");
+    WriteFile(Ini(), "[WEB]\nweb=" + h2 + "\n[" + h2 + "]\nServer=s\nType=jsp\nUploadType=Customize\nAutoSend=yes\n");
     CUpload dlg(m_dir.Path(), nullptr);
     dlg.show();
     EXPECT_EQ(Combo(dlg, QV_ID_NAME(IDC_UPLOAD_HOST))->currentIndex(), 1);

@@ -4,18 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QMessageBox>
-#include <QCursor>
-#include <QGuiApplication>
 #include <QPushButton>
-#include <QComboBox>
-#include <QTest>
 #include <QSocketNotifier>
 #include <QStatusBar>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 
@@ -82,8 +82,7 @@ protected:
     QString PaneText() const
     {
         for (QLabel* label : m_frame->statusBar()->findChildren<QLabel*>())
-            if (!label->text().isEmpty())
-                return label->text();
+            if (!label->text().isEmpty()) return label->text();
         return {};
     }
 
@@ -140,8 +139,7 @@ void ExecSql(const std::string& dbPath, const std::string& sql)
 const PanelText* FindText(const std::vector<PanelText>& texts, const QString& text)
 {
     for (const PanelText& t : texts)
-        if (t.text == text)
-            return &t;
+        if (t.text == text) return &t;
     return nullptr;
 }
 
@@ -156,7 +154,7 @@ TEST_F(ViewTest, RecorderAttachedWhileRunningIsShownDownloadedAndForgottenOnRemo
     auto rec = m_transport->Attach(kPath);
     rec->SetDeviceId(0x00ABCDEF);
     rec->SetInterval(120);
-    rec->SetFlagByte(0x05);  // degrees C, acyclic
+    rec->SetFlagByte(0x05);            // degrees C, acyclic
     rec->SetMaxMin(750, 90, 400, 40);  // values 650 and 300, 70 % and 20 %
     rec->FillRing(0, 100);
     m_view->OnDeviceChange(DBT_DEVICEARRIVAL, kPath);
@@ -164,8 +162,7 @@ TEST_F(ViewTest, RecorderAttachedWhileRunningIsShownDownloadedAndForgottenOnRemo
     ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Connect"; }));
     ASSERT_TRUE(WaitUntil([&] {
         const DisplayStrings s = Shown();
-        return s.info[0] == "00ABCDEF" && s.status[2] == "Complete historical record deal" &&
-               s.info[2] == "100";
+        return s.info[0] == "00ABCDEF" && s.status[2] == "Complete historical record deal" && s.info[2] == "100";
     }));
     DisplayStrings s = Shown();
     EXPECT_EQ(s.info[1], QStringLiteral("°C"));
@@ -199,8 +196,7 @@ TEST_F(ViewTest, RecorderAttachedWhileRunningIsShownDownloadedAndForgottenOnRemo
     EXPECT_EQ(s.maxTemp, kNoValue);
     EXPECT_EQ(s.temp, kNoValue);
     EXPECT_EQ(s.info[4], kNoValue);
-    for (const QString& line : s.status)
-        EXPECT_EQ(line, kBlankStatus);
+    for (const QString& line : s.status) EXPECT_EQ(line, kBlankStatus);
     EXPECT_EQ(theDeviceState.m_nMode.load(), -1);
 }
 
@@ -228,8 +224,7 @@ TEST_F(ViewTest, FailedConfigurationReadShowsItsStatusAndRetries)
     auto rec = m_transport->Attach(kPath);
     rec->SetExtraMarker(EXTRA_UNUSABLE);
     Start();
-    ASSERT_TRUE(WaitUntil(
-        [&] { return Shown().status[0] == "Read the device ID or configuration failure"; }));
+    ASSERT_TRUE(WaitUntil([&] { return Shown().status[0] == "Read the device ID or configuration failure"; }));
     const int reads = rec->Counters().memoryReads;
     ASSERT_TRUE(WaitUntil([&] { return rec->Counters().memoryReads > reads; }));
     EXPECT_EQ(rec->Counters().clockSets, 0);
@@ -364,8 +359,7 @@ TEST_F(ViewTest, SlowRecorderNeverHoldsUpTheWindow)
     ASSERT_TRUE(WaitUntil([&] { return PaneText() == "Unconnect"; }));
     rec->HoldReplies();
     m_transport->Attach(kPath, rec);
-    ASSERT_TRUE(ReturnsWithoutTheRecorder(
-        *rec, [&] { m_view->OnDeviceChange(DBT_DEVICEARRIVAL, kPath); }));
+    ASSERT_TRUE(ReturnsWithoutTheRecorder(*rec, [&] { m_view->OnDeviceChange(DBT_DEVICEARRIVAL, kPath); }));
     ASSERT_TRUE(WaitUntil([&] { return rec->HeldReads() == 1; }));
     served = false;
     QTimer::singleShot(0, [&] { served = true; });
@@ -391,8 +385,7 @@ TEST_F(ViewTest, RemovalAndCloseNeverWaitForTheLink)
     rec->HoldReplies();
     theDeviceState.m_bReadConfig = 1;
     ASSERT_TRUE(WaitUntil([&] { return rec->HeldReads() == 1; }));
-    ASSERT_TRUE(ReturnsWithoutTheRecorder(
-        *rec, [&] { m_view->OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, kPath); }));
+    ASSERT_TRUE(ReturnsWithoutTheRecorder(*rec, [&] { m_view->OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, kPath); }));
     EXPECT_FALSE(theDeviceState.m_Link.IsDeviceOpen());
     EXPECT_EQ(rec->HeldReads(), 1);
     // The exchange under way ends; nothing after it reaches the recorder.
@@ -456,9 +449,8 @@ TEST_F(ViewTest, RepeatedAndRequestedDownloadsStoreEveryRecordOnce)
     theDeviceState.m_bDeviceErased = 1;
     ProcessEventsFor(1500);  // ticks pass while it waits
     rec->SetLatencyMs(4);
-    ASSERT_TRUE(WaitUntil([&] {
-        return Shown().status[2] == "Complete historical record deal" && Shown().info[2].toInt() >= 1500;
-    }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Shown().status[2] == "Complete historical record deal" && Shown().info[2].toInt() >= 1500; }));
     // Two more scheduled downloads find nothing new.
     const int reads = rec->Counters().memoryReads;
     ASSERT_TRUE(WaitUntil([&] { return rec->Counters().memoryReads > reads + 6; }));
@@ -571,14 +563,12 @@ TEST_F(ViewTest, DownloadIsCompleteOnlyOnceItsRecordsAreStored)
     EXPECT_FALSE(sawComplete);
     EXPECT_EQ(CountRows(db, "00123456"), 0);
     ASSERT_EQ(boxes->Count(), 1u);
-    EXPECT_EQ(boxes->Entries()[0].text,
-              AppStrings().Get(IDS_RECORDS_NOT_STORED) + "\ndatabase or disk is full");
+    EXPECT_EQ(boxes->Entries()[0].text, AppStrings().Get(IDS_RECORDS_NOT_STORED) + "\ndatabase or disk is full");
 
     // Room again: the waiting records are stored, and only then is the download complete.
     ExecSql(db, "DROP TRIGGER full");
-    ASSERT_TRUE(WaitUntil([&] {
-        return Shown().status[2] == "Complete historical record deal" && Shown().info[2] == "100";
-    }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return Shown().status[2] == "Complete historical record deal" && Shown().info[2] == "100"; }));
     EXPECT_EQ(CountRows(db, "00123456"), 100);
     EXPECT_EQ(boxes->Count(), 1u);
 }
@@ -625,8 +615,9 @@ TEST_F(ViewTest, EraseDuringADownloadWaitsForItThenEveryRecordIsStoredOnce)
         auto* line = dlg.findChild<QLabel*>(QStringLiteral(QV_ID_NAME(IDC_MANAGE_ERASE_WAIT)));
         QObject::connect(&watcher, &QTimer::timeout, [&] {
             const QCursor* cursor = QGuiApplication::overrideCursor();
-            sawWaiting = sawWaiting || (!button->isEnabled() && cursor && cursor->shape() == Qt::BusyCursor &&
-                                        line->isVisible() && line->text() == QString::fromStdString(LoadString(IDS_ERASE_WAITING)));
+            sawWaiting = sawWaiting ||
+                         (!button->isEnabled() && cursor && cursor->shape() == Qt::BusyCursor && line->isVisible() &&
+                          line->text() == QString::fromStdString(LoadString(IDS_ERASE_WAITING)));
         });
         watcher.start();
         boxes->PushAnswer(MsgAnswer::Ok);
@@ -676,9 +667,8 @@ TEST_F(ViewTest, RecordersSwappedBetweenTwoTicksKeepTheirOwnRecords)
     ASSERT_TRUE(WaitFor("B to be opened", [] { return theDeviceState.m_Link.IsDeviceOpen(); }));
     EXPECT_TRUE(m_view->IsHandOverPending());  // no tick has passed
 
-    ASSERT_TRUE(WaitUntil([&] {
-        return Shown().info[0] == "00BBBBBB" && Shown().status[2] == "Complete historical record deal";
-    }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Shown().info[0] == "00BBBBBB" && Shown().status[2] == "Complete historical record deal"; }));
     // B's records under B's ID, with B's resume point; A's rows and resume point are A's own.
     EXPECT_EQ(RowsAndTimes(db, "00BBBBBB"), std::vector<long long>({700, 700}));
     EXPECT_EQ(ResumePoint(db, "00BBBBBB"), RecordPlace(700));
@@ -832,9 +822,8 @@ TEST_F(ViewTest, ADeletionThatFailsDuringADownloadLeavesNoGap)
         dlg.exec();
     }
     ASSERT_GE(reader.Count(), 2u);
-    ASSERT_TRUE(WaitUntil([&] {
-        return Shown().status[2] == "Complete historical record deal" && CountRows(db, "00123456") == 8000;
-    }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Shown().status[2] == "Complete historical record deal" && CountRows(db, "00123456") == 8000; }));
     EXPECT_EQ(RowsAndTimes(db, "00123456"), std::vector<long long>({8000, 8000}));
     SetMessageBoxService(previous);
 }

@@ -107,8 +107,8 @@ TEST(ViewPanel, EveryTextInItsPlaceInEveryLanguage)
     for (int k = 0; k < 4; ++k) config.periodOn[k] = 1;
     for (int i = 0; i < 8; ++i) config.period[i] = OleDateTime(2026, 3, 1 + i, 8 + i, 5 * i, 0);
     // The mode digit the workers write, and the mode name it shows (none: the placeholder).
-    const std::pair<const char*, int> modes[] = {{"0", IDS_ACYCLIC_MODE}, {"1", IDS_CYCLE_MODE},
-                                                 {"2", IDS_SEGMENTED_MODE}, {kNoValue, 0}, {"3", 0}};
+    const std::pair<const char*, int> modes[] = {
+        {"0", IDS_ACYCLIC_MODE}, {"1", IDS_CYCLE_MODE}, {"2", IDS_SEGMENTED_MODE}, {kNoValue, 0}, {"3", 0}};
     const int edges[5] = {150, 135, 160, 210, 210};
 
     for (int language = 0; language < 5; ++language) {
@@ -129,9 +129,9 @@ TEST(ViewPanel, EveryTextInItsPlaceInEveryLanguage)
                 EXPECT_EQ(laid[i].rect, QRect(left, p.top, right - left, p.bottom - p.top));
                 EXPECT_EQ(laid[i].color, p.colour);
                 const int id = p.id == kModeName ? modeId : p.id;
-                const QString text = id > 0 ? QString::fromStdString(texts.Get(id)) + QLatin1String(p.text)
-                                   : p.id == kModeName ? QString::fromLatin1(kNoValue)
-                                                       : QString::fromUtf8(p.text);
+                const QString text = id > 0              ? QString::fromStdString(texts.Get(id)) + QLatin1String(p.text)
+                                     : p.id == kModeName ? QString::fromLatin1(kNoValue)
+                                                         : QString::fromUtf8(p.text);
                 EXPECT_EQ(laid[i].text, text);
                 EXPECT_EQ(laid[i].title, i == std::size(places) - 1);
                 EXPECT_EQ(laid[i].wordBreak, i == std::size(places) - 2);
@@ -147,10 +147,8 @@ TEST(ViewPanel, PeriodRule)
     ConfigSnapshot config;
     config.mode = 2;
     const int on[4] = {1, 1, 1, 2};  // a flag other than 1 counts as disabled
-    for (int k = 0; k < 4; ++k)
-        config.periodOn[k] = on[k];
-    for (int i = 0; i < 8; ++i)
-        config.period[i] = OleDateTime(2026, 3, 1 + i, 8 + i, 5 * i, 0);
+    for (int k = 0; k < 4; ++k) config.periodOn[k] = on[k];
+    for (int i = 0; i < 8; ++i) config.period[i] = OleDateTime(2026, 3, 1 + i, 8 + i, 5 * i, 0);
     config.period[5] = OleDateTime(0.0, OleDateTime::invalid);  // end of period 3
 
     std::array<QString, 8> texts;
@@ -159,16 +157,13 @@ TEST(ViewPanel, PeriodRule)
     EXPECT_EQ(texts[1], "2026/03/02  09:05");
     EXPECT_EQ(texts[2], "2026/03/03  10:10");
     EXPECT_EQ(texts[3], "2026/03/04  11:15");
-    for (int i = 4; i < 8; ++i)
-        EXPECT_EQ(texts[i], kNoPeriodShown) << i;
+    for (int i = 4; i < 8; ++i) EXPECT_EQ(texts[i], kNoPeriodShown) << i;
 
     // Outside segmented mode every place shows dashes whatever the device stores.
     config.mode = 1;
     EXPECT_FALSE(CQuorvantisView::PeriodTexts(config, texts));
-    for (const QString& t : texts)
-        EXPECT_EQ(t, kNoPeriodShown);
+    for (const QString& t : texts) EXPECT_EQ(t, kNoPeriodShown);
 }
-
 
 namespace {
 
@@ -211,8 +206,7 @@ std::vector<PanelState> PictureStates(const CQuorvantisView& view)
 
     PanelState failed{widest[3], done.config};
     failed.strings.status = {res[43], res[20], res[42], kBlankStatus};
-    for (int& on : failed.config.periodOn)
-        on = 1;
+    for (int& on : failed.config.periodOn) on = 1;
 
     PanelState cycle{widest[2], done.config};
     cycle.config.mode = 1;
@@ -244,8 +238,7 @@ std::string Difference(const QImage& shown, const QImage& fresh)
 {
     const QImage a = shown.convertToFormat(QImage::Format_RGB32);
     const QImage b = fresh.convertToFormat(QImage::Format_RGB32);
-    if (a.size() != b.size())
-        return "another size";
+    if (a.size() != b.size()) return "another size";
     for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width(); ++x)
             if (a.pixel(x, y) != b.pixel(x, y))
@@ -274,8 +267,7 @@ TEST(ViewPanel, KeptPictureIsTheFreshPictureFromEveryStateToEveryOther)
         const QSize sizes[] = {QSize(700, 500), QSize(820, 610)};  // a view larger than the panel
         for (const QSize& size : sizes) {
             std::vector<QImage> fresh;
-            for (std::size_t s = 0; s < states.size(); ++s)
-                fresh.push_back(FreshPicture(view, textsOf(s), size));
+            for (std::size_t s = 0; s < states.size(); ++s) fresh.push_back(FreshPicture(view, textsOf(s), size));
             for (std::size_t from = 0; from < states.size(); ++from) {
                 PanelCanvas first(background, view.PanelFont(false), view.PanelFont(true));
                 EXPECT_EQ(first.Update(textsOf(from), size), QRegion(QRect(QPoint(), size)));
@@ -335,12 +327,10 @@ TEST(ViewPanel, OnlyAChangeWakesTheWindowAndOnlyWhatChangedIsPainted)
             ServeEvents();
         }
         EXPECT_EQ(wakes, painted.isEmpty() ? 0 : 1) << what;
-        EXPECT_EQ(watch.paints, painted.isEmpty() ? std::vector<QRegion>() : std::vector<QRegion>{painted})
-            << what;
+        EXPECT_EQ(watch.paints, painted.isEmpty() ? std::vector<QRegion>() : std::vector<QRegion>{painted}) << what;
         EXPECT_EQ(Difference(shown(), fresh()), "") << what;
     };
-    for (int i = 0; i < 3; ++i)
-        tick("nothing new", QRegion());
+    for (int i = 0; i < 3; ++i) tick("nothing new", QRegion());
 
     CDeviceState& ds = theDeviceState;
     ds.m_dwDeviceID = 0x0A1B2C3D;
@@ -349,8 +339,8 @@ TEST(ViewPanel, OnlyAChangeWakesTheWindowAndOnlyWhatChangedIsPainted)
     ds.m_nInterval = 90;
     view.ShowDeviceInfo();
     QRegion values;
-    for (const QRect& r : {QRect(150, 40, 180, 35), QRect(150, 68, 180, 37), QRect(150, 124, 180, 24),
-                           QRect(150, 152, 180, 18)})
+    for (const QRect& r :
+         {QRect(150, 40, 180, 35), QRect(150, 68, 180, 37), QRect(150, 124, 180, 24), QRect(150, 152, 180, 18)})
         values += r;
     tick("the device's values", values);
     tick("nothing new", QRegion());
