@@ -22,6 +22,8 @@ EraseReadiness CDeviceState::ReadinessLocked(const HoldState& hold, bool closeCo
         return EraseReadiness::DeviceChanged;
     if (m_Link.OpenSerial() != hold.openSerial) return EraseReadiness::DeviceChanged;
     if (m_nFailedDrains != hold.failedDrains) return EraseReadiness::StoreFailed;
+    // A recorder without an ID is never downloaded: its records can never all be stored.
+    if (hold.deviceId == 0) return EraseReadiness::DownloadFailed;
     // The download that counts began after the hold: the records the recorder held when the user
     // confirmed are all within its reach.
     if (m_nWalkSerial == hold.walksBefore || m_bWalkRunning) return EraseReadiness::Waiting;

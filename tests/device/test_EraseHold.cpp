@@ -109,6 +109,15 @@ TEST(EraseHold, NothingIsErasedUnlessEverythingIsStoredForTheRecorderConfirmedIn
          EraseReadiness::StoreFailed},
         {"the program closes", [](Rig& rig) { rig.st.RequestQuit(); }, EraseReadiness::Quit},
     };
+    {
+        // A recorder without an ID is never downloaded: its erase is refused at once.
+        Rig rig(100);
+        rig.dev->SetDeviceId(0);
+        ASSERT_TRUE(ReadConfigForDownload(rig.st));
+        EraseHold erase(rig.st);
+        EXPECT_EQ(WaitReady(erase), EraseReadiness::DownloadFailed);
+        EXPECT_EQ(rig.dev->Counters().erases, 0);
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScopedMessageBoxRecorder boxes;
