@@ -558,7 +558,7 @@ int CQuorvantisView::DeviceMonitorThreadProc(CQuorvantisView* view)
             view->m_bHistoryRunning != 0,
             ds.DownloadRequested(),
             ds.m_bHistoryDone != 0,
-            static_cast<DownloadOutcome>(ds.m_nLastOutcome.load()),
+            ds.m_eLastOutcome.load(),
             view->m_bLiveRunning != 0,
             ds.m_bRealtimeDone != 0,
             ds.m_nInterval,
@@ -581,7 +581,7 @@ int CQuorvantisView::HistoryReadThreadProc(CQuorvantisView* view)
     // Complete only once what the walk fetched is in the database; a walk that was overtaken or
     // held off is followed by another one.
     const DownloadOutcome outcome = ds.Download();
-    ds.m_nLastOutcome = static_cast<int>(outcome);
+    ds.m_eLastOutcome = outcome;
     ds.m_bHistoryDone = 1;
     if (outcome == DownloadOutcome::Complete)
         view->SetStatus(2, res[RES_HISTORY_DONE]);

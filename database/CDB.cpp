@@ -513,7 +513,7 @@ std::optional<std::string> CDB::StoredDeviceId(const std::string& deviceId)
     if (*row) return **row;
     // Without a Device row: records a user's file holds in small letters.
     std::string lower = deviceId;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : lower) c = AsciiLower(c);
     if (lower != deviceId) {
         const auto found = m_statements->First<std::int64_t>("SELECT 1 FROM Records WHERE [ID]=? LIMIT 1", {lower});
         if (!found) return std::nullopt;
@@ -674,8 +674,8 @@ std::vector<std::string> DeviceIdSpellings(const std::string& deviceId)
     for (unsigned mask = 0; mask < (1u << letters.size()); ++mask) {
         std::string s = deviceId;
         for (std::size_t k = 0; k < letters.size(); ++k) {
-            const auto c = static_cast<unsigned char>(s[letters[k]]);
-            s[letters[k]] = static_cast<char>((mask >> k) & 1 ? std::tolower(c) : std::toupper(c));
+            char& c = s[letters[k]];
+            c = (mask >> k) & 1 ? AsciiLower(c) : AsciiUpper(c);
         }
         spellings.push_back(std::move(s));
     }

@@ -136,15 +136,18 @@ void CDeviceState::WakeWriterLocked()
     m_cvWriter.notify_one();
 }
 
-unsigned CDeviceState::SetDeviceId(std::uint32_t id)
+bool CDeviceState::SetDeviceId(std::uint32_t id, unsigned readIn)
 {
     std::lock_guard<std::mutex> lock(m_csQueue);
+    // Tested under the lock every removal and open takes: none can come between the test and the ID.
+    if (m_nGeneration != readIn) return false;
     if (m_dwDeviceID != id) {
         m_dwDeviceID = id;
         RaiseGenerationLocked();
         if (id != 0) WakeWriterLocked();  // it counts the new device's records
     }
-    return m_nGeneration;
+    m_nConfigGeneration = m_nGeneration.load();
+    return true;
 }
 
 bool CDeviceState::EndConfigRead(unsigned generation)

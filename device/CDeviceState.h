@@ -10,7 +10,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-
 #include <vector>
 
 #include "database/CDB.h"
@@ -58,9 +57,10 @@ public:
     // deletion of the device's rows, an erase, another device. A walk captures it when it starts;
     // records of an older generation are never stored. Written under m_csQueue.
     std::atomic<unsigned> m_nGeneration{0};
-    // The configuration read found this ID: another one than before raises the generation.
-    // Returns the generation the ID belongs to.
-    unsigned SetDeviceId(std::uint32_t id);
+    // The configuration read begun in generation readIn found this ID: another one than before
+    // raises the generation, which becomes the configuration's. False, and nothing changed, when
+    // a removal or another open came after readIn: the read describes a recorder that went.
+    bool SetDeviceId(std::uint32_t id, unsigned readIn);
     // The generation in which the configuration (ID, mode) was last read; a walk starts only
     // while it is the current one (written under m_csQueue).
     std::atomic<unsigned> m_nConfigGeneration{0};
@@ -124,9 +124,6 @@ public:
     // while the device's rows are being deleted, or while an erase is about to go out.
     bool BeginWalk();
     void EndWalk(DownloadOutcome outcome);
-    // The walk that ran last was overtaken by a newer generation (what it queued is dropped), or
-    // was not let start: another one follows.
-    bool WalkSuperseded();
     // The running walk's device, generation and mode, as BeginWalk captured them.
     struct WalkTarget {
         std::uint32_t deviceId = 0;
@@ -249,7 +246,6 @@ public:
     std::condition_variable m_cvStored;  // waits for records stored, a walk ended, a failed drain
     std::condition_variable m_cvQuit;    // the monitor's tick
     bool m_bWalkRunning = false;
-    bool m_bWalkHeld = false;  // the last walk was not let start
     unsigned m_nWalkGeneration = 0;
     std::uint32_t m_dwWalkDevice = 0;
     int m_nWalkMode = -1;
@@ -295,7 +291,7 @@ public:
     // Record writer: 1 while records wait in the queue because the database refused them.
     std::atomic<int> m_bStoreFailed{0};
     // How the last download ended (a DownloadOutcome), for the schedule; set before m_bHistoryDone.
-    std::atomic<int> m_nLastOutcome{static_cast<int>(DownloadOutcome::Complete)};
+    std::atomic<DownloadOutcome> m_eLastOutcome{DownloadOutcome::Complete};
     std::atomic<unsigned> m_nDrains{0};  // drains the writer has run
     int m_nDrainBackoffMs = 0;           // pause after the last failed drain, doubling (writer)
     // The stored-record count as last counted (writer thread).

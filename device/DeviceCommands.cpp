@@ -39,11 +39,7 @@ int CDeviceState::ReadConfig()
     const int flags = config[4];
     const int mode = (flags & 0x10) ? 2 : (flags & 0x08) ? 1 : 0;
     // Another recorder than before starts a new generation.
-    {
-        std::lock_guard<std::mutex> lock(m_csQueue);
-        if (m_nGeneration != began) return 0;
-    }
-    m_nConfigGeneration = SetDeviceId(id);
+    if (!SetDeviceId(id, began)) return 0;
     auto publishSettings = [&] {
         m_nTempUnit = flags & 1;
         m_nDateFormat = (flags >> 1) & 1;

@@ -250,9 +250,9 @@ bool CDeviceState::BeginWalk()
     if (m_bWalkRunning) return false;  // two downloads never run at once
     // Only a recorder whose configuration was read in this generation: its ID and mode are those
     // of the recorder now connected.
-    m_bWalkHeld = m_dwDeviceID == 0 || m_bReadConfig || m_nConfigGeneration != m_nGeneration ||
-                  (m_bDeleting && DeletionConcernsLocked(m_dwDeviceID)) || m_bErasing || EraseDueLocked();
-    if (m_bWalkHeld) return false;
+    const bool held = m_dwDeviceID == 0 || m_bReadConfig || m_nConfigGeneration != m_nGeneration ||
+                      (m_bDeleting && DeletionConcernsLocked(m_dwDeviceID)) || m_bErasing || EraseDueLocked();
+    if (held) return false;
     m_bWalkRunning = true;
     ++m_nWalkSerial;
     m_nWalkQueued = 0;
@@ -269,12 +269,6 @@ void CDeviceState::EndWalk(DownloadOutcome outcome)
     m_bWalkRunning = false;
     m_eWalkOutcome = outcome;
     m_cvStored.notify_all();
-}
-
-bool CDeviceState::WalkSuperseded()
-{
-    std::lock_guard<std::mutex> lock(m_csQueue);
-    return m_bWalkHeld || m_nWalkGeneration != m_nGeneration;
 }
 
 CDeviceState::WalkTarget CDeviceState::CurrentWalk()

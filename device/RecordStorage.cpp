@@ -1,7 +1,6 @@
 // Record storage: the queue drain into table Records with the resume point in table Device,
 // the loader of that resume point, and the stored-record count.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <optional>
@@ -11,6 +10,7 @@
 #include "device/CDeviceState.h"
 #include "platform/OleDateTime.h"
 #include "platform/StringTable.h"
+#include "platform/TextCompare.h"
 #include "resources/resource.h"
 
 namespace {
@@ -154,6 +154,7 @@ int CDeviceState::FlushRecordQueue()
 {
     RecordNode* batch = nullptr;
     unsigned generation = 0;
+    unsigned walk = 0;  // the walk running or ended last, whose committed records are counted
     {
         std::lock_guard<std::mutex> lock(m_csQueue);
         if (!m_pQueueHead || !m_pQueueHead->pNext) {
@@ -166,6 +167,7 @@ int CDeviceState::FlushRecordQueue()
         m_pQueueHead->pNext = nullptr;
         m_pQueueTail = nullptr;
         generation = m_nGeneration;
+        walk = m_nWalkSerial;
         m_bBatchInFlight = true;
     }
 
@@ -175,15 +177,11 @@ int CDeviceState::FlushRecordQueue()
     if (m_fnTestHook) m_fnTestHook(TestPoint::DrainTookBatch);
     const DrainResult result = StoreBatch(batch, generation);
     RecordNode* rest = batch;
-    int storedCounted = 0;                // of the device whose count is kept
-    unsigned walk = 0, storedOfWalk = 0;  // committed records of the newest walk in the batch
+    int storedCounted = 0;      // of the device whose count is kept
+    unsigned storedOfWalk = 0;  // of that walk
     for (int i = 0; i < result.stored; ++i) {
         if (rest->dwDeviceID == m_dwCountedID) ++storedCounted;
-        if (rest->nWalk != walk) {
-            walk = rest->nWalk;
-            storedOfWalk = 0;
-        }
-        ++storedOfWalk;
+        if (rest->nWalk == walk) ++storedOfWalk;
         RecordNode* next = rest->pNext;
         std::free(rest);
         rest = next;
@@ -195,7 +193,7 @@ int CDeviceState::FlushRecordQueue()
     {
         std::lock_guard<std::mutex> lock(m_csQueue);
         m_bBatchInFlight = false;
-        if (walk != 0 && walk == m_nWalkSerial) m_nWalkCommitted += storedOfWalk;
+        if (walk == m_nWalkSerial) m_nWalkCommitted += storedOfWalk;
         if (rest && generation != m_nGeneration) {
             FreeRecordNodes(rest);
             rest = nullptr;
@@ -231,7 +229,7 @@ void CDeviceState::BeginRowDeletion(const std::string& deviceId)
 {
     // IDs are told apart without regard to case, as the database's hexadecimal digits may be written.
     std::string id = deviceId;
-    for (char& c : id) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : id) c = AsciiUpper(c);
     std::lock_guard<std::mutex> lock(m_csQueue);
     m_bDeleting = true;
     m_bDeletionDropped = false;

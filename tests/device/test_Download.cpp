@@ -656,8 +656,7 @@ TEST(Download, DeletingTheConnectedDevicesRowsAnywhereInAWalkOrDrainEndsWithEver
             deletion.Rest();
             rig.st.Reset();
         };
-        rig.st.DownloadHistory();
-        EXPECT_TRUE(rig.st.WalkSuperseded());
+        EXPECT_EQ(rig.st.WalkHistory(), DownloadOutcome::Stopped);  // overtaken
         EXPECT_EQ(rig.Queued(), 0);
         rig.transport.beforeWrite = nullptr;
 
@@ -1515,8 +1514,8 @@ TEST(Download, WalkOvertakenByADeletionStoresNothingAndTheNextOnesStoreEveryReco
             overtaken = true;
             deletion.Rest();
             if (c.replug) {
-                rig.st.Reset();                 // the removal
-                rig.st.SetDeviceId(kDeviceId);  // the configuration read after the arrival
+                rig.st.Reset();                                       // the removal
+                rig.st.SetDeviceId(kDeviceId, rig.st.m_nGeneration);  // the configuration read after the arrival
             }
         };
         rig.transport.writes = 0;
@@ -1530,11 +1529,11 @@ TEST(Download, WalkOvertakenByADeletionStoresNothingAndTheNextOnesStoreEveryReco
                 (c.where == Where::BatchTaken && point == Point::DrainTookBatch))
                 overtake();
         };
-        rig.st.DownloadHistory();
+        const DownloadOutcome outcome = rig.st.WalkHistory();
         rig.transport.beforeWrite = nullptr;
         rig.st.m_fnTestHook = nullptr;
         ASSERT_TRUE(overtaken);
-        EXPECT_TRUE(rig.st.WalkSuperseded());
+        EXPECT_EQ(outcome, DownloadOutcome::Stopped);  // overtaken
         rig.Drain();
         EXPECT_TRUE(rig.Rows().empty());
         EXPECT_EQ(rig.Device().rows, 0);
