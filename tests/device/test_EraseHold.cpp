@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "database/CDB.h"
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
 #include "simulator/VT583Simulator.h"
@@ -93,15 +92,7 @@ TEST(EraseHold, NothingIsErasedUnlessEverythingIsStoredForTheRecorderConfirmedIn
              EXPECT_TRUE(ReadConfigForDownload(rig.st));
          },
          EraseReadiness::DeviceChanged},
-        {"its rows deleted",
-         [](Rig& rig) {
-             rig.st.BeginRowDeletion("00123456");
-             CDB db;
-             ASSERT_EQ(db.Open(rig.st.m_strDbPath), 0);
-             ASSERT_EQ(db.DeleteRecords("00123456"), 1);
-             rig.st.EndRowDeletion(true);
-         },
-         EraseReadiness::DeviceChanged},
+        {"its rows deleted", [](Rig& rig) { rig.DeleteRows("00123456"); }, EraseReadiness::DeviceChanged},
         {"the database refuses the records",
          [](Rig& rig) {
              rig.Exec("CREATE TRIGGER full BEFORE INSERT ON Records BEGIN SELECT RAISE(FAIL, 'full'); END");

@@ -60,6 +60,16 @@ RunningDevice::~RunningDevice()
     st.m_Link.Close();
 }
 
+void RunningDevice::DeleteRows(const std::string& deviceId)
+{
+    st.BeginRowDeletion(deviceId);
+    CDB db;
+    const bool deleted = db.Open(st.m_strDbPath) == 0 && db.BeginTransaction() == 1 &&
+                         db.DeleteRecords(deviceId) == 1 && db.DeleteDevice(deviceId) == 0 && db.Commit() == 1;
+    EXPECT_TRUE(deleted) << db.LastError();
+    st.EndRowDeletion(deleted);
+}
+
 void RunningDevice::Exec(const std::string& sql)
 {
     sqlite3* db = nullptr;

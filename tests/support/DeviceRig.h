@@ -46,6 +46,8 @@ struct RunningDevice {
 
     RunningDevice();
     ~RunningDevice();
+    // Deletes a device's rows as the management dialog does, committed.
+    void DeleteRows(const std::string& deviceId);
     // A statement on the database, and the first column of a query's first row (-1 without one).
     void Exec(const std::string& sql);
     long long Count(const std::string& sql);

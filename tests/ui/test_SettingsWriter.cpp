@@ -18,7 +18,6 @@
 
 #include "app/ApplySettingsThread.h"
 #include "app/CMainFrame.h"
-#include "database/CDB.h"
 #include "device/CDeviceState.h"
 #include "platform/MessageBox.h"
 #include "platform/StringTable.h"
@@ -407,15 +406,7 @@ TEST_F(SettingsWriterTest, AnErasingChangeSendsNothingWhenItsRecorderChangesOrTh
         std::string box;
     };
     const Case cases[] = {
-        {"its rows deleted",
-         [](StoreRig& rig) {
-             rig.st.BeginRowDeletion("00123456");
-             CDB db;
-             ASSERT_EQ(db.Open(rig.st.m_strDbPath), 0);
-             ASSERT_EQ(db.DeleteRecords("00123456"), 1);
-             ASSERT_EQ(db.DeleteDevice("00123456"), 0);
-             rig.st.EndRowDeletion(true);
-         },
+        {"its rows deleted", [](StoreRig& rig) { rig.DeleteRows("00123456"); },
          LoadString(IDS_SETTINGS_DEVICE_CHANGED)},
         {"another recorder opened", [](StoreRig& rig) { rig.st.OpenDevice(); },
          LoadString(IDS_SETTINGS_DEVICE_CHANGED)},
